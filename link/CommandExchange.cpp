@@ -1,0 +1,128 @@
+#include "CommandExchange.h"
+
+#include "Clock.h"
+#include "SerialPort.h"
+
+#include <QCoreApplication>
+
+CommandExchange::CommandExchange(SerialPort &port, Clock &clock)
+    : m_port(port), m_clock(clock), m_eventPump([] { QCoreApplication::processEvents(); })
+{
+}
+
+bool CommandExchange::SendCmd(const QString &command)
+{
+    return exchange(command, Timing::Cmd);
+}
+
+bool CommandExchange::SendCmdLong(const QString &command)
+{
+    return exchange(command, Timing::Long);
+}
+
+bool CommandExchange::SendCmdSlow(const QString &command)
+{
+    return exchange(command, Timing::Slow);
+}
+
+bool CommandExchange::SendCmdPaced(const QString &command)
+{
+    return exchange(command, Timing::Paced);
+}
+
+bool CommandExchange::exchange(const QString &command, const ExchangeTiming &timing)
+{
+    CommDone = false;
+
+    m_port.readAll();
+    RxBuffer.clear();
+
+    if (timing.waitBeforeWrite > 0)
+        Delay(timing.waitBeforeWrite);
+
+    const QByteArray bytes = command.toLatin1();
+    bool written = true;
+    if (timing.paced) {
+        // The character count is a 16-bit integer in the drive's protocol.
+        const int count = qMin(bytes.size(), 32767);
+        for (int i = 0; i < count && written; ++i) {
+            written = m_port.write(bytes.mid(i, 1));
+            Delay(Timing::PacedCharGap);
+        }
+        written = written && m_port.write(QByteArray("\r"));
+    } else {
+        written = m_port.write(bytes + '\r');
+    }
+    if (!written || !m_port.isUsable()) {
+        // A port that is closed or gone cannot answer; waiting out the limit would only
+        // freeze the window.
+        CommDone = true;
+        return false;
+    }
+
+    Delay(timing.initialWait);
+
+    const std::uint32_t windowStart = m_clock.tickMs();
+    bool promptFound = false;
+    for (;;) {
+        appendInput(m_port.readAll(), promptFound);
+        Delay(timing.pollStep);
+        if (promptFound)
+            break;
+        if (tickElapsed(windowStart, m_clock.tickMs()) > static_cast<std::uint32_t>(timing.limit))
+            break;
+        if (!m_port.isUsable())
+            break;
+    }
+
+    if (timing.waitAfterLoop > 0)
+        Delay(timing.waitAfterLoop);
+
+    CommDone = true;
+    return promptFound;
+}
+
+void CommandExchange::appendInput(const QByteArray &bytes, bool &promptFound)
+{
+    if (bytes.isEmpty())
+        return;
+    if (bytes.contains('>'))
+        promptFound = true;
+    const int room = MaxReplyBytes - RxBuffer.size();
+    if (room > 0)
+        RxBuffer += QString::fromLatin1(bytes.left(room));
+}
+
+void CommandExchange::Delay(std::int32_t msecond)
+{
+    const std::uint32_t start = m_clock.tickMs();
+    // Strictly greater: Delay(5) lasts until the counter has moved on by 6.
+    while (static_cast<std::int64_t>(tickElapsed(start, m_clock.tickMs())) <= msecond)
+        pause();
+}
+
+void CommandExchange::DelayDoEvents(std::int32_t msecond)
+{
+    const std::uint32_t start = m_clock.tickMs();
+    for (;;) {
+        m_eventPump();
+        if (static_cast<std::int64_t>(tickElapsed(start, m_clock.tickMs())) > msecond)
+            break;
+        pause();
+    }
+}
+
+void CommandExchange::setEventPump(std::function<void()> pump)
+{
+    m_eventPump = std::move(pump);
+}
+
+void CommandExchange::pause()
+{
+    // One millisecond at most, so that the strict "> msecond" test is met on time. On an
+    // open port the sleep also pulls arriving bytes into the port's buffer.
+    if (m_port.isUsable())
+        m_port.waitForInput(1);
+    else
+        m_clock.sleepMs(1);
+}

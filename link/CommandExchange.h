@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+class Clock;
+class SerialPort;
+
+// How one of the four exchange routines frames a command and waits for the prompt.
+struct ExchangeTiming
+{
+    int waitBeforeWrite; // ms after the flush, before the command goes out
+    bool paced;          // one character at a time, 5 ms apart, then CR alone
+    int initialWait;     // ms after writing, before the reply window opens
+    int pollStep;        // ms between reads of the input
+    int limit;           // the reply window ends once elapsed time exceeds this
+    int waitAfterLoop;   // ms after the prompt was found or the window closed
+};
+
+namespace Timing {
+inline constexpr ExchangeTiming Cmd { 0, false, 10, 5, 200, 0 };
+inline constexpr ExchangeTiming Long { 0, false, 20, 5, 2000, 0 };
+inline constexpr ExchangeTiming Slow { 5, false, 50, 15, 3000, 15 };
+inline constexpr ExchangeTiming Paced { 0, true, 10, 5, 8000, 0 };
+inline constexpr int PacedCharGap = 5;
+} // namespace Timing
+
+// The synchronous command/reply exchange with a drive: flush, write, busy-wait for ">".
+// Waits never process window events (except DelayDoEvents) and sleep at most 1 ms a
+// pass, so they neither let another handler in nor spin a core.
+class CommandExchange
+{
+public:
+    // Largest reply kept; input beyond it is still searched for the prompt.
+    static constexpr int MaxReplyBytes = 256 * 1024;
+
+    CommandExchange(SerialPort &port, Clock &clock);
+
+    bool SendCmd(const QString &command);
+    bool SendCmdLong(const QString &command);
+    bool SendCmdSlow(const QString &command);
+    bool SendCmdPaced(const QString &command);
+    bool exchange(const QString &command, const ExchangeTiming &timing);
+
+    void Delay(std::int32_t msecond);
+    void DelayDoEvents(std::int32_t msecond);
+
+    // What DelayDoEvents runs on each pass; QCoreApplication::processEvents by default.
+    void setEventPump(std::function<void()> pump);
+
+    // Reply of the latest exchange, one character per byte received.
+    QString RxBuffer;
+    // False only while an exchange runs.
+    bool CommDone = true;
+
+private:
+    void appendInput(const QByteArray &bytes, bool &promptFound);
+    void pause();
+
+    SerialPort &m_port;
+    Clock &m_clock;
+    std::function<void()> m_eventPump;
+};

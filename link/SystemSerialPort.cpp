@@ -1,0 +1,120 @@
+#include "SystemSerialPort.h"
+
+#include <QThread>
+
+namespace {
+constexpr int WriteTimeoutMs = 2000;
+}
+
+SystemSerialPort::SystemSerialPort() = default;
+
+SystemSerialPort::~SystemSerialPort()
+{
+    close();
+}
+
+void SystemSerialPort::setPortName(const QString &name)
+{
+    m_port.setPortName(name);
+}
+
+QString SystemSerialPort::portName() const
+{
+    return m_port.portName();
+}
+
+bool SystemSerialPort::open()
+{
+    m_failed = false;
+    if (m_port.portName().isEmpty())
+        return false;
+    m_port.setBaudRate(QSerialPort::Baud38400);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setStopBits(QSerialPort::OneStop);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!m_port.open(QIODevice::ReadWrite))
+        return false;
+    // Stale bytes can be readable right after opening.
+    m_port.clear();
+    m_port.readAll();
+    return true;
+}
+
+void SystemSerialPort::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+    m_failed = false;
+}
+
+bool SystemSerialPort::isOpen() const
+{
+    return m_port.isOpen();
+}
+
+bool SystemSerialPort::isUsable() const
+{
+    return m_port.isOpen() && !m_failed;
+}
+
+bool SystemSerialPort::write(const QByteArray &data)
+{
+    if (!isUsable())
+        return false;
+    if (m_port.write(data) != data.size()) {
+        noteError();
+        return false;
+    }
+    // Without an event loop nothing leaves Qt's buffer until we wait for it.
+    while (m_port.bytesToWrite() > 0) {
+        if (!m_port.waitForBytesWritten(WriteTimeoutMs)) {
+            noteError();
+            return !m_failed;
+        }
+    }
+    return true;
+}
+
+QByteArray SystemSerialPort::readAll()
+{
+    if (!isUsable())
+        return {};
+    // A zero wait pulls what the device holds into Qt's buffer without sleeping.
+    if (!m_port.waitForReadyRead(0))
+        noteError();
+    return m_port.readAll();
+}
+
+void SystemSerialPort::waitForInput(int ms)
+{
+    if (ms <= 0)
+        return;
+    if (isUsable()) {
+        if (m_port.waitForReadyRead(ms))
+            return;
+        noteError();
+        if (!m_failed)
+            return;
+    }
+    // A failed or closed port returns from waitForReadyRead at once: sleep instead.
+    QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+QString SystemSerialPort::errorString() const
+{
+    return m_port.errorString();
+}
+
+void SystemSerialPort::noteError()
+{
+    switch (m_port.error()) {
+    case QSerialPort::NoError:
+    case QSerialPort::TimeoutError:
+        return;
+    default:
+        m_failed = true;
+        m_port.clearError();
+        return;
+    }
+}

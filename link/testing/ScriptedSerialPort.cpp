@@ -1,0 +1,86 @@
+#include "ScriptedSerialPort.h"
+
+void ScriptedSerialPort::answer(const QByteArray &line, const QByteArray &reply, int delayMs)
+{
+    m_answers.append({ line, { reply, delayMs } });
+}
+
+void ScriptedSerialPort::schedule(const QByteArray &bytes, int delayMs)
+{
+    m_pending.append({ m_clock.now() + delayMs, bytes });
+}
+
+QByteArray ScriptedSerialPort::written() const
+{
+    QByteArray all;
+    for (const Write &w : m_writes)
+        all += w.bytes;
+    return all;
+}
+
+void ScriptedSerialPort::clearRecord()
+{
+    m_writes.clear();
+    m_lines.clear();
+}
+
+bool ScriptedSerialPort::open()
+{
+    ++m_openCount;
+    if (!m_openSucceeds || m_name.isEmpty())
+        return false;
+    m_open = true;
+    m_broken = false;
+    return true;
+}
+
+void ScriptedSerialPort::close()
+{
+    m_open = false;
+    m_pending.clear();
+    m_partialLine.clear();
+}
+
+bool ScriptedSerialPort::write(const QByteArray &data)
+{
+    if (!m_open)
+        return false;
+    m_writes.append({ m_clock.now(), data });
+    if (m_broken)
+        return true; // like a vanished pty: the bytes are "written" and lost
+    for (char c : data) {
+        if (c != '\r') {
+            m_partialLine += c;
+            continue;
+        }
+        const QByteArray line = m_partialLine;
+        m_partialLine.clear();
+        m_lines.append(line);
+        for (const auto &a : m_answers) {
+            if (a.first == line) {
+                schedule(a.second.first, a.second.second);
+                break;
+            }
+        }
+        if (m_responder)
+            m_responder(*this, line);
+    }
+    return true;
+}
+
+QByteArray ScriptedSerialPort::readAll()
+{
+    if (!m_open || m_broken)
+        return {};
+    QByteArray out;
+    const std::int64_t now = m_clock.now();
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (it->at <= now) {
+            out += it->bytes;
+            it = m_pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    return out;
+}

@@ -1,0 +1,250 @@
+#include "CommandExchange.h"
+#include "ScriptedSerialPort.h"
+#include "VirtualClock.h"
+
+#include <QtTest>
+
+#include <memory>
+
+using Routine = bool (CommandExchange::*)(const QString &);
+Q_DECLARE_METATYPE(Routine)
+
+class TestCommandExchange final : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Rig
+    {
+        explicit Rig(std::uint32_t start = 1000) : clock(start), port(clock), link(port, clock)
+        {
+            port.setPortName(QStringLiteral("COM4"));
+            port.open();
+        }
+        VirtualClock clock;
+        ScriptedSerialPort port;
+        CommandExchange link;
+    };
+
+private slots:
+    // Elapsed virtual time of each routine, start to return, for a drive that answers at
+    // once and for one that stays silent. Delay(n) lasts n+1 ms on a 1 ms counter.
+    void timing_data()
+    {
+        QTest::addColumn<Routine>("routine");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("answers");
+        QTest::addColumn<qint64>("elapsed");
+
+        // initial 11 + one poll step 6
+        QTest::newRow("SendCmd answered") << &CommandExchange::SendCmd << "ST 1" << true << qint64(17);
+        // initial 11 + 34 poll steps of 6 until more than 200 ms passed
+        QTest::newRow("SendCmd silent") << &CommandExchange::SendCmd << "ST 1" << false << qint64(215);
+        QTest::newRow("SendCmdLong answered") << &CommandExchange::SendCmdLong << "RV 8" << true << qint64(27);
+        // 21 + 334 * 6
+        QTest::newRow("SendCmdLong silent") << &CommandExchange::SendCmdLong << "RV 8" << false << qint64(2025);
+        // 6 before writing + 51 + one step of 16 + 16 after
+        QTest::newRow("SendCmdSlow answered") << &CommandExchange::SendCmdSlow << "RO" << true << qint64(89);
+        // 6 + 51 + 188 * 16 + 16
+        QTest::newRow("SendCmdSlow silent") << &CommandExchange::SendCmdSlow << "RO" << false << qint64(3081);
+        // 2 characters * 6 + 11 + 6
+        QTest::newRow("SendCmdPaced answered") << &CommandExchange::SendCmdPaced << "SV" << true << qint64(29);
+        // 12 + 11 + 1334 * 6
+        QTest::newRow("SendCmdPaced silent") << &CommandExchange::SendCmdPaced << "SV" << false << qint64(8027);
+    }
+    void timing()
+    {
+        QFETCH(Routine, routine);
+        QFETCH(QString, command);
+        QFETCH(bool, answers);
+        QFETCH(qint64, elapsed);
+
+        Rig rig;
+        if (answers)
+            rig.port.answer(command.toLatin1(), "0000\r\n>");
+        const qint64 start = rig.clock.now();
+        const bool ok = (rig.link.*routine)(command);
+        QCOMPARE(ok, answers);
+        QCOMPARE(rig.clock.now() - start, elapsed);
+        QVERIFY(rig.link.CommDone);
+        QCOMPARE(rig.link.RxBuffer, answers ? QStringLiteral("0000\r\n>") : QString());
+        QCOMPARE(rig.port.lines(), QList<QByteArray> { command.toLatin1() });
+    }
+
+    // A reply is taken while the reply window is open and lost once it has closed. The
+    // delay counts from the carriage return; the last read of a window falls 2 to 16 ms
+    // before its limit because each pass sleeps a whole poll step after reading.
+    void limit_data()
+    {
+        QTest::addColumn<Routine>("routine");
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<bool>("taken");
+
+        QTest::newRow("SendCmd inside") << &CommandExchange::SendCmd << 11 + 198 << true;
+        QTest::newRow("SendCmd outside") << &CommandExchange::SendCmd << 11 + 199 << false;
+        QTest::newRow("SendCmdLong inside") << &CommandExchange::SendCmdLong << 21 + 1998 << true;
+        QTest::newRow("SendCmdLong outside") << &CommandExchange::SendCmdLong << 21 + 1999 << false;
+        QTest::newRow("SendCmdSlow inside") << &CommandExchange::SendCmdSlow << 51 + 2992 << true;
+        QTest::newRow("SendCmdSlow outside") << &CommandExchange::SendCmdSlow << 51 + 2993 << false;
+        QTest::newRow("SendCmdPaced inside") << &CommandExchange::SendCmdPaced << 11 + 7998 << true;
+        QTest::newRow("SendCmdPaced outside") << &CommandExchange::SendCmdPaced << 11 + 7999 << false;
+        // "RV 8" answered after a second: too slow for SendCmd, fine for SendCmdLong.
+        QTest::newRow("1 s SendCmd") << &CommandExchange::SendCmd << 1000 << false;
+        QTest::newRow("1 s SendCmdLong") << &CommandExchange::SendCmdLong << 1000 << true;
+    }
+    void limit()
+    {
+        QFETCH(Routine, routine);
+        QFETCH(int, delay);
+        QFETCH(bool, taken);
+
+        Rig rig;
+        rig.port.answer("RV 8", "0100\r\n>", delay);
+        QCOMPARE((rig.link.*routine)(QStringLiteral("RV 8")), taken);
+        QCOMPARE(rig.link.RxBuffer.contains(QLatin1Char('>')), taken);
+    }
+
+    void pacedWritesOneCharacterEveryFiveMilliseconds()
+    {
+        Rig rig;
+        const qint64 start = rig.clock.now();
+        rig.link.SendCmdPaced(QStringLiteral("SV"));
+        const auto &w = rig.port.writes();
+        QCOMPARE(w.size(), 3);
+        QCOMPARE(w[0].bytes, QByteArray("S"));
+        QCOMPARE(w[1].bytes, QByteArray("V"));
+        QCOMPARE(w[2].bytes, QByteArray("\r"));
+        QCOMPARE(w[0].at, start);
+        QCOMPARE(w[1].at - w[0].at, qint64(6));
+        QCOMPARE(w[2].at - w[1].at, qint64(6));
+    }
+
+    void pacedEmptyCommandWritesOnlyCarriageReturn()
+    {
+        Rig rig;
+        rig.link.SendCmdPaced(QString());
+        QCOMPARE(rig.port.written(), QByteArray("\r"));
+    }
+
+    void unpacedCommandIsOneWrite()
+    {
+        Rig rig;
+        rig.link.SendCmdLong(QStringLiteral("RD 1 10"));
+        QCOMPARE(rig.port.writes().size(), 1);
+        QCOMPARE(rig.port.written(), QByteArray("RD 1 10\r"));
+    }
+
+    void staleInputIsFlushed()
+    {
+        Rig rig;
+        rig.port.schedule("=12 ok>", 0); // late end of an earlier reply
+        rig.port.answer("RV 0", "55\r\n>", 3);
+        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RV 0")));
+        QCOMPARE(rig.link.RxBuffer, QStringLiteral("55\r\n>"));
+    }
+
+    void promptSplitOverTwoReads()
+    {
+        Rig rig;
+        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
+            port.schedule("=1500\r\n", 0);
+            port.schedule(">", 40);
+        });
+        const qint64 start = rig.clock.now();
+        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RD 0 0")));
+        QCOMPARE(rig.link.RxBuffer, QStringLiteral("=1500\r\n>"));
+        // Reads at 21, 27, ... 45 after the write; the one at 45 sees the prompt, then one
+        // more poll step: found on the first pass after it arrived, not at the limit.
+        QCOMPARE(rig.clock.now() - start, qint64(51));
+    }
+
+    void textAfterThePromptIsKept()
+    {
+        Rig rig;
+        rig.port.answer("ST 3", "ok>trailing");
+        QVERIFY(rig.link.SendCmd(QStringLiteral("ST 3")));
+        QCOMPARE(rig.link.RxBuffer, QStringLiteral("ok>trailing"));
+    }
+
+    void closedPortFailsAtOnce()
+    {
+        Rig rig;
+        rig.port.close();
+        const qint64 start = rig.clock.now();
+        QVERIFY(!rig.link.SendCmdPaced(QStringLiteral("SV")));
+        QVERIFY(rig.link.CommDone);
+        QVERIFY(rig.link.RxBuffer.isEmpty());
+        QVERIFY(rig.clock.now() - start < 100);
+    }
+
+    void lineThatFailsMidExchangeEndsIt()
+    {
+        Rig rig;
+        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
+            port.schedule("12", 0);
+            port.breakLine();
+        });
+        const qint64 start = rig.clock.now();
+        QVERIFY(!rig.link.SendCmdLong(QStringLiteral("RV 1")));
+        QVERIFY(rig.link.CommDone);
+        QVERIFY(rig.clock.now() - start < 100);
+    }
+
+    void floodWithoutPromptStaysBounded()
+    {
+        Rig rig;
+        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
+            const QByteArray junk(64 * 1024, 'x');
+            for (int i = 0; i < 8; ++i)
+                port.schedule(junk, i * 10);
+            port.schedule(">", 100);
+        });
+        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RO")));
+        QCOMPARE(rig.link.RxBuffer.size(), CommandExchange::MaxReplyBytes);
+    }
+
+    void delayIsStrictlyLonger_data()
+    {
+        QTest::addColumn<uint>("start");
+        QTest::addColumn<int>("msecond");
+        QTest::addColumn<qint64>("elapsed");
+
+        QTest::newRow("Delay(0)") << 1000u << 0 << qint64(1);
+        QTest::newRow("Delay(5)") << 1000u << 5 << qint64(6);
+        QTest::newRow("negative") << 1000u << -3 << qint64(0);
+        // The tick counter wraps during the wait: neither early nor endless.
+        QTest::newRow("across wrap") << 0xFFFFFFF0u << 100 << qint64(101);
+        QTest::newRow("at wrap") << 0xFFFFFFFFu << 1000 << qint64(1001);
+    }
+    void delayIsStrictlyLonger()
+    {
+        QFETCH(uint, start);
+        QFETCH(int, msecond);
+        QFETCH(qint64, elapsed);
+
+        Rig rig(start);
+        const qint64 t0 = rig.clock.now();
+        rig.link.Delay(msecond);
+        QCOMPARE(rig.clock.now() - t0, elapsed);
+    }
+
+    void exchangeAcrossTickWrap()
+    {
+        Rig rig(0xFFFFFFFFu - 100);
+        const qint64 start = rig.clock.now();
+        QVERIFY(!rig.link.SendCmdLong(QStringLiteral("RV 8")));
+        QCOMPARE(rig.clock.now() - start, qint64(2025));
+    }
+
+    void delayDoEventsProcessesEventsEachPass()
+    {
+        Rig rig;
+        int passes = 0;
+        rig.link.setEventPump([&] { ++passes; });
+        rig.link.DelayDoEvents(100);
+        QCOMPARE(passes, 102);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandExchange)
+#include "tst_commandexchange.moc"
