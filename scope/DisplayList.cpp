@@ -1,14 +1,58 @@
-/* NOTE TO THE WINDOW HELPER (from the lead): your brief said $(cat rules) where these house rules should have been. They apply to you in full. Delete this comment when you replace the file.
-## House rules (from the person we build for; follow them exactly)
-- This is a new implementation written from a specification (/work/shared/spec.md). Do not look for, fetch, install, run or read any existing implementation of this console, nor headers, libraries or sample files that come from one.
-- Only issues and the developers' guide speak of the specification or its Parts. Code, comments, tests, commit messages and file names never do (no "Part 3.1", no "per spec", no "specification"). Write comments as this program's own developer would: short, and about why.
-- Names in backticks in the spec are the names to use in the code (`Form1`, `txtKG`, `Timer1`, ...). Texts in double quotes are the system's own (messages, captions, commands): use them exactly as they stand, odd spelling included.
-- Tests catch real faults. Group related cases (QtTest data tables: `_data()` with `QTest::newRow`), skip tests that restate the code. The spec's edge-case lists are suggestions, not a mandate. Tests are roughly a quarter to a third of the code, by lines.
-- Where the spec describes an obvious fault (a crash, lost or corrupted data, a plainly wrong result, a failure reported as success, input handled unsafely), build the sound behaviour instead, test it, and tell me in your report what you changed and why. Be conservative: keep what may be intended or what the drive may rely on, and do not rework the design for it.
-- Where the spec/issue is silent, build what an engineer tuning a drive would expect.
-- Stack: C++17, Qt 6.4 Widgets/Core/SerialPort/Test (Debian 12 packages, already installed), CMake + Ninja, CTest, QtTest for every test. No other runtime dependency. House style (read /work/shared/notes/style.md): `#pragma once`, one class per file where more than a few lines, `final` classes, `explicit` constructors, member-function-pointer connects, `m_` members except the spec's given names, no exceptions crossing function boundaries (bool / std::optional / small enums), .clang-format style WebKit-based with 100 columns, 4-space indent. Prefer the standard library and Qt's own facilities over hand-written ones.
-- Do NOT run `git commit`, `git add`, `git stash` or any other git command that changes the repository; the lead commits. Touch only the files you are told you own.
-- Use your own build directory (named below) so you do not clash with others: `cmake -S /work/main -B <dir> -G Ninja && cmake --build <dir> --target <your targets>`; run your tests with `ctest --test-dir <dir> -R <pattern> --output-on-failure`. Other people's files may be mid-edit: if the whole tree fails to configure or build because of someone else's file, build only your targets and say so.
-- The machine has 2 cores: build with `-j2` at most.
-*/
-// placeholder, replaced by the window work
+#include "DisplayList.h"
+
+#include <cmath>
+
+namespace {
+
+// One axis: `from` to `to` onto pixel centres 0.5 .. extent - 0.5.
+double mapAxis(double value, double from, double to, int extent)
+{
+    if (extent <= 0)
+        return 0;
+    if (from == to)
+        return extent / 2.0;
+    return 0.5 + (value - from) / (to - from) * (extent - 1);
+}
+
+} // namespace
+
+QPointF mapToPixels(const UserScale &scale, QPointF user, QSize pixels)
+{
+    return QPointF(mapAxis(user.x(), scale.left, scale.right, pixels.width()),
+                   mapAxis(user.y(), scale.top, scale.bottom, pixels.height()));
+}
+
+UserScale pixelScale(QSize pixels)
+{
+    return UserScale { 0, 0, double(qMax(0, pixels.width() - 1)),
+                       double(qMax(0, pixels.height() - 1)) };
+}
+
+void DisplayList::clear()
+{
+    m_items.clear();
+    m_current = QPointF();
+}
+
+void DisplayList::scale(double x1, double y1, double x2, double y2)
+{
+    m_scale = UserScale { x1, y1, x2, y2 };
+}
+
+void DisplayList::foreColor(quint32 bgr)
+{
+    m_color = bgr & 0x00FFFFFF;
+}
+
+void DisplayList::point(double x, double y)
+{
+    m_current = QPointF(x, y);
+    m_items.append(Item { Item::Kind::Point, m_current, m_current, m_color, m_scale });
+}
+
+void DisplayList::lineTo(double x, double y)
+{
+    const QPointF to(x, y);
+    m_items.append(Item { Item::Kind::Line, m_current, to, m_color, m_scale });
+    m_current = to;
+}

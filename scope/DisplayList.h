@@ -1,14 +1,87 @@
-/* NOTE TO THE WINDOW HELPER (from the lead): your brief said $(cat rules) where these house rules should have been. They apply to you in full. Delete this comment when you replace the file.
-## House rules (from the person we build for; follow them exactly)
-- This is a new implementation written from a specification (/work/shared/spec.md). Do not look for, fetch, install, run or read any existing implementation of this console, nor headers, libraries or sample files that come from one.
-- Only issues and the developers' guide speak of the specification or its Parts. Code, comments, tests, commit messages and file names never do (no "Part 3.1", no "per spec", no "specification"). Write comments as this program's own developer would: short, and about why.
-- Names in backticks in the spec are the names to use in the code (`Form1`, `txtKG`, `Timer1`, ...). Texts in double quotes are the system's own (messages, captions, commands): use them exactly as they stand, odd spelling included.
-- Tests catch real faults. Group related cases (QtTest data tables: `_data()` with `QTest::newRow`), skip tests that restate the code. The spec's edge-case lists are suggestions, not a mandate. Tests are roughly a quarter to a third of the code, by lines.
-- Where the spec describes an obvious fault (a crash, lost or corrupted data, a plainly wrong result, a failure reported as success, input handled unsafely), build the sound behaviour instead, test it, and tell me in your report what you changed and why. Be conservative: keep what may be intended or what the drive may rely on, and do not rework the design for it.
-- Where the spec/issue is silent, build what an engineer tuning a drive would expect.
-- Stack: C++17, Qt 6.4 Widgets/Core/SerialPort/Test (Debian 12 packages, already installed), CMake + Ninja, CTest, QtTest for every test. No other runtime dependency. House style (read /work/shared/notes/style.md): `#pragma once`, one class per file where more than a few lines, `final` classes, `explicit` constructors, member-function-pointer connects, `m_` members except the spec's given names, no exceptions crossing function boundaries (bool / std::optional / small enums), .clang-format style WebKit-based with 100 columns, 4-space indent. Prefer the standard library and Qt's own facilities over hand-written ones.
-- Do NOT run `git commit`, `git add`, `git stash` or any other git command that changes the repository; the lead commits. Touch only the files you are told you own.
-- Use your own build directory (named below) so you do not clash with others: `cmake -S /work/main -B <dir> -G Ninja && cmake --build <dir> --target <your targets>`; run your tests with `ctest --test-dir <dir> -R <pattern> --output-on-failure`. Other people's files may be mid-edit: if the whole tree fails to configure or build because of someone else's file, build only your targets and say so.
-- The machine has 2 cores: build with `-j2` at most.
-*/
 #pragma once
+
+#include <QList>
+#include <QPointF>
+#include <QSize>
+#include <QtGlobal>
+
+#include <optional>
+
+// A user coordinate system as VB's Scale sets it: (left, top) is the top-left corner,
+// (right, bottom) the bottom-right. Either axis may run backwards (y grows upward when
+// top > bottom).
+struct UserScale
+{
+    double left = 0;
+    double top = 0;
+    double right = 0;
+    double bottom = 0;
+
+    friend bool operator==(const UserScale &a, const UserScale &b)
+    {
+        return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+    }
+    friend bool operator!=(const UserScale &a, const UserScale &b) { return !(a == b); }
+};
+
+// Maps a user point onto a surface of `pixels` size, in QPainter coordinates: the scale's
+// corners land on the centres of the corner pixels, so everything from left to right and
+// top to bottom is visible. An axis of zero extent maps to the middle of the surface.
+QPointF mapToPixels(const UserScale &scale, QPointF user, QSize pixels);
+
+// The scale in force before any scale() call: pixel coordinates, (0,0) the top-left pixel.
+UserScale pixelScale(QSize pixels);
+
+// What a drawing surface shows, recorded with VB's picture-box primitives (Cls, Scale,
+// ForeColor, PSet, Line -(x, y)). Each primitive keeps the scale and colour in force when
+// it was recorded, as drawing on the surface would; the surface maps them at paint time.
+class DisplayList final
+{
+public:
+    struct Item
+    {
+        enum class Kind { Point, Line };
+        Kind kind = Kind::Point;
+        QPointF from; // the point itself for Kind::Point
+        QPointF to;
+        quint32 color = 0; // &H00BBGGRR&
+        std::optional<UserScale> scale; // none: pixel coordinates
+
+        friend bool operator==(const Item &a, const Item &b)
+        {
+            return a.kind == b.kind && a.from == b.from && a.to == b.to && a.color == b.color
+                    && a.scale == b.scale;
+        }
+    };
+
+    static constexpr quint32 DefaultColor = 0x00FFFFFF; // white, visible on black
+
+    // Drops everything drawn and moves the current position to (0, 0); the scale and the
+    // colour stay, as after VB's Cls.
+    void clear();
+    void scale(double x1, double y1, double x2, double y2);
+    void foreColor(quint32 bgr);
+    // A dot at (x, y) in the current colour; (x, y) becomes the current position.
+    void point(double x, double y);
+    // A line from the current position to (x, y), which becomes the current position.
+    void lineTo(double x, double y);
+
+    const QList<Item> &items() const { return m_items; }
+    bool isEmpty() const { return m_items.isEmpty(); }
+    QPointF currentPosition() const { return m_current; }
+    quint32 currentColor() const { return m_color; }
+    std::optional<UserScale> currentScale() const { return m_scale; }
+
+    friend bool operator==(const DisplayList &a, const DisplayList &b)
+    {
+        return a.m_items == b.m_items && a.m_current == b.m_current && a.m_color == b.m_color
+                && a.m_scale == b.m_scale;
+    }
+    friend bool operator!=(const DisplayList &a, const DisplayList &b) { return !(a == b); }
+
+private:
+    QList<Item> m_items;
+    QPointF m_current;
+    quint32 m_color = DefaultColor;
+    std::optional<UserScale> m_scale;
+};

@@ -1,1 +1,111 @@
 #pragma once
+
+#include "CommandExchange.h"
+#include "Form1Ui.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+
+class Clock;
+class MessageSink;
+class SerialPort;
+
+// The console's one window: its controls (Form1Ui), its form-level state and its event
+// handlers. The handlers keep the names the operator's manual and the drive's protocol
+// documents use; the rules they apply live in the subsystem folders.
+class Form1 final : public QWidget, public Form1Ui
+{
+    Q_OBJECT
+
+public:
+    // Deferred button actions run by Timer5.
+    enum Action : std::int16_t {
+        ActionSetup = 1,
+        ActionCommandSource = 2,
+        ActionSave = 3,
+        ActionLoad = 4,
+    };
+
+    Form1(SerialPort &port, Clock &clock, MessageSink &messages,
+          const QString &comPortText = QStringLiteral("4"), QWidget *parent = nullptr);
+    ~Form1() override;
+
+    // Port frame and window life.
+    void Form_Load();
+    void cmdCommStart_Click();
+    void cmdCommStop_Click();
+    void Form_Unload();
+    void Form_Terminate();
+
+    // Gating of the command buttons around actions that talk to the drive.
+    void LockButtons();
+    void UnlockButtons();
+    void ResumePolling();
+
+    // Timers.
+    void Timer1_Timer();
+    void Timer2_Timer();
+    void Timer3_Timer();
+    void Timer4_Timer();
+    void Timer5_Timer();
+
+    // Gated button actions (deferred through Timer5 while a poll tick runs).
+    void cmdSetup_Click();
+    void cmdSet_Click();
+    void CmdSave_Click();
+    void cmdRead_Click();
+
+    // The exchange routines and waits, on MSComm1.
+    bool SendCmd(const QString &command) { return m_comm.SendCmd(command); }
+    bool SendCmdLong(const QString &command) { return m_comm.SendCmdLong(command); }
+    bool SendCmdSlow(const QString &command) { return m_comm.SendCmdSlow(command); }
+    bool SendCmdPaced(const QString &command) { return m_comm.SendCmdPaced(command); }
+    void Delay(std::int32_t msecond) { m_comm.Delay(msecond); }
+    void DelayDoEvents(std::int32_t msecond) { m_comm.DelayDoEvents(msecond); }
+    const QString &RxBuffer() const { return m_comm.RxBuffer; }
+    bool CommDone() const { return m_comm.CommDone; }
+    CommandExchange &exchange() { return m_comm; }
+
+    // Form-level state.
+    bool PortOpened = false;
+    bool ServoOn = false;
+    bool UpDownMode = false;
+    bool PollIdle = true;
+    std::int16_t PendingAction = 0;
+    bool SetWasEnabled = false;
+    bool SetupWasEnabled = false;
+    bool StartWasEnabled = false;
+    bool StopWasEnabled = false;
+    bool DriveNotReady = false;
+    bool DI1On = false;
+    QString RxValue;
+    QString PendingWrite;
+    std::int16_t EditIndex = 0;
+    std::int16_t MotionMode = 0;
+    QString MotionValue1;
+    QString MotionValue2;
+    bool MotionToggle = false;
+    std::int16_t ChannelCount = 0;
+    std::int16_t FirstChannel = 10;
+    std::int16_t SecondChannel = 0;
+    std::int16_t RecordLength = 0;
+    std::int32_t RecordWaitMs = 0;
+    bool ScopeRunning = false;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    // The first half of every gated action: lock, and when a poll tick is in progress
+    // hand the action to Timer5. True when the action was deferred.
+    bool deferWhilePolling(Action action);
+    void releasePort();
+    void wireHandlers();
+
+    SerialPort &MSComm1;
+    MessageSink &m_messages;
+    CommandExchange m_comm;
+    bool m_terminated = false;
+};

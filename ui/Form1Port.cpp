@@ -1,1 +1,100 @@
+// Opening and closing the serial port, and the window's start and end.
+#include "Form1.h"
 
+#include "MessageSink.h"
+#include "PortName.h"
+#include "SerialPort.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+void Form1::cmdCommStart_Click()
+{
+    // The serial service cannot take a new name while the port is open.
+    if (!MSComm1.isOpen())
+        MSComm1.setPortName(portNameFromText(listComPort->text()).value_or(QString()));
+
+    if (!MSComm1.isOpen()) {
+        if (!MSComm1.open()) {
+            m_messages.MsgBox(QStringLiteral("Fail, COM Port does not exist!"));
+            PortOpened = false;
+        } else {
+            m_messages.MsgBox(QStringLiteral("COM Port Open Success"));
+            PortOpened = true;
+            QCoreApplication::processEvents();
+        }
+    } else {
+        m_messages.MsgBox(QStringLiteral("COMM ") + listComPort->text()
+                          + QStringLiteral(" has been opened"));
+    }
+
+    DelayDoEvents(100);
+
+    if (PortOpened) {
+        cmdCommStart->setEnabled(false);
+        cmdCommStop->setEnabled(true);
+        CmdScan->setEnabled(true);
+    }
+}
+
+void Form1::cmdCommStop_Click()
+{
+    Timer1->stop();
+    // Deferred actions and writes must not run against the closed port.
+    Timer2->stop();
+    Timer3->stop();
+    Timer4->stop();
+    Timer5->stop();
+
+    if (MSComm1.isOpen()) {
+        MSComm1.close();
+        m_messages.MsgBox(QStringLiteral("Com Port Closed"));
+    }
+
+    cmdCommStart->setEnabled(true);
+    cmdCommStop->setEnabled(false);
+    CmdScan->setEnabled(false);
+    CmdSelect->setEnabled(false);
+    FrameCmdSource->setEnabled(false);
+    cmdSet->setEnabled(false);
+    FrameParaAdj->setEnabled(false);
+    cmdRead->setEnabled(false);
+    CmdSave->setEnabled(false);
+    FrameScope[0]->setEnabled(false);
+    cmdStart->setEnabled(false);
+    cmdStop->setEnabled(false);
+    cmdSetup->setEnabled(false);
+    FrameMotion->setEnabled(false);
+    cmdSetMotion->setEnabled(false);
+
+    PollIdle = true;
+    m_comm.CommDone = true;
+    ScopeRunning = false;
+
+    CheckContinuous->setChecked(false);
+    CheckTrig->setChecked(false);
+    Text1[0]->clear();
+    Text1[1]->clear();
+}
+
+void Form1::Form_Unload()
+{
+    releasePort();
+}
+
+void Form1::Form_Terminate()
+{
+    releasePort();
+}
+
+void Form1::releasePort()
+{
+    Timer1->stop();
+    Timer2->stop();
+    Timer3->stop();
+    Timer4->stop();
+    Timer5->stop();
+    MSComm1.close();
+    if (MSComm1.isOpen())
+        MSComm1.close();
+}

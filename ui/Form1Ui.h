@@ -1,14 +1,110 @@
-/* NOTE TO THE WINDOW HELPER (from the lead): your brief said $(cat rules) where these house rules should have been. They apply to you in full. Delete this comment when you replace the file.
-## House rules (from the person we build for; follow them exactly)
-- This is a new implementation written from a specification (/work/shared/spec.md). Do not look for, fetch, install, run or read any existing implementation of this console, nor headers, libraries or sample files that come from one.
-- Only issues and the developers' guide speak of the specification or its Parts. Code, comments, tests, commit messages and file names never do (no "Part 3.1", no "per spec", no "specification"). Write comments as this program's own developer would: short, and about why.
-- Names in backticks in the spec are the names to use in the code (`Form1`, `txtKG`, `Timer1`, ...). Texts in double quotes are the system's own (messages, captions, commands): use them exactly as they stand, odd spelling included.
-- Tests catch real faults. Group related cases (QtTest data tables: `_data()` with `QTest::newRow`), skip tests that restate the code. The spec's edge-case lists are suggestions, not a mandate. Tests are roughly a quarter to a third of the code, by lines.
-- Where the spec describes an obvious fault (a crash, lost or corrupted data, a plainly wrong result, a failure reported as success, input handled unsafely), build the sound behaviour instead, test it, and tell me in your report what you changed and why. Be conservative: keep what may be intended or what the drive may rely on, and do not rework the design for it.
-- Where the spec/issue is silent, build what an engineer tuning a drive would expect.
-- Stack: C++17, Qt 6.4 Widgets/Core/SerialPort/Test (Debian 12 packages, already installed), CMake + Ninja, CTest, QtTest for every test. No other runtime dependency. House style (read /work/shared/notes/style.md): `#pragma once`, one class per file where more than a few lines, `final` classes, `explicit` constructors, member-function-pointer connects, `m_` members except the spec's given names, no exceptions crossing function boundaries (bool / std::optional / small enums), .clang-format style WebKit-based with 100 columns, 4-space indent. Prefer the standard library and Qt's own facilities over hand-written ones.
-- Do NOT run `git commit`, `git add`, `git stash` or any other git command that changes the repository; the lead commits. Touch only the files you are told you own.
-- Use your own build directory (named below) so you do not clash with others: `cmake -S /work/main -B <dir> -G Ninja && cmake --build <dir> --target <your targets>`; run your tests with `ctest --test-dir <dir> -R <pattern> --output-on-failure`. Other people's files may be mid-edit: if the whole tree fails to configure or build because of someone else's file, build only your targets and say so.
-- The machine has 2 cores: build with `-j2` at most.
-*/
 #pragma once
+
+#include "ControlArray.h"
+
+class GraphSurface;
+class Lamp;
+class LineShape;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class QWidget;
+
+// The controls of the console window `Form1` (spec Part 2.1), built like a Qt Designer
+// `Ui_` class: members carry the window's own names and control arrays keep their given
+// indices. setupUi places everything at the design's positions (twips, 15 per pixel),
+// with the design's captions, fonts, colours and states. No signal is connected here.
+class Form1Ui
+{
+public:
+    // Outside the frames
+    QLabel *Label4 = nullptr; // product title band
+    QPushButton *Command1 = nullptr; // "RESET"
+    QCheckBox *Check_VCRR = nullptr; // "VCRR new"
+    QLabel *Label9 = nullptr; // "STATION"
+    QComboBox *Combo1 = nullptr; // station list
+    QPushButton *CmdSelect = nullptr; // "Select"
+
+    // "Comm Port Setup"
+    QGroupBox *FrameCommSetup = nullptr;
+    QLabel *Label2 = nullptr;
+    QLineEdit *listComPort = nullptr; // a text box despite its name
+    QPushButton *cmdCommStart = nullptr;
+    QPushButton *cmdCommStop = nullptr;
+    QPushButton *CmdScan = nullptr;
+    QLabel *Label8 = nullptr; // station being probed
+
+    // "Command"
+    QGroupBox *FrameCmdSource = nullptr;
+    QRadioButton *Option1 = nullptr; // "Pulse/Dir"
+    QRadioButton *Option2 = nullptr; // "DI2-Up/Down"
+    QPushButton *cmdSet = nullptr;
+
+    // "Motion"
+    QGroupBox *FrameMotion = nullptr;
+    QCheckBox *CheckTrig = nullptr;
+    QCheckBox *CheckContinuous = nullptr;
+    LineShape *Line2 = nullptr;
+    ControlArray<QLabel> Label7 { "Label7" }; // 0, 1
+    ControlArray<QLineEdit> Text1 { "Text1" }; // 0, 1
+    QPushButton *cmdSetMotion = nullptr;
+
+    // "DIO Status"
+    QGroupBox *FrameDIOStatus = nullptr;
+    ControlArray<Lamp> lightDI { "lightDI" }; // 0..4, 0 right-most
+    ControlArray<Lamp> lightDO { "lightDO" }; // 0..3, 0 right-most
+
+    // Labels whose members sit in several frames
+    ControlArray<QLabel> Label3 { "Label3" }; // 0, 1, 2, 4..7, 16..22
+    ControlArray<QLabel> Label1 { "Label1" }; // 0..9, 12..15, 17..28, 31..40
+
+    // "Alarm Status"
+    QGroupBox *FrameALMStatus = nullptr;
+    ControlArray<Lamp> ShapeALM { "ShapeALM" }; // 0..4
+
+    // "Drive Variables"
+    QGroupBox *FrameVariable = nullptr;
+    ControlArray<QLineEdit> txtRG { "txtRG" }; // 1..7
+
+    // "Oscilloscope"
+    ControlArray<QGroupBox> FrameScope { "FrameScope" }; // 0
+    ControlArray<QCheckBox> chkBox { "chkBox" }; // 0..7
+    QComboBox *listInterval = nullptr;
+    QPushButton *cmdSetup = nullptr;
+    QPushButton *cmdStart = nullptr;
+    QPushButton *cmdStop = nullptr;
+    Lamp *Shape1 = nullptr; // link activity lamp
+    GraphSurface *Graph1 = nullptr;
+    ControlArray<QLabel> Label5 { "Label5" }; // 0..4, value axis, 0 lowest
+    ControlArray<QLabel> Label6 { "Label6" }; // 0..5, time axis
+
+    // "Parameter Adjustment"
+    QGroupBox *FrameParaAdj = nullptr;
+    ControlArray<QLineEdit> txtKG { "txtKG" }; // 0..7 gains
+    ControlArray<QLineEdit> txtVG { "txtVG" }; // 0..10 settings
+    ControlArray<QLineEdit> txtPOS { "txtPOS" }; // 0..5 positions
+    ControlArray<QLabel> LabelPOS { "LabelPOS" }; // 1..6
+    ControlArray<QLabel> CF { "CF" }; // 16 only: "VCF2"
+    LineShape *Line1 = nullptr;
+    LineShape *Line3 = nullptr;
+    QPushButton *cmdRead = nullptr; // "LOAD"
+    QPushButton *CmdSave = nullptr; // "SAVE"
+
+    // Window timers: intervals 0, 100, 100, 100, 100 ms; all stopped.
+    QTimer *Timer1 = nullptr;
+    QTimer *Timer2 = nullptr;
+    QTimer *Timer3 = nullptr;
+    QTimer *Timer4 = nullptr;
+    QTimer *Timer5 = nullptr;
+
+    // The form's client area, in twips.
+    static constexpr int ClientWidthTwips = 15045;
+    static constexpr int ClientHeightTwips = 10290;
+
+    void setupUi(QWidget *form);
+};

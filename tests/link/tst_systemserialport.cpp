@@ -5,84 +5,20 @@
 #include <QTemporaryFile>
 #include <QtTest>
 
-#include <atomic>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
+#include "PtyPeer.h"
 
-// The QSerialPort adapter on a real pseudo-terminal, with a small echoing drive on the
-// master side running in its own thread.
-class PtyDrive final
+#include <memory>
+
+namespace {
+QByteArray answer(const QByteArray &line)
 {
-public:
-    PtyDrive()
-    {
-        int slave = -1;
-        char name[256] = {};
-        if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        termios tio {};
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-        ::close(slave); // the port under test opens its own descriptor
-        m_path = QString::fromLocal8Bit(name);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~PtyDrive()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        hangUp();
-    }
-    QString path() const { return m_path; }
-    // The far end vanishes, as when an adapter is unplugged.
-    void hangUp()
-    {
-        if (m_master >= 0)
-            ::close(m_master);
-        m_master = -1;
-    }
-    std::atomic<int> linesSeen { 0 };
-
-private:
-    void run()
-    {
-        QByteArray line;
-        while (!m_stop) {
-            const int fd = m_master;
-            if (fd < 0)
-                return;
-            pollfd p { fd, POLLIN, 0 };
-            if (::poll(&p, 1, 5) <= 0)
-                continue;
-            char buf[64];
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0)
-                continue;
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buf[i] != '\r') {
-                    line += buf[i];
-                    continue;
-                }
-                ++linesSeen;
-                const QByteArray reply = line == "RV 8" ? "0100\r\n>" : (line == "HANG" ? "" : "?\r\n>");
-                if (!reply.isEmpty() && ::write(fd, reply.constData(), reply.size()) < 0)
-                    return;
-                line.clear();
-            }
-        }
-    }
-
-    int m_master = -1;
-    QString m_path;
-    std::thread m_thread;
-    std::atomic<bool> m_stop { false };
-};
+    if (line == "RV 8")
+        return "0100 \r\n>";
+    if (line == "HANG")
+        return {};
+    return "?  >";
+}
+} // namespace
 
 class TestSystemSerialPort final : public QObject
 {
@@ -91,7 +27,7 @@ class TestSystemSerialPort final : public QObject
 private slots:
     void exchangeOverPseudoTerminal()
     {
-        PtyDrive drive;
+        PtyPeer drive(answer);
         QVERIFY(!drive.path().isEmpty());
         SystemSerialPort port;
         SteadyClock clock;
@@ -102,7 +38,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QVERIFY(link.SendCmdLong(QStringLiteral("RV 8")));
-        QCOMPARE(link.RxBuffer, QStringLiteral("0100\r\n>"));
+        QCOMPARE(link.RxBuffer, QStringLiteral("0100 \r\n>"));
         // 20 ms initial wait, then the prompt is there at the first read.
         QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
 
@@ -114,7 +50,7 @@ private slots:
 
     void vanishedFarEndEndsTheExchange()
     {
-        auto drive = std::make_unique<PtyDrive>();
+        auto drive = std::make_unique<PtyPeer>(answer);
         SystemSerialPort port;
         SteadyClock clock;
         CommandExchange link(port, clock);
@@ -159,7 +95,7 @@ private slots:
 
     void secondOpenOfSameDeviceFails()
     {
-        PtyDrive drive;
+        PtyPeer drive(answer);
         SystemSerialPort first;
         SystemSerialPort second;
         first.setPortName(drive.path());
