@@ -32,6 +32,10 @@ void Form1::wireHandlers()
     connect(cmdSet, &QPushButton::clicked, this, &Form1::cmdSet_Click);
     connect(CmdSave, &QPushButton::clicked, this, &Form1::CmdSave_Click);
     connect(cmdRead, &QPushButton::clicked, this, &Form1::cmdRead_Click);
+    connect(CmdScan, &QPushButton::clicked, this, &Form1::CmdScan_Click);
+    connect(CmdSelect, &QPushButton::clicked, this, &Form1::CmdSelect_Click);
+    connect(cmdStart, &QPushButton::clicked, this, &Form1::cmdStart_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &Form1::cmdStop_Click);
 
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
@@ -88,11 +92,6 @@ void Form1::closeEvent(QCloseEvent *event)
 {
     Form_Unload();
     event->accept();
-}
-
-void Form1::Timer1_Timer()
-{
-    // The status poll comes with the monitor.
 }
 
 void Form1::Timer2_Timer()

@@ -2,11 +2,21 @@
 
 #include "CommandExchange.h"
 #include "Form1Ui.h"
+#include "ParameterMap.h"
 
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
+#include <optional>
 
 class Clock;
 class MessageSink;
@@ -38,6 +48,17 @@ public:
     void cmdCommStop_Click();
     void Form_Unload();
     void Form_Terminate();
+
+    // Station scan and selection.
+    void CmdScan_Click();
+    void CmdSelect_Click();
+
+    // Status monitor.
+    void STA_translate(const QString &STAT);
+
+    // Oscilloscope.
+    void cmdStart_Click();
+    void cmdStop_Click();
 
     // Gating of the command buttons around actions that talk to the drive.
     void LockButtons();
@@ -101,11 +122,22 @@ private:
     // The first half of every gated action: lock, and when a poll tick is in progress
     // hand the action to Timer5. True when the action was deferred.
     bool deferWhilePolling(Action action);
+    // The capture step of a poll tick; false when it failed and ends the tick.
+    bool runCapture();
+    // The status poll of a tick; false when an exchange failed.
+    bool pollStatus();
+    void endTick();
+    void readParameter(BoxArray array, int index);
+    QLineEdit *parameterBox(BoxArray array, int index) const;
+    void showCommError(const QString &title);
     void releasePort();
     void wireHandlers();
 
     SerialPort &MSComm1;
     MessageSink &m_messages;
     CommandExchange m_comm;
-    bool m_terminated = false;
+    // The station the last successful selection addressed; the scan addresses it again.
+    std::optional<std::int16_t> m_selectedStation;
+    bool m_scanning = false;
+    bool m_inTick = false;
 };

@@ -7,6 +7,14 @@
 #include <QPushButton>
 #include <QTimer>
 
+namespace {
+// A button's own Enabled flag, whatever its frame's state.
+bool enabledFlag(const QWidget *w)
+{
+    return w->isEnabledTo(w->parentWidget());
+}
+} // namespace
+
 void Form1::LockButtons()
 {
     cmdCommStop->setEnabled(false);
@@ -15,13 +23,13 @@ void Form1::LockButtons()
     cmdRead->setEnabled(false);
     CmdSave->setEnabled(false);
 
-    SetWasEnabled = cmdSet->isEnabled();
+    SetWasEnabled = enabledFlag(cmdSet);
     cmdSet->setEnabled(false);
-    SetupWasEnabled = cmdSetup->isEnabled();
+    SetupWasEnabled = enabledFlag(cmdSetup);
     cmdSetup->setEnabled(false);
-    StartWasEnabled = cmdStart->isEnabled();
+    StartWasEnabled = enabledFlag(cmdStart);
     cmdStart->setEnabled(false);
-    StopWasEnabled = cmdStop->isEnabled();
+    StopWasEnabled = enabledFlag(cmdStop);
     cmdStop->setEnabled(false);
 }
 
@@ -77,8 +85,12 @@ void Form1::Timer5_Timer()
         cmdRead_Click();
         break;
     default:
-        break;
+        return;
     }
+    // An action that waited for a tick stopped the poller; once it has run, the lamps and
+    // read-outs must not freeze while still looking live.
+    if (!Timer5->isActive() && !Timer1->isActive() && MSComm1.isOpen())
+        ResumePolling();
 }
 
 // The actions' own work comes with the parameter, command-source and recorder features;
@@ -100,13 +112,6 @@ void Form1::cmdSet_Click()
 void Form1::CmdSave_Click()
 {
     if (deferWhilePolling(ActionSave))
-        return;
-    UnlockButtons();
-}
-
-void Form1::cmdRead_Click()
-{
-    if (deferWhilePolling(ActionLoad))
         return;
     UnlockButtons();
 }

@@ -70,6 +70,7 @@ void Form1::cmdCommStop_Click()
     PollIdle = true;
     m_comm.CommDone = true;
     ScopeRunning = false;
+    m_selectedStation.reset();
 
     CheckContinuous->setChecked(false);
     CheckTrig->setChecked(false);

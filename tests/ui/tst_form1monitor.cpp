@@ -1,0 +1,265 @@
+#include "FormRig.h"
+#include "Lamp.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+QString lampLetter(const Lamp *lamp)
+{
+    const QColor c = lamp->fillColor();
+    if (c == QColor(255, 0, 0))
+        return QStringLiteral("R");
+    if (c == QColor(0, 255, 0))
+        return QStringLiteral("G");
+    return QStringLiteral("?");
+}
+
+// ShapeALM(0..4) lightDI(0..4) lightDO(0..3), R red / G green, then the two flags.
+QString lamps(const Form1 &f)
+{
+    QString s;
+    for (int i = 0; i <= 4; ++i)
+        s += lampLetter(f.ShapeALM[i]);
+    s += QLatin1Char(' ');
+    for (int i = 0; i <= 4; ++i)
+        s += lampLetter(f.lightDI[i]);
+    s += QLatin1Char(' ');
+    for (int i = 0; i <= 3; ++i)
+        s += lampLetter(f.lightDO[i]);
+    s += f.ServoOn ? QStringLiteral(" S") : QStringLiteral(" -");
+    s += f.DI1On ? QStringLiteral("D") : QStringLiteral("-");
+    return s;
+}
+
+QColor textColor(const QLineEdit *box)
+{
+    return box->palette().color(QPalette::Text);
+}
+} // namespace
+
+class TestForm1Monitor final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void translate_data()
+    {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("stat");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("0000") << "FFFF" << "0000" << "GGGGR GGGGG GGGG --";
+        QTest::newRow("0800 all green") << "0000" << "0800" << "GGGGG GGGGG GGGG --";
+        QTest::newRow("FFFF") << "0000" << "FFFF" << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("0100 servo") << "0000" << "0100" << "GGGGR RGGGG GGGG S-";
+        QTest::newRow("1 over load") << "0800" << "1" << "RGGGR GGGGG GGGG --";
+        QTest::newRow("0900") << "0000" << "0900" << "GGGGG RGGGG GGGG S-";
+        QTest::newRow("1900 DI1") << "0000" << "1900" << "GGGGG RGGRG GGGG SD";
+        QTest::newRow("2070 DI2 and outputs") << "0000" << "2070" << "GGGGR GGGGR RRRG --";
+        QTest::newRow("0600 BOND BTYPE") << "0000" << "0600" << "GGGGR GRRGG GGGG --";
+        // Nothing changes, not even the flags.
+        QTest::newRow("ER") << "FFFF" << "ER" << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("garbage") << "FFFF" << "x1z" << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("empty") << "FFFF" << "" << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("five digits") << "0000" << "00000" << "GGGGR GGGGG GGGG --";
+        QTest::newRow("blank") << "0100" << " 100" << "GGGGR RGGGG GGGG S-";
+    }
+    void translate()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, stat);
+        QFETCH(QString, expected);
+
+        FormRig rig;
+        rig.form.STA_translate(before);
+        rig.form.STA_translate(stat);
+        QCOMPARE(lamps(rig.form), expected);
+    }
+
+    void tickReadsVariablesAndStatus()
+    {
+        FormRig rig;
+        rig.bus.set(1, "RV 0", "123 ok>");
+        rig.bus.set(1, "RV 6", "-7 ok>");
+        rig.select(1);
+        rig.bus.set(1, "RV 8", "0900 ok>");
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
+        rig.form.txtRG[1]->setText(QStringLiteral("ER"));
+        setRed(rig.form.txtRG[1]);
+
+        rig.form.Timer1_Timer();
+
+        QCOMPARE(rig.port.lines(), (QList<QByteArray> { "RV 0", "RV 1", "RV 2", "RV 3", "RV 4",
+                                                         "RV 5", "RV 6", "RV 8" }));
+        QCOMPARE(rig.form.txtRG[1]->text(), QStringLiteral("123"));
+        QCOMPARE(textColor(rig.form.txtRG[1]), QColor(Qt::black));
+        QCOMPARE(rig.form.txtRG[2]->text(), QStringLiteral("100"));
+        QCOMPARE(rig.form.txtRG[7]->text(), QStringLiteral("-7"));
+        QCOMPARE(lamps(rig.form), QStringLiteral("GGGGG RGGGG GGGG S-"));
+        QVERIFY(rig.form.FrameMotion->isEnabled());
+        QVERIFY(rig.form.cmdSetMotion->isEnabled());
+        QVERIFY(!rig.form.DriveNotReady);
+        QVERIFY(rig.form.PollIdle);
+        QCOMPARE(rig.form.Shape1->fillColor(), QColor(0, 128, 0));
+        QCOMPARE(rig.form.Timer1->interval(), 1500);
+        QVERIFY(rig.messages.texts.isEmpty());
+    }
+
+    void statusGatesMotionAndCaptures_data()
+    {
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<bool>("motion");
+        QTest::addColumn<bool>("notReady");
+
+        QTest::newRow("0800 ready") << QByteArray("0800") << false << false;
+        QTest::newRow("0801 alarm") << QByteArray("0801") << false << true;
+        QTest::newRow("0000 emergency stop") << QByteArray("0000") << false << true;
+        QTest::newRow("FFFF") << QByteArray("FFFF") << false << true;
+        QTest::newRow("0900 servo on") << QByteArray("0900") << true << false;
+        QTest::newRow("1900 DI1 on") << QByteArray("1900") << false << false;
+    }
+    void statusGatesMotionAndCaptures()
+    {
+        QFETCH(QByteArray, status);
+        QFETCH(bool, motion);
+        QFETCH(bool, notReady);
+
+        FormRig rig;
+        rig.select(1);
+        rig.bus.set(1, "RV 8", status + " ok>");
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.form.FrameMotion->isEnabled(), motion);
+        QCOMPARE(rig.form.cmdSetMotion->isEnabled(), motion);
+        QCOMPARE(rig.form.DriveNotReady, notReady);
+    }
+
+    // Each way a tick's exchange can fail: the box or lamps show it, one message, the tick
+    // ends there and the timer goes on.
+    void failedExchangeEndsTheTick_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("box");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<QString>("message");
+
+        QTest::newRow("RV 3 silent") << QByteArray("RV 3") << QByteArray() << 4 << 4
+                                     << "Communication error\r\n";
+        QTest::newRow("RV 0 prompt too early") << QByteArray("RV 0") << QByteArray("12>") << 1 << 1
+                                               << "Communication error\r\n12>";
+        QTest::newRow("RV 8 silent") << QByteArray("RV 8") << QByteArray() << 0 << 8
+                                     << "Communication error\r\n";
+        QTest::newRow("RV 8 not hex") << QByteArray("RV 8") << QByteArray("08Z0 ok>") << 0 << 8
+                                      << "Communication error\r\n08Z0 ok>";
+        QTest::newRow("RV 8 short") << QByteArray("RV 8") << QByteArray("1>") << 0 << 8
+                                    << "Communication error\r\n1>";
+    }
+    void failedExchangeEndsTheTick()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, reply);
+        QFETCH(int, box);
+        QFETCH(int, sent);
+        QFETCH(QString, message);
+
+        FormRig rig;
+        rig.select(1);
+        rig.form.Timer1_Timer(); // a good tick first: boxes and lamps hold values
+        const QString lampsBefore = lamps(rig.form);
+        rig.bus.set(1, line, reply);
+        rig.bus.set(1, "RV 4", "999 ok>");
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
+
+        rig.form.Timer1_Timer();
+
+        QCOMPARE(rig.port.lines().size(), sent);
+        QCOMPARE(rig.messages.texts, QStringList { message });
+        if (box > 0) {
+            QCOMPARE(rig.form.txtRG[box]->text(), QStringLiteral("ER"));
+            QCOMPARE(textColor(rig.form.txtRG[box]), QColor(255, 0, 0));
+            // Later boxes keep the previous tick's values.
+            for (int later = box + 1; later <= 7; ++later)
+                QCOMPARE(rig.form.txtRG[later]->text(), QStringLiteral("%1").arg(later - 1) + "00");
+        } else {
+            QCOMPARE(lamps(rig.form), lampsBefore);
+        }
+        QVERIFY(rig.form.PollIdle);
+        QVERIFY(rig.form.Timer1->isActive());
+        QCOMPARE(rig.form.Shape1->fillColor(), QColor(0, 128, 0));
+    }
+
+    void intervalFollowsTheOscilloscope()
+    {
+        FormRig rig;
+        rig.select(1);
+        QCOMPARE(rig.form.Timer1->interval(), 100);
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.form.Timer1->interval(), 1500);
+        rig.form.ScopeRunning = true;
+        rig.form.DriveNotReady = true;
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.form.Timer1->interval(), 2500);
+    }
+
+    void singleMotionStopsTheOscilloscope()
+    {
+        FormRig rig;
+        rig.select(1);
+        rig.form.cmdStart->setEnabled(true);
+        rig.form.cmdStart_Click();
+        rig.form.MotionMode = 1;
+        rig.form.DriveNotReady = true;
+        rig.form.Timer1_Timer();
+        QVERIFY(!rig.form.ScopeRunning);
+        QVERIFY(rig.form.cmdStart->isEnabled());
+        QVERIFY(!rig.form.cmdStop->isEnabled());
+    }
+
+    void noTickInsideAnotherTick()
+    {
+        FormRig rig;
+        rig.select(1);
+        rig.messages.texts.clear();
+        rig.bus.set(1, "RV 2", QByteArray());
+        int nestedLines = -1;
+        rig.messages.onMessage = [&](const QString &) {
+            // The timer fires again while the message box is open.
+            const int before = rig.port.lines().size();
+            rig.form.Timer1_Timer();
+            nestedLines = rig.port.lines().size() - before;
+        };
+        rig.form.Timer1_Timer();
+        QCOMPARE(nestedLines, 0);
+        QCOMPARE(rig.messages.texts.size(), 1);
+    }
+
+    void stopDuringTheTicksEventsEndsItQuietly()
+    {
+        FormRig rig;
+        rig.select(1);
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
+        QTimer::singleShot(0, &rig.form, [&] { rig.form.cmdCommStop_Click(); });
+        rig.form.Timer1_Timer();
+        QVERIFY(rig.port.lines().isEmpty());
+        QCOMPARE(rig.messages.texts, QStringList { QStringLiteral("Com Port Closed") });
+        QVERIFY(rig.form.PollIdle);
+    }
+
+private:
+    static void setRed(QLineEdit *box)
+    {
+        QPalette p = box->palette();
+        p.setColor(QPalette::Text, QColor(255, 0, 0));
+        box->setPalette(p);
+    }
+};
+
+QTEST_MAIN(TestForm1Monitor)
+#include "tst_form1monitor.moc"
