@@ -6,6 +6,7 @@
 #include "VbStyle.h"
 
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTimer>
 
@@ -36,6 +37,15 @@ void Form1::wireHandlers()
     connect(CmdSelect, &QPushButton::clicked, this, &Form1::CmdSelect_Click);
     connect(cmdStart, &QPushButton::clicked, this, &Form1::cmdStart_Click);
     connect(cmdStop, &QPushButton::clicked, this, &Form1::cmdStop_Click);
+
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(cmdSetMotion, &QPushButton::clicked, this, &Form1::cmdSetMotion_Click);
+
+    for (const ParameterBox &box : ParameterMap::loadOrder()) {
+        QLineEdit *edit = parameterBox(box.array, box.index);
+        m_parameterBoxes.insert(edit, box);
+        edit->installEventFilter(this);
+    }
 
     connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
     connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
@@ -94,17 +104,34 @@ void Form1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
-void Form1::Timer2_Timer()
+bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    Timer2->stop();
-}
-
-void Form1::Timer3_Timer()
-{
-    Timer3->stop();
-}
-
-void Form1::Timer4_Timer()
-{
-    Timer4->stop();
+    if (event->type() == QEvent::KeyPress) {
+        const auto it = m_parameterBoxes.constFind(watched);
+        if (it != m_parameterBoxes.cend()) {
+            const auto *key = static_cast<QKeyEvent *>(event);
+            std::int16_t keyAscii = 0;
+            if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                keyAscii = 13;
+            else if (!key->text().isEmpty())
+                keyAscii = static_cast<std::int16_t>(key->text().at(0).unicode());
+            // Keys that type nothing (arrows, shift) are no key press to the handlers.
+            if (keyAscii != 0) {
+                const auto index = static_cast<std::int16_t>(it->index);
+                switch (it->array) {
+                case BoxArray::KG:
+                    txtKG_KeyPress(index, keyAscii);
+                    break;
+                case BoxArray::VG:
+                    txtVG_KeyPress(index, keyAscii);
+                    break;
+                case BoxArray::POS:
+                    txtPOS_KeyPress(index, keyAscii);
+                    break;
+                }
+            }
+        }
+    }
+    // The key still reaches the box.
+    return QWidget::eventFilter(watched, event);
 }

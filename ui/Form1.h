@@ -5,6 +5,8 @@
 #include "ParameterMap.h"
 
 #include <QCheckBox>
+#include <QHash>
+#include <QList>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -55,6 +58,15 @@ public:
 
     // Status monitor.
     void STA_translate(const QString &STAT);
+
+    // Parameter edits: every key turns the box red, Enter writes it.
+    void txtKG_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
+    void txtVG_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
+    void txtPOS_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
+
+    // Command source, link reset and test motion.
+    void Command1_Click();
+    void cmdSetMotion_Click();
 
     // Oscilloscope.
     void cmdStart_Click();
@@ -102,8 +114,14 @@ public:
     bool DriveNotReady = false;
     bool DI1On = false;
     QString RxValue;
-    QString PendingWrite;
-    std::int16_t EditIndex = 0;
+    // A parameter edit waiting for its array's read-back timer. Each array has its own, so
+    // that edits in two arrays during one tick do not overwrite each other.
+    struct PendingEdit
+    {
+        QString PendingWrite;
+        std::int16_t EditIndex = 0;
+    };
+    PendingEdit &pendingEdit(BoxArray array) { return m_pendingEdits[static_cast<int>(array)]; }
     std::int16_t MotionMode = 0;
     QString MotionValue1;
     QString MotionValue2;
@@ -117,6 +135,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // The first half of every gated action: lock, and when a poll tick is in progress
@@ -128,6 +147,9 @@ private:
     bool pollStatus();
     void endTick();
     void readParameter(BoxArray array, int index);
+    void editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii);
+    void writeBack(BoxArray array, QTimer *timer);
+    QTimer *readBackTimer(BoxArray array) const;
     QLineEdit *parameterBox(BoxArray array, int index) const;
     void showCommError(const QString &title);
     void releasePort();
@@ -140,4 +162,8 @@ private:
     std::optional<std::int16_t> m_selectedStation;
     bool m_scanning = false;
     bool m_inTick = false;
+    std::array<PendingEdit, 3> m_pendingEdits;
+    // Gated actions waiting for Timer5, oldest first; PendingAction is the first of them.
+    QList<Action> m_waitingActions;
+    QHash<QObject *, ParameterBox> m_parameterBoxes;
 };

@@ -56,9 +56,15 @@ void Form1::ResumePolling()
 bool Form1::deferWhilePolling(Action action)
 {
     LockButtons();
-    if (PollIdle)
+    if (PollIdle) {
+        m_waitingActions.removeAll(action);
         return false;
-    PendingAction = action;
+    }
+    // A second action pressed during the same tick waits behind the first instead of
+    // replacing it: a save must not vanish because a load was clicked after it.
+    if (!m_waitingActions.contains(action))
+        m_waitingActions.append(action);
+    PendingAction = m_waitingActions.first();
     Timer1->stop();
     Timer5->start();
     UnlockButtons();
@@ -68,9 +74,11 @@ bool Form1::deferWhilePolling(Action action)
 void Form1::Timer5_Timer()
 {
     Timer5->stop();
-    // A port closed meanwhile (Stop, a failed selection) cancels the waiting action.
-    if (!MSComm1.isOpen())
+    // A port closed meanwhile (Stop, a failed selection) cancels the waiting actions.
+    if (!MSComm1.isOpen()) {
+        m_waitingActions.clear();
         return;
+    }
     switch (PendingAction) {
     case ActionSetup:
         cmdSetup_Click();
@@ -85,6 +93,12 @@ void Form1::Timer5_Timer()
         cmdRead_Click();
         break;
     default:
+        m_waitingActions.clear();
+        return;
+    }
+    if (!Timer5->isActive() && !m_waitingActions.isEmpty()) {
+        PendingAction = m_waitingActions.first();
+        Timer5->start();
         return;
     }
     // An action that waited for a tick stopped the poller; once it has run, the lamps and
@@ -93,8 +107,8 @@ void Form1::Timer5_Timer()
         ResumePolling();
 }
 
-// The actions' own work comes with the parameter, command-source and recorder features;
-// until then each runs the gating frame alone.
+// The recorder set-up's own work comes with the oscilloscope; until then it runs the gating
+// frame alone.
 void Form1::cmdSetup_Click()
 {
     if (deferWhilePolling(ActionSetup))
@@ -102,16 +116,3 @@ void Form1::cmdSetup_Click()
     UnlockButtons();
 }
 
-void Form1::cmdSet_Click()
-{
-    if (deferWhilePolling(ActionCommandSource))
-        return;
-    UnlockButtons();
-}
-
-void Form1::CmdSave_Click()
-{
-    if (deferWhilePolling(ActionSave))
-        return;
-    UnlockButtons();
-}

@@ -1,7 +1,10 @@
-// Loading the drive's gains, settings and positions into their boxes.
+// The drive's gains, settings and positions: load, edit and write back, save.
 #include "Form1.h"
 
+#include "MessageSink.h"
 #include "ParameterReply.h"
+#include "SerialPort.h"
+#include "WriteEcho.h"
 #include "VbStyle.h"
 
 #include <QLineEdit>
@@ -48,4 +51,124 @@ void Form1::readParameter(BoxArray array, int index)
         box->setText(QStringLiteral("ER"));
         setForeColor(box, vbColor(0x0000FF));
     }
+}
+
+void Form1::txtKG_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
+{
+    editKeyPress(BoxArray::KG, Index, KeyAscii);
+}
+
+void Form1::txtVG_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
+{
+    editKeyPress(BoxArray::VG, Index, KeyAscii);
+}
+
+void Form1::txtPOS_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
+{
+    editKeyPress(BoxArray::POS, Index, KeyAscii);
+}
+
+QTimer *Form1::readBackTimer(BoxArray array) const
+{
+    switch (array) {
+    case BoxArray::KG:
+        return Timer2;
+    case BoxArray::POS:
+        return Timer3;
+    case BoxArray::VG:
+        return Timer4;
+    }
+    return nullptr;
+}
+
+void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii)
+{
+    QLineEdit *box = parameterBox(array, index);
+    setForeColor(box, vbColor(0x0000FF));
+    if (keyAscii != 13)
+        return;
+
+    LockButtons();
+    const QString command = ParameterMap::writeCommand(array, index, box->text());
+    if (!PollIdle) {
+        PendingEdit &pending = pendingEdit(array);
+        pending.PendingWrite = command;
+        pending.EditIndex = index;
+        Timer1->stop();
+        readBackTimer(array)->start();
+        UnlockButtons();
+        return;
+    }
+
+    const bool answered = CommDone() && SendCmdPaced(command);
+    const WriteEcho echo = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue)
+                                    : WriteEcho::NoValue;
+    if (!answered) {
+        box->setText(QStringLiteral("ERR"));
+        setForeColor(box, vbColor(0x0000FF));
+    } else if (echo != WriteEcho::Confirmed) {
+        box->setText(QStringLiteral("ER"));
+        setForeColor(box, vbColor(0x0000FF));
+    } else {
+        setForeColor(box, vbColor(0x000000));
+    }
+    UnlockButtons();
+}
+
+void Form1::Timer2_Timer()
+{
+    writeBack(BoxArray::KG, Timer2);
+}
+
+void Form1::Timer3_Timer()
+{
+    writeBack(BoxArray::POS, Timer3);
+}
+
+void Form1::Timer4_Timer()
+{
+    writeBack(BoxArray::VG, Timer4);
+}
+
+void Form1::writeBack(BoxArray array, QTimer *timer)
+{
+    if (!PollIdle)
+        return;
+    timer->stop();
+    // Stop closed the port meanwhile: the edit is dropped with the link.
+    if (!MSComm1.isOpen())
+        return;
+
+    const PendingEdit &pending = pendingEdit(array);
+    QLineEdit *box = parameterBox(array, pending.EditIndex);
+    // Settings go out whole; gains and positions one character at a time.
+    const bool answered = CommDone()
+            && (array == BoxArray::VG ? SendCmdLong(pending.PendingWrite)
+                                      : SendCmdPaced(pending.PendingWrite));
+    const WriteEcho echo = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue)
+                                    : WriteEcho::NoValue;
+    if (!answered) {
+        box->setText(QStringLiteral("KR"));
+        setForeColor(box, vbColor(0x0000FF));
+    } else if (echo != WriteEcho::Confirmed) {
+        box->setText(QStringLiteral("KRR"));
+        setForeColor(box, vbColor(0x0000FF));
+    } else {
+        setForeColor(box, vbColor(0x000000));
+    }
+    ResumePolling();
+}
+
+void Form1::CmdSave_Click()
+{
+    if (deferWhilePolling(ActionSave))
+        return;
+    if (CommDone() && SendCmdPaced(QStringLiteral("SV"))) {
+        m_messages.MsgBox(QStringLiteral("SAVE OK"));
+        UnlockButtons();
+        return;
+    }
+    m_messages.MsgBox(QStringLiteral("SAVE failed"));
+    UnlockButtons();
+    ResumePolling();
 }

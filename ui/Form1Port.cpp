@@ -45,6 +45,7 @@ void Form1::cmdCommStop_Click()
     Timer3->stop();
     Timer4->stop();
     Timer5->stop();
+    m_waitingActions.clear();
 
     if (MSComm1.isOpen()) {
         MSComm1.close();

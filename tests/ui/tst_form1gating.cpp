@@ -157,16 +157,6 @@ private slots:
         QCOMPARE(gatedButtons(rig.form), QStringLiteral("111110000"));
     }
 
-    void laterClickReplacesWaitingAction()
-    {
-        Rig rig;
-        setGatedButtons(rig.form, QStringLiteral("111110000"));
-        rig.form.PollIdle = false;
-        rig.form.CmdSave->click();
-        rig.form.cmdRead->click();
-        QCOMPARE(int(rig.form.PendingAction), 4);
-    }
-
     void stopCancelsWaitingAction()
     {
         Rig rig;

@@ -1,0 +1,71 @@
+// The drive's command source, the link reset and the test motion.
+#include "Form1.h"
+
+#include "MessageSink.h"
+#include "MotionSettings.h"
+#include "SerialPort.h"
+
+void Form1::cmdSet_Click()
+{
+    if (deferWhilePolling(ActionCommandSource))
+        return;
+
+    if (ServoOn) {
+        m_messages.MsgBox(QStringLiteral(" You must servo off before changing command source"));
+        // Clears "Pulse/Dir" without selecting the other source.
+        Option1->setAutoExclusive(false);
+        Option1->setChecked(false);
+        Option1->setAutoExclusive(true);
+        UnlockButtons();
+        return;
+    }
+
+    const bool wasUpDown = UpDownMode;
+    const bool motionWasEnabled = FrameMotion->isEnabledTo(this);
+    const bool upDown = !Option1->isChecked();
+    UpDownMode = upDown;
+    FrameMotion->setEnabled(upDown);
+
+    if (CommDone() && SendCmdPaced(upDown ? QStringLiteral("UD 1") : QStringLiteral("UD 0"))) {
+        m_messages.MsgBox(QStringLiteral("SET OK"));
+        UnlockButtons();
+        return;
+    }
+    // The drive did not confirm: as far as we know it keeps its source, so test motions
+    // must not be commanded on the strength of the new one.
+    UpDownMode = wasUpDown;
+    FrameMotion->setEnabled(motionWasEnabled);
+    m_messages.MsgBox(QStringLiteral("SET failed"));
+    UnlockButtons();
+    ResumePolling();
+}
+
+void Form1::Command1_Click()
+{
+    Timer1->stop();
+    Delay(1000);
+    MSComm1.close();
+    Delay(300);
+    if (!MSComm1.open()) {
+        // Polling a port that is not there would only pretend the link is alive.
+        m_messages.MsgBox(QStringLiteral("Fail, COM Port does not exist!"));
+        return;
+    }
+    ResumePolling();
+}
+
+void Form1::cmdSetMotion_Click()
+{
+    MotionSettings current;
+    current.MotionMode = MotionMode;
+    current.MotionValue1 = MotionValue1;
+    current.MotionValue2 = MotionValue2;
+    current.MotionToggle = MotionToggle;
+    const MotionSettings next = decideMotion(CheckTrig->isChecked(), CheckContinuous->isChecked(),
+                                             Text1[0]->text(), Text1[1]->text(), current);
+    MotionMode = next.MotionMode;
+    MotionValue1 = next.MotionValue1;
+    MotionValue2 = next.MotionValue2;
+    MotionToggle = next.MotionToggle;
+    m_messages.MsgBox(QStringLiteral("Set Motion OK"));
+}
