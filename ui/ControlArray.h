@@ -15,10 +15,7 @@ class ControlArray final
 public:
     using const_iterator = typename QMap<int, T *>::const_iterator;
 
-    explicit ControlArray(const char *name = "ControlArray")
-        : m_name(name)
-    {
-    }
+    explicit ControlArray(const char *name = "ControlArray") : m_name(name) { }
 
     // Adds a member; an index may be given only once and the member must exist.
     void insert(int index, T *member)

@@ -15,7 +15,7 @@ class QRadioButton;
 class QTimer;
 class QWidget;
 
-// The controls of the console window `Form1` (spec Part 2.1), built like a Qt Designer
+// The controls of the console window `Form1`, built like a Qt Designer
 // `Ui_` class: members carry the window's own names and control arrays keep their given
 // indices. setupUi places everything at the design's positions (twips, 15 per pixel),
 // with the design's captions, fonts, colours and states. No signal is connected here.

@@ -2,8 +2,7 @@
 
 #include <QPainter>
 
-Lamp::Lamp(QWidget *parent)
-    : QWidget(parent)
+Lamp::Lamp(QWidget *parent) : QWidget(parent)
 {
     // Display only: clicks go to whatever lies beneath, as on a VB shape.
     setAttribute(Qt::WA_TransparentForMouseEvents);

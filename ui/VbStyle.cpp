@@ -23,9 +23,9 @@ void registerSubstitutes()
         if (!QFontDatabase::hasFamily(TimesNewRoman))
             QFont::insertSubstitution(TimesNewRoman, QStringLiteral("Liberation Serif"));
         if (!QFontDatabase::hasFamily(MsSansSerif))
-            QFont::insertSubstitutions(MsSansSerif,
-                                       { QStringLiteral("Microsoft Sans Serif"),
-                                         QStringLiteral("Liberation Sans") });
+            QFont::insertSubstitutions(
+                    MsSansSerif,
+                    { QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans") });
         return true;
     }();
     Q_UNUSED(done);
@@ -71,6 +71,8 @@ QFont defaultFormFont()
     QFont font(MsSansSerif);
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(pointsToPixels(8.25));
+    font.setBold(false); // set, not left open: frames have bold caption fonts
+    font.setItalic(false);
     return font;
 }
 
