@@ -8,7 +8,7 @@
 
 // One drive parameter as the drive knows it: its address, the name it answers with, and
 // the range a write is clamped to.
-struct ParameterSpec
+struct ParameterInfo
 {
     int group;
     int item;
@@ -16,7 +16,7 @@ struct ParameterSpec
     std::int32_t minimum;
     std::int32_t maximum;
     std::int32_t initial;
-    bool saved;    // kept by "SV" in the non-volatile copy
+    bool saved; // kept by "SV" in the non-volatile copy
     bool writable; // false for read-only items: a write echoes the value unchanged
 };
 
@@ -26,7 +26,7 @@ class ParameterTable final
 public:
     ParameterTable();
 
-    static const std::vector<ParameterSpec> &specs();
+    static const std::vector<ParameterInfo> &all();
     static std::optional<std::size_t> indexOf(int group, int item);
 
     std::int32_t value(std::size_t index) const { return m_values[index]; }
