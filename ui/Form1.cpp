@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "GraphSurface.h"
 #include "Lamp.h"
 #include "MessageSink.h"
 #include "SerialPort.h"
@@ -40,6 +41,11 @@ void Form1::wireHandlers()
 
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(cmdSetMotion, &QPushButton::clicked, this, &Form1::cmdSetMotion_Click);
+
+    for (int i : chkBox.indices())
+        connect(chkBox[i], &QCheckBox::clicked, this, [this, i] { chkBox_Click(static_cast<std::int16_t>(i)); });
+    Graph1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Graph1, &QWidget::customContextMenuRequested, this, &Form1::showPlotMenu);
 
     for (const ParameterBox &box : ParameterMap::loadOrder()) {
         QLineEdit *edit = parameterBox(box.array, box.index);

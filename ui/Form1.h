@@ -3,6 +3,7 @@
 #include "CommandExchange.h"
 #include "Form1Ui.h"
 #include "ParameterMap.h"
+#include "Record.h"
 
 #include <QCheckBox>
 #include <QHash>
@@ -69,8 +70,11 @@ public:
     void cmdSetMotion_Click();
 
     // Oscilloscope.
+    void chkBox_Click(std::int16_t Index);
     void cmdStart_Click();
     void cmdStop_Click();
+    // The last uploaded record as CSV; empty before the first capture.
+    QString lastRecordCsv() const;
 
     // Gating of the command buttons around actions that talk to the drive.
     void LockButtons();
@@ -152,6 +156,7 @@ private:
     QTimer *readBackTimer(BoxArray array) const;
     QLineEdit *parameterBox(BoxArray array, int index) const;
     void showCommError(const QString &title);
+    void showPlotMenu(const QPoint &pos);
     void releasePort();
     void wireHandlers();
 
@@ -166,4 +171,9 @@ private:
     // Gated actions waiting for Timer5, oldest first; PendingAction is the first of them.
     QList<Action> m_waitingActions;
     QHash<QObject *, ParameterBox> m_parameterBoxes;
+    // The last record drawn, kept for saving it.
+    std::optional<Record> m_lastRecord;
+    RecordShape m_lastShape;
+    double m_lastSpanMs = 0;
+    QString m_lastChannelNames[2];
 };

@@ -106,13 +106,3 @@ void Form1::Timer5_Timer()
     if (!Timer5->isActive() && !Timer1->isActive() && MSComm1.isOpen())
         ResumePolling();
 }
-
-// The recorder set-up's own work comes with the oscilloscope; until then it runs the gating
-// frame alone.
-void Form1::cmdSetup_Click()
-{
-    if (deferWhilePolling(ActionSetup))
-        return;
-    UnlockButtons();
-}
-

@@ -36,17 +36,12 @@ void Form1::Timer1_Timer()
     // Stop pressed during the event processing: nothing left to poll.
     if (MSComm1.isOpen()) {
         const bool captured = !(ScopeRunning && !DriveNotReady) || runCapture();
-        if (captured)
+        // The capture processes events too: Stop may have closed the port meanwhile.
+        if (captured && MSComm1.isOpen())
             pollStatus();
     }
     endTick();
     m_inTick = false;
-}
-
-bool Form1::runCapture()
-{
-    // The recorder's capture comes with the oscilloscope.
-    return true;
 }
 
 bool Form1::pollStatus()

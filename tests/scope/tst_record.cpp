@@ -1,0 +1,262 @@
+#include "Record.h"
+#include "RecordCsv.h"
+
+#include <QtTest>
+
+namespace {
+// "v," for each value, then the reply's end.
+QString fields(const QList<double> &values, const QString &end = QStringLiteral(";\r\n>"))
+{
+    QString s;
+    for (double v : values)
+        s += QString::number(v) + QLatin1Char(',');
+    return s + end;
+}
+
+Record flat(double plotValue, int length = 512)
+{
+    Record r;
+    for (int i = 0; i < length; ++i)
+        r.plot[i] = static_cast<float>(plotValue);
+    return r;
+}
+} // namespace
+
+class TestRecord final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void lenient_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<double>("value");
+
+        QTest::newRow("integer") << "1234" << 1234.0;
+        QTest::newRow("negative") << "-56" << -56.0;
+        QTest::newRow("blanks inside") << " 1 2\t3\n" << 123.0;
+        QTest::newRow("fraction") << "2.5" << 2.5;
+        QTest::newRow("exponent") << "1e3" << 1000.0;
+        QTest::newRow("stops at junk") << "12ab" << 12.0;
+        QTest::newRow("second point stops") << "1.2.3" << 1.2;
+        QTest::newRow("bare exponent mark") << "5e" << 5.0;
+        QTest::newRow("not a number") << "abc" << 0.0;
+        QTest::newRow("empty") << "" << 0.0;
+        QTest::newRow("sign only") << "-" << 0.0;
+        QTest::newRow("carriage return stops") << "7\r8" << 7.0;
+        QTest::newRow("huge") << "9e999" << 0.0;
+    }
+    void lenient()
+    {
+        QFETCH(QString, text);
+        QFETCH(double, value);
+        QCOMPARE(lenientNumber(text), value);
+    }
+
+    void parse()
+    {
+        RecordShape shape { 8, false, 1 };
+        const RecordParse p = parseRecord(fields({ 4, 8, -12, 16, 20, 24, 28, 32 }), shape);
+        QVERIFY(p.ok);
+        QCOMPARE(p.record.count, 8);
+        QCOMPARE(p.record.raw[2], -12.f);
+        QCOMPARE(p.record.plot[2], -3.f);
+        QCOMPARE(p.record.position[7], 7.f);
+    }
+
+    void parseEdges_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("dio");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("rest");
+
+        QTest::newRow("last value without comma ignored") << "1,2,3" << false << true << 2 << "";
+        QTest::newRow("short record") << "1,2," << false << true << 2 << "";
+        QTest::newRow("ten characters fit") << "1234567890,5," << false << true << 2 << "";
+        QTest::newRow("eleven do not") << "1,12345678901,5," << false << false << 1 << "12345678901,5,";
+        QTest::newRow("at most length + 1 values") << "1,1,1,1,1,1,1,1,1,1,1,1," << false << true << 9 << "";
+        QTest::newRow("junk field is 0") << "x,7," << false << true << 2 << "";
+        QTest::newRow("nothing") << "" << false << true << 0 << "";
+    }
+    void parseEdges()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, dio);
+        QFETCH(bool, ok);
+        QFETCH(int, count);
+        QFETCH(QString, rest);
+
+        const RecordParse p = parseRecord(text, RecordShape { 8, dio, 1 });
+        QCOMPARE(p.ok, ok);
+        if (ok)
+            QCOMPARE(p.record.count, count);
+        else
+            QCOMPARE(p.rest, rest);
+    }
+
+    void dioHalfIsNotScaled()
+    {
+        const RecordParse p = parseRecord(fields({ 40, 40, 4096, 4096 }), RecordShape { 4, true, 1 });
+        QCOMPARE(p.record.plot[1], 10.f);
+        QCOMPARE(p.record.plot[2], 4096.f);
+    }
+
+    void range_data()
+    {
+        QTest::addColumn<QList<double>>("values"); // plot values, the rest of the record is 0
+        QTest::addColumn<bool>("fill"); // repeat the last value over the whole record
+        QTest::addColumn<qint64>("max");
+        QTest::addColumn<qint64>("min");
+        QTest::addColumn<qint64>("range");
+        QTest::addColumn<QStringList>("labels");
+
+        QTest::newRow("flat 100") << QList<double> { 100 } << true << qint64(120) << qint64(80)
+                                  << qint64(40) << QStringList { "320", "360", "400", "440", "480" };
+        // The top of an all-negative record stays in view.
+        QTest::newRow("-100 to -50") << QList<double> { -100, -50 } << true << qint64(-40)
+                                     << qint64(-120) << qint64(80)
+                                     << QStringList { "-480", "-400", "-320", "-240", "-160" };
+        QTest::newRow("lower bound") << QList<double> { -6827, 0 } << false << qint64(0)
+                                     << qint64(-8191) << qint64(8191)
+                                     << QStringList { "-32764", "-24573", "-16382", "-8191", "0" };
+        QTest::newRow("ties to even") << QList<double> { 2.5, 0 } << false << qint64(2) << qint64(0)
+                                      << qint64(2) << QStringList { "0", "2", "4", "6", "8" };
+        // No 16-bit wrap for large words.
+        QTest::newRow("large word") << QList<double> { 40000, 0 } << false << qint64(48000)
+                                    << qint64(0) << qint64(48000)
+                                    << QStringList { "0", "48000", "96000", "144000", "192000" };
+        // All zero: a small range with the trace in the middle, not a division by zero.
+        QTest::newRow("all zero") << QList<double> { 0 } << true << qint64(1) << qint64(-1)
+                                  << qint64(2) << QStringList { "-4", "-2", "0", "2", "4" };
+    }
+    void range()
+    {
+        QFETCH(QList<double>, values);
+        QFETCH(bool, fill);
+        QFETCH(qint64, max);
+        QFETCH(qint64, min);
+        QFETCH(qint64, range);
+        QFETCH(QStringList, labels);
+
+        Record r;
+        for (int i = 0; i < 512; ++i)
+            r.plot[i] = static_cast<float>(i < values.size() ? values[i] : (fill ? values.last() : 0));
+        const PlotRange p = plotRange(r, RecordShape { 512, false, 1 });
+        QCOMPARE(p.max, max);
+        QCOMPARE(p.min, min);
+        QCOMPARE(p.range, range);
+        const auto l = valueAxisLabels(p);
+        QCOMPARE(QStringList(l.begin(), l.end()), labels);
+    }
+
+    void timeLabels_data()
+    {
+        QTest::addColumn<QString>("span");
+        QTest::addColumn<QStringList>("labels");
+        QTest::newRow("500") << "500" << QStringList { "100", "200", "300", "400", "500" };
+        QTest::newRow("300") << "300" << QStringList { "60", "120", "180", "240", "300" };
+        QTest::newRow("fractions") << "7" << QStringList { "1.4", "2.8", "4.2", "5.6", "7" };
+        QTest::newRow("not a number") << "abc" << QStringList { "0", "0", "0", "0", "0" };
+    }
+    void timeLabels()
+    {
+        QFETCH(QString, span);
+        QFETCH(QStringList, labels);
+        const auto l = timeAxisLabels(span);
+        QCOMPARE(QStringList(l.begin(), l.end()), labels);
+    }
+
+    void plotOfTwoChannels()
+    {
+        Record r = flat(100);
+        const RecordShape shape { 512, false, 1 };
+        for (int i = 0; i < 512; ++i)
+            r.position[i] = static_cast<float>(i);
+        const PlotRange range = plotRange(r, shape);
+        const DisplayList g = plotRecord(r, shape, range);
+        const auto &items = g.items();
+        QCOMPARE(g.currentScale()->top, 40.0);
+        QCOMPARE(g.currentScale()->right, 255.0);
+        // Three horizontal and four vertical grid lines (a point and a line each), then two
+        // traces of 256 points.
+        QCOMPARE(items.size(), 7 * 2 + 256 + 256);
+        QCOMPARE(items[1].to, QPointF(255, 10)); // trunc(80 + 40/4) - 80
+        QCOMPARE(items[7].to, QPointF(51, 40));
+        QCOMPARE(items[1].color, PlotColor::Grid);
+        const auto &firstTrace = items[14];
+        QCOMPARE(firstTrace.from, QPointF(0, 20));
+        QCOMPARE(firstTrace.color, PlotColor::Channel1);
+        const auto &secondTrace = items[14 + 256];
+        QCOMPARE(secondTrace.from, QPointF(0, 20)); // index 256 drawn at 256 - 256
+        QCOMPARE(secondTrace.color, PlotColor::Channel2);
+    }
+
+    void vcrrSecondHalfStartsAtTheLeftEdge()
+    {
+        Record r = flat(10, 256);
+        const RecordShape shape { 256, false, 2 };
+        for (int i = 0; i < 256; ++i)
+            r.position[i] = static_cast<float>(2 * i);
+        const DisplayList g = plotRecord(r, shape, plotRange(r, shape));
+        const auto &second = g.items()[14 + 128];
+        QCOMPARE(second.from.x(), 0.0);
+        QCOMPARE(g.items().last().to.x(), 254.0);
+    }
+
+    void dioTracksInTheirBands()
+    {
+        Record r;
+        const RecordShape shape { 4, true, 1 };
+        r.plot = {};
+        r.plot[0] = 90;
+        r.plot[1] = 90; // channel 1
+        r.plot[2] = 32 + 4096; // INPOS and DI1 set
+        r.plot[3] = 64 + 512; // DQ0 and BOND set
+        r.position[1] = 1;
+        r.position[2] = 256;
+        r.position[3] = 257;
+        PlotRange range;
+        range.max = 90;
+        range.min = 0;
+        range.range = 90; // band 10
+        const DisplayList g = plotRecord(r, shape, range);
+        const auto &items = g.items();
+        // grid 14, channel 1 two points, then four tracks of two points each.
+        QCOMPARE(items.size(), 14 + 2 + 4 * 2);
+        const struct
+        {
+            quint32 color;
+            double first;
+            double second;
+        } expected[] = {
+            { PlotColor::Inpos, 20, 10 }, // base 10: set, then clear
+            { PlotColor::Dq0, 30, 40 }, // base 30
+            { PlotColor::Bond, 50, 60 }, // base 50
+            { PlotColor::Di1, 80, 70 }, // base 70
+        };
+        for (int t = 0; t < 4; ++t) {
+            const auto &p = items[16 + 2 * t];
+            const auto &l = items[16 + 2 * t + 1];
+            QCOMPARE(p.color, expected[t].color);
+            QCOMPARE(p.from, QPointF(0, expected[t].first));
+            QCOMPARE(l.to, QPointF(1, expected[t].second));
+        }
+    }
+
+    void csv()
+    {
+        Record r;
+        r.raw[0] = 4;
+        r.raw[1] = 8;
+        r.raw[2] = -1.5f;
+        r.raw[3] = 4096;
+        const QString text = recordCsv(r, RecordShape { 4, true, 1 }, 100, QStringLiteral("PCMD"),
+                                       QStringLiteral("DIO"));
+        QCOMPARE(text, QStringLiteral("time_ms,PCMD,DIO\n0,4,-1.5\n50,8,4096\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecord)
+#include "tst_record.moc"

@@ -1,0 +1,118 @@
+#include "RecorderSetup.h"
+
+#include <QtTest>
+
+class TestRecorderSetup final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void interval_data()
+    {
+        QTest::addColumn<QString>("span");
+        QTest::addColumn<bool>("vcrr");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<int>("wait");
+
+        const char *spans[] = { "100", "200", "300", "400", "500" };
+        for (int k = 0; k < 5; ++k) {
+            QTest::addRow("%s new", spans[k]) << spans[k] << true << QString::number(4 * (k + 1)) << 100 * (k + 2);
+            QTest::addRow("%s old", spans[k]) << spans[k] << false << QString::number(2 * (k + 1)) << 100 * (k + 2);
+        }
+        // Anything else has no code.
+        QTest::newRow("typed 250") << "250" << true << QString() << 0;
+        QTest::newRow("blank after") << "500 " << true << QString() << 0;
+        QTest::newRow("empty") << "" << false << QString() << 0;
+    }
+    void interval()
+    {
+        QFETCH(QString, span);
+        QFETCH(bool, vcrr);
+        QFETCH(QString, code);
+        QFETCH(int, wait);
+        const auto s = intervalSetting(span, vcrr);
+        QCOMPARE(s.has_value(), !code.isEmpty());
+        if (s) {
+            QCOMPARE(s->code, code);
+            QCOMPARE(int(s->waitMs), wait);
+        }
+        QCOMPARE(int(recordLength(vcrr)), vcrr ? 256 : 512);
+    }
+
+    void channels_data()
+    {
+        QTest::addColumn<QList<int>>("boxes");
+        QTest::addColumn<QString>("list");
+        QTest::newRow("PCMD, VCMD") << QList<int> { 3, 0 } << " 1 4";
+        QTest::newRow("PCMD, DIO") << QList<int> { 0, 7 } << " 1 8";
+        QTest::newRow("ICMD, DIO") << QList<int> { 7, 6 } << " 7 8";
+        QTest::newRow("none") << QList<int>() << "";
+    }
+    void channels()
+    {
+        QFETCH(QList<int>, boxes);
+        QFETCH(QString, list);
+        std::array<bool, 8> ticked {};
+        for (int b : boxes)
+            ticked[b] = true;
+        QCOMPARE(channelList(ticked), list);
+    }
+
+    void legend()
+    {
+        QCOMPARE(traceLegend(false), QStringLiteral("Red--1st variable\r\nYellow--2nd variable"));
+        QCOMPARE(traceLegend(true).split(QStringLiteral("\r\n")),
+                 (QStringList { "Red--1st variable", "Blue--INPOS", "Yellow--DQ0", "Green--BOND",
+                                "White--DI1" }));
+    }
+
+    // Sequences of ticks (+i) and clears (-i), with the state and effect after the last one.
+    void selection_data()
+    {
+        QTest::addColumn<QList<int>>("clicks");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<int>("boxes");
+        QTest::addColumn<int>("setup"); // -1 unchanged, 0 disable, 1 enable
+
+        using B = ChannelSelection::BoxChange;
+        QTest::newRow("one tick") << QList<int> { +3 } << 1 << 10 << 3 << int(B::None) << -1;
+        QTest::newRow("second tick") << QList<int> { +3, +0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
+        QTest::newRow("clear second") << QList<int> { +3, +0, -0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
+        QTest::newRow("clear first") << QList<int> { +3, +0, -3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
+        QTest::newRow("clear last") << QList<int> { +3, +0, -3, -0 } << 0 << 10 << 10 << int(B::None) << -1;
+        QTest::newRow("tick again") << QList<int> { +3, +0, -3, +5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
+    }
+    void selection()
+    {
+        QFETCH(QList<int>, clicks);
+        QFETCH(int, count);
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(int, boxes);
+        QFETCH(int, setup);
+
+        ChannelSelection s;
+        ChannelSelection::Effect e;
+        QSet<int> ticked;
+        for (int c : clicks) {
+            // -0 is indistinguishable from +0: a box already ticked is being cleared.
+            const int box = std::abs(c);
+            const bool tick = !ticked.contains(box);
+            if (tick)
+                ticked.insert(box);
+            else
+                ticked.remove(box);
+            e = s.toggle(box, tick);
+        }
+        QCOMPARE(int(s.ChannelCount), count);
+        QCOMPARE(int(s.FirstChannel), first);
+        QCOMPARE(int(s.SecondChannel), second);
+        QCOMPARE(int(e.boxes), boxes);
+        QCOMPARE(e.setupEnabled ? int(*e.setupEnabled) : -1, setup);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecorderSetup)
+#include "tst_recordersetup.moc"

@@ -1,0 +1,297 @@
+#include "FormRig.h"
+#include "GraphSurface.h"
+#include "Lamp.h"
+
+#include <QtTest>
+
+namespace {
+// A record of n values, each "v," after three leading characters.
+QByteArray upload(int n, int value = 400, int dioWord = -1)
+{
+    QByteArray s = "RO:";
+    for (int i = 0; i < n; ++i)
+        s += QByteArray::number(dioWord >= 0 && i >= n / 2 ? dioWord : value) + ',';
+    return s + ";\r\n>";
+}
+
+QString enabledBoxes(const Form1 &f)
+{
+    QString s;
+    for (int i : f.chkBox.indices())
+        s += f.chkBox[i]->isEnabledTo(f.FrameScope[0]) ? QLatin1Char('1') : QLatin1Char('0');
+    return s;
+}
+} // namespace
+
+class TestForm1Scope final : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Selected drive, channels ticked and set up, oscilloscope started.
+    void ready(FormRig &rig, std::initializer_list<int> boxes, bool vcrr = false)
+    {
+        rig.select(1);
+        rig.form.Check_VCRR->setChecked(vcrr);
+        for (int b : boxes)
+            rig.form.chkBox[b]->click();
+        rig.form.cmdSetup->click();
+        rig.form.cmdStart->click();
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
+    }
+
+private slots:
+    void boxesAllowTwoChannels()
+    {
+        FormRig rig;
+        rig.select(1);
+        Form1 &f = rig.form;
+        f.chkBox[3]->click();
+        QCOMPARE(enabledBoxes(f), QStringLiteral("11111111"));
+        QVERIFY(!f.cmdSetup->isEnabled());
+        f.chkBox[0]->click();
+        QCOMPARE(enabledBoxes(f), QStringLiteral("10010000"));
+        QVERIFY(f.cmdSetup->isEnabled());
+        f.chkBox[5]->click(); // disabled: no third channel
+        QVERIFY(!f.chkBox[5]->isChecked());
+        f.cmdSetup->click();
+        f.cmdStart->click();
+        QVERIFY(f.ScopeRunning);
+        f.chkBox[3]->click(); // back to one channel
+        QCOMPARE(enabledBoxes(f), QStringLiteral("11111111"));
+        QVERIFY(!f.ScopeRunning);
+        QVERIFY(!f.cmdSetup->isEnabled());
+        QVERIFY(!f.cmdStart->isEnabled());
+        QVERIFY(!f.cmdStop->isEnabled());
+        f.chkBox[0]->click(); // none left: the buttons stay as they are
+        QVERIFY(!f.cmdSetup->isEnabled());
+        QCOMPARE(int(f.SecondChannel), 10);
+    }
+
+    void setup_data()
+    {
+        QTest::addColumn<QList<int>>("boxes");
+        QTest::addColumn<QString>("span");
+        QTest::addColumn<bool>("vcrr");
+        QTest::addColumn<QList<QByteArray>>("sent");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("wait");
+        QTest::addColumn<QString>("legend");
+
+        QTest::newRow("500 new") << QList<int> { 3, 0 } << "500" << true
+                                 << QList<QByteArray> { "WT 9 4 20", "RC 1 4" } << 256 << 600
+                                 << "Red--1st variable\nYellow--2nd variable";
+        QTest::newRow("100 old, DIO") << QList<int> { 0, 7 } << "100" << false
+                                      << QList<QByteArray> { "WT 9 4 2", "RC 1 8" } << 512 << 200
+                                      << "Red--1st variable\nBlue--INPOS\nYellow--DQ0\nGreen--BOND\nWhite--DI1";
+    }
+    void setup()
+    {
+        QFETCH(QList<int>, boxes);
+        QFETCH(QString, span);
+        QFETCH(bool, vcrr);
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(int, length);
+        QFETCH(int, wait);
+        QFETCH(QString, legend);
+
+        FormRig rig;
+        rig.select(1);
+        rig.messages.texts.clear();
+        rig.form.Check_VCRR->setChecked(vcrr);
+        rig.form.listInterval->setCurrentText(span);
+        for (int b : boxes)
+            rig.form.chkBox[b]->click();
+        rig.port.clearRecord();
+        rig.form.cmdSetup->click();
+        QCOMPARE(rig.port.lines(), sent);
+        QCOMPARE(rig.messages.texts, QStringList { "Setup OK" });
+        QCOMPARE(int(rig.form.RecordLength), length);
+        QCOMPARE(int(rig.form.RecordWaitMs), wait);
+        QCOMPARE(rig.form.Graph1->toolTip(), legend);
+        QVERIFY(rig.form.cmdStart->isEnabled());
+        QVERIFY(!rig.form.cmdStop->isEnabled());
+        QVERIFY(rig.form.Timer1->isActive());
+    }
+
+    void setupFails_data()
+    {
+        QTest::addColumn<QString>("span");
+        QTest::addColumn<QByteArray>("silent");
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<int>("sent");
+
+        QTest::newRow("interval") << "500" << QByteArray("WT 9 4 10")
+                                  << QStringList { "Communication error write interval\r\n" } << 1;
+        QTest::newRow("channel") << "500" << QByteArray("RC 2 3")
+                                 << QStringList { "Communication error write channel\r\n" } << 2;
+        QTest::newRow("typed span") << "250" << QByteArray()
+                                    << QStringList { " Interval must be 100, 200, 300, 400 or 500" } << 0;
+    }
+    void setupFails()
+    {
+        QFETCH(QString, span);
+        QFETCH(QByteArray, silent);
+        QFETCH(QStringList, messages);
+        QFETCH(int, sent);
+
+        FormRig rig;
+        rig.select(1);
+        rig.messages.texts.clear();
+        if (!silent.isEmpty())
+            rig.bus.set(1, silent, QByteArray());
+        rig.form.Check_VCRR->setChecked(false);
+        rig.form.listInterval->setCurrentText(span);
+        rig.form.chkBox[1]->click();
+        rig.form.chkBox[2]->click();
+        rig.port.clearRecord();
+        rig.form.cmdSetup->click();
+        QCOMPARE(rig.messages.texts, messages);
+        QCOMPARE(rig.port.lines().size(), sent);
+        QVERIFY(!rig.form.cmdStart->isEnabled());
+        QVERIFY(rig.form.cmdSetup->isEnabled());
+    }
+
+    void setupNeedsTwoChannels()
+    {
+        FormRig rig;
+        rig.select(1);
+        rig.form.chkBox[1]->click();
+        rig.form.chkBox[2]->click();
+        rig.form.PollIdle = false;
+        rig.form.cmdSetup->click(); // deferred
+        rig.form.chkBox[2]->click(); // the operator changes the choice meanwhile
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
+        rig.form.PollIdle = true;
+        rig.form.Timer5_Timer();
+        QCOMPARE(rig.messages.texts, QStringList { " At least 2 variables must be selected" });
+        QVERIFY(rig.port.lines().isEmpty());
+        QVERIFY(rig.form.cmdRead->isEnabled());
+    }
+
+    void captureDrawsThePlot()
+    {
+        FormRig rig;
+        ready(rig, { 0, 1 });
+        rig.bus.set(1, "RO", upload(512, 400));
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.port.lines().mid(0, 2), (QList<QByteArray> { "RN 0 1", "RO" }));
+        QCOMPARE(rig.port.lines().size(), 2 + 8);
+        QVERIFY(rig.messages.texts.isEmpty());
+        // Plot values 100: max 120, min 80.
+        QCOMPARE(rig.form.Label5[0]->text(), QStringLiteral("320"));
+        QCOMPARE(rig.form.Label5[4]->text(), QStringLiteral("480"));
+        QCOMPARE(rig.form.Label6[5]->text(), QStringLiteral("500"));
+        QCOMPARE(rig.form.Graph1->displayList().items().size(), 14 + 512);
+        QCOMPARE(rig.form.Timer1->interval(), 2500);
+        QVERIFY(rig.form.lastRecordCsv().startsWith(QStringLiteral("time_ms,PCMD,PFBK\n0,400,400\n")));
+    }
+
+    void testMotionAlternates()
+    {
+        FormRig rig;
+        ready(rig, { 0, 1 });
+        rig.form.UpDownMode = true;
+        rig.form.CheckContinuous->setChecked(true);
+        rig.form.Text1[0]->setText(QStringLiteral("2000"));
+        rig.form.Text1[1]->setText(QStringLiteral("10000"));
+        rig.form.cmdSetMotion_Click();
+        rig.bus.set(1, "RO", upload(512));
+        QList<QByteArray> motions;
+        for (int i = 0; i < 3; ++i) {
+            rig.port.clearRecord();
+            rig.form.Timer1_Timer();
+            motions << rig.port.lines().value(1);
+        }
+        QCOMPARE(motions, (QList<QByteArray> { "WT 2 0 2000", "WT 2 0 10000", "WT 2 0 2000" }));
+
+        // Pulse/dir source: no motion, the capture still runs.
+        rig.form.UpDownMode = false;
+        rig.port.clearRecord();
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.port.lines().mid(0, 2), (QList<QByteArray> { "RN 0 1", "RO" }));
+    }
+
+    void singleMotionCapturesOnce()
+    {
+        FormRig rig;
+        ready(rig, { 0, 1 });
+        rig.form.UpDownMode = true;
+        rig.form.CheckTrig->setChecked(true);
+        rig.form.cmdSetMotion_Click();
+        rig.bus.set(1, "RO", upload(512));
+        rig.form.Timer1_Timer();
+        rig.form.Timer1_Timer();
+        int captures = 0;
+        for (const QByteArray &l : rig.port.lines())
+            captures += l == "RO" ? 1 : 0;
+        QCOMPARE(captures, 1);
+        QVERIFY(!rig.form.ScopeRunning);
+        QVERIFY(rig.form.cmdStart->isEnabled());
+    }
+
+    void captureFails_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("plotCleared");
+
+        QTest::newRow("arming") << QByteArray("RN 0 1") << QByteArray()
+                                << "Communication error enable recoder\r\n" << false;
+        QTest::newRow("motion") << QByteArray("WT 2 0 2000") << QByteArray()
+                                << "Communication error motion\r\n" << false;
+        QTest::newRow("upload") << QByteArray("RO") << QByteArray()
+                                << "Communication error of read output\r\n" << false;
+        QTest::newRow("upload too short") << QByteArray("RO") << QByteArray(">")
+                                          << "Communication error of read output\r\n>" << false;
+        QTest::newRow("long field") << QByteArray("RO") << QByteArray("RO:1,123456789012,3,;\r\n>")
+                                    << "Communication error\r\n123456789012,3,;\r\n>" << true;
+    }
+    void captureFails()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, message);
+        QFETCH(bool, plotCleared);
+
+        FormRig rig;
+        ready(rig, { 0, 1 });
+        rig.form.UpDownMode = true;
+        rig.form.CheckTrig->setChecked(true);
+        rig.form.cmdSetMotion_Click();
+        rig.bus.set(1, "RO", upload(512));
+        rig.form.Timer1_Timer(); // a good capture first
+        rig.form.MotionMode = 2; // keep the oscilloscope running
+        rig.form.cmdStart_Click();
+        rig.form.MotionToggle = true;
+        rig.messages.texts.clear();
+        rig.bus.set(1, line, reply);
+        rig.port.clearRecord();
+
+        rig.form.Timer1_Timer();
+
+        QCOMPARE(rig.messages.texts, QStringList { message });
+        QVERIFY(!rig.port.lines().contains("RV 0")); // no status poll in this tick
+        QCOMPARE(rig.form.Graph1->displayList().isEmpty(), plotCleared);
+        QVERIFY(rig.form.ScopeRunning);
+        QCOMPARE(rig.form.Shape1->fillColor(), QColor(0, 128, 0));
+    }
+
+    void dioCapture()
+    {
+        FormRig rig;
+        ready(rig, { 0, 7 }, true);
+        rig.bus.set(1, "RO", upload(256, 40, 32 + 4096));
+        rig.form.Timer1_Timer();
+        QVERIFY(rig.messages.texts.isEmpty());
+        // One trace of 128 points and four tracks of 128.
+        QCOMPARE(rig.form.Graph1->displayList().items().size(), 14 + 5 * 128);
+        QVERIFY(rig.form.lastRecordCsv().contains(QStringLiteral("PCMD,DIO")));
+    }
+};
+
+QTEST_MAIN(TestForm1Scope)
+#include "tst_form1scope.moc"

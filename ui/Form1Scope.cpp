@@ -1,0 +1,207 @@
+// The oscilloscope: channel choice, recorder set-up, capture and plot.
+#include "Form1.h"
+
+#include "GraphSurface.h"
+#include "Lamp.h"
+#include "MessageSink.h"
+#include "Record.h"
+#include "RecordCsv.h"
+#include "RecorderSetup.h"
+#include "SerialPort.h"
+#include "VbStyle.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+
+namespace {
+const char *const ChannelNames[8] = { "PCMD", "PFBK", "PERR", "VCMD", "VFBK", "VERR", "ICMD", "DIO" };
+}
+
+void Form1::chkBox_Click(std::int16_t Index)
+{
+    ChannelSelection selection { ChannelCount, FirstChannel, SecondChannel };
+    const ChannelSelection::Effect effect = selection.toggle(Index, chkBox[Index]->isChecked());
+    ChannelCount = selection.ChannelCount;
+    FirstChannel = selection.FirstChannel;
+    SecondChannel = selection.SecondChannel;
+
+    if (effect.boxes == ChannelSelection::BoxChange::DisableUnticked) {
+        for (int i : chkBox.indices())
+            chkBox[i]->setEnabled(i == FirstChannel || i == SecondChannel);
+    } else if (effect.boxes == ChannelSelection::BoxChange::EnableAll) {
+        for (int i : chkBox.indices())
+            chkBox[i]->setEnabled(true);
+    }
+    if (effect.setupEnabled) {
+        cmdSetup->setEnabled(*effect.setupEnabled);
+        cmdStart->setEnabled(false);
+        cmdStop->setEnabled(false);
+        ScopeRunning = false;
+    }
+}
+
+void Form1::cmdSetup_Click()
+{
+    if (deferWhilePolling(ActionSetup))
+        return;
+
+    std::array<bool, 8> ticked {};
+    int count = 0;
+    for (int i : chkBox.indices()) {
+        ticked[i] = chkBox[i]->isChecked();
+        count += ticked[i] ? 1 : 0;
+    }
+    if (count != 2) {
+        m_messages.MsgBox(QStringLiteral(" At least 2 variables must be selected"));
+        UnlockButtons();
+        return;
+    }
+
+    const bool vcrrNew = Check_VCRR->isChecked();
+    const std::optional<IntervalSetting> interval = intervalSetting(listInterval->currentText(), vcrrNew);
+    // A typed span the recorder has no code for would set it up with an empty interval.
+    if (!interval) {
+        m_messages.MsgBox(QStringLiteral(" Interval must be 100, 200, 300, 400 or 500"));
+        UnlockButtons();
+        return;
+    }
+    RecordWaitMs = interval->waitMs;
+    RecordLength = recordLength(vcrrNew);
+
+    if (!(CommDone() && SendCmdPaced(QStringLiteral("WT 9 4 ") + interval->code))) {
+        showCommError(QStringLiteral("Communication error write interval"));
+        UnlockButtons();
+        ResumePolling();
+        return;
+    }
+
+    const QString channels = channelList(ticked);
+    Graph1->setToolTip(traceLegend(ticked[7]).replace(QLatin1String("\r\n"), QLatin1String("\n")));
+
+    if (!(CommDone() && SendCmdPaced(QStringLiteral("RC") + channels))) {
+        showCommError(QStringLiteral("Communication error write channel"));
+        UnlockButtons();
+        ResumePolling();
+        return;
+    }
+
+    StartWasEnabled = true;
+    cmdStart->setEnabled(true);
+    cmdStop->setEnabled(false);
+    m_messages.MsgBox(QStringLiteral("Setup OK"));
+    ResumePolling();
+    UnlockButtons();
+}
+
+bool Form1::runCapture()
+{
+    Shape1->setFillColor(vbColor(0x000080));
+    Shape1->repaint();
+
+    if (!(CommDone() && SendCmdLong(QStringLiteral("RN 0 1")))) {
+        showCommError(QStringLiteral("Communication error enable recoder"));
+        return false;
+    }
+
+    if (MotionMode != 0 && UpDownMode && !DI1On) {
+        QString target;
+        if (MotionMode == 1) {
+            target = MotionValue1;
+        } else if (MotionToggle) {
+            target = MotionValue1;
+            MotionToggle = false;
+        } else {
+            target = MotionValue2;
+            MotionToggle = true;
+        }
+        if (!(CommDone() && SendCmdPaced(QStringLiteral("WT 2 0 ") + target))) {
+            showCommError(QStringLiteral("Communication error motion"));
+            return false;
+        }
+    }
+
+    Delay(RecordWaitMs);
+
+    // Three leading characters precede the values; a shorter reply holds no record.
+    if (!(CommDone() && SendCmdSlow(QStringLiteral("RO"))) || RxBuffer().size() < 3) {
+        showCommError(QStringLiteral("Communication error of read output"));
+        return false;
+    }
+
+    Graph1->setDisplayList(DisplayList());
+    RecordShape shape;
+    shape.recordLength = RecordLength == 256 ? 256 : 512;
+    shape.dio = chkBox[7]->isChecked();
+    shape.step = Check_VCRR->isChecked() ? 2 : 1;
+    const RecordParse parse = parseRecord(RxBuffer().mid(3), shape);
+    if (!parse.ok) {
+        m_messages.MsgBox(QStringLiteral("Communication error\r\n") + parse.rest);
+        return false;
+    }
+    m_comm.RxBuffer.clear();
+    QCoreApplication::processEvents();
+
+    const PlotRange range = plotRange(parse.record, shape);
+    const QString span = listInterval->currentText();
+    const std::array<QString, 5> times = timeAxisLabels(span);
+    for (int k = 1; k <= 5; ++k)
+        Label6[k]->setText(times[k - 1]);
+    const std::array<QString, 5> values = valueAxisLabels(range);
+    for (int k = 0; k <= 4; ++k)
+        Label5[k]->setText(values[k]);
+    Graph1->setDisplayList(plotRecord(parse.record, shape, range));
+
+    m_lastRecord = parse.record;
+    m_lastShape = shape;
+    m_lastSpanMs = lenientNumber(span);
+    int named = 0;
+    for (int i : chkBox.indices()) {
+        if (chkBox[i]->isChecked() && named < 2)
+            m_lastChannelNames[named++] = QString::fromLatin1(ChannelNames[i]);
+    }
+
+    Shape1->setFillColor(vbColor(0x008080));
+    Shape1->repaint();
+    return true;
+}
+
+QString Form1::lastRecordCsv() const
+{
+    if (!m_lastRecord)
+        return {};
+    return recordCsv(*m_lastRecord, m_lastShape, m_lastSpanMs, m_lastChannelNames[0],
+                     m_lastChannelNames[1]);
+}
+
+void Form1::showPlotMenu(const QPoint &pos)
+{
+    QMenu menu(Graph1);
+    QAction *copy = menu.addAction(QStringLiteral("Copy plot"));
+    QAction *png = menu.addAction(QStringLiteral("Save plot as PNG..."));
+    QAction *csv = menu.addAction(QStringLiteral("Save record as CSV..."));
+    csv->setEnabled(m_lastRecord.has_value());
+    QAction *chosen = menu.exec(Graph1->mapToGlobal(pos));
+    if (chosen == copy) {
+        QApplication::clipboard()->setPixmap(Graph1->grab());
+    } else if (chosen == png) {
+        const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Save plot"),
+                                                          QStringLiteral("plot.png"),
+                                                          QStringLiteral("PNG images (*.png)"));
+        if (!file.isEmpty() && !Graph1->grab().save(file, "PNG"))
+            m_messages.MsgBox(QStringLiteral("Could not save ") + file);
+    } else if (chosen == csv) {
+        const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Save record"),
+                                                          QStringLiteral("record.csv"),
+                                                          QStringLiteral("CSV files (*.csv)"));
+        if (file.isEmpty())
+            return;
+        QFile out(file);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
+            || out.write(lastRecordCsv().toUtf8()) < 0)
+            m_messages.MsgBox(QStringLiteral("Could not save ") + file);
+    }
+}
