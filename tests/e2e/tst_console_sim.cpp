@@ -1,0 +1,179 @@
+// The console against the drive simulator on a pseudo-terminal, through the real
+// QSerialPort adapter and the real clock: what an engineer at the bench would do.
+#include "Clock.h"
+#include "Form1.h"
+#include "GraphSurface.h"
+#include "Lamp.h"
+#include "RecordingMessages.h"
+#include "SimProcess.h"
+#include "SystemSerialPort.h"
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+QColor textColor(const QLineEdit *box)
+{
+    return box->palette().color(QPalette::Active, QPalette::Text);
+}
+} // namespace
+
+class TestConsoleSim final : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Bench
+    {
+        explicit Bench(const QStringList &simArgs)
+            : sim(simArgs), form(port, clock, messages, sim.path())
+        {
+        }
+        // Start, (scan,) select station s; the poller is left to the test.
+        bool connect(int s, bool scan = false)
+        {
+            form.cmdCommStart->click();
+            if (scan)
+                form.CmdScan->click();
+            form.Combo1->setEditText(QString::number(s));
+            // Select opens only after a scan; a test that skipped it calls the handler.
+            form.CmdSelect_Click();
+            form.Timer1->stop();
+            return form.FrameParaAdj->isEnabled();
+        }
+        SimProcess sim;
+        SystemSerialPort port;
+        SteadyClock clock;
+        RecordingMessages messages;
+        Form1 form;
+    };
+
+private slots:
+    void connectLoadAndPoll()
+    {
+        Bench b({ "--fast", "--stations", "1,5" });
+        QVERIFY(!b.sim.path().isEmpty());
+        QVERIFY(b.connect(5, true));
+        QCOMPARE(b.messages.texts, (QStringList { "COM Port Open Success", "VCM Driver Board communication OK" }));
+        QCOMPARE(b.form.Combo1->count(), 2);
+        QCOMPARE(b.form.Label8->text(), QStringLiteral("15"));
+        for (int i : b.form.txtKG.indices()) {
+            bool number = false;
+            b.form.txtKG[i]->text().toInt(&number);
+            QVERIFY2(number, qPrintable(b.form.txtKG[i]->text()));
+            QCOMPARE(textColor(b.form.txtKG[i]), QColor(Qt::black));
+        }
+        QVERIFY(b.form.txtVG[4]->text() != QStringLiteral("ER"));
+
+        b.form.Timer1_Timer();
+        QCOMPARE(b.messages.texts.size(), 2);
+        for (int i = 1; i <= 7; ++i) {
+            bool number = false;
+            b.form.txtRG[i]->text().toInt(&number);
+            QVERIFY2(number, qPrintable(b.form.txtRG[i]->text()));
+        }
+        QCOMPARE(b.form.Shape1->fillColor(), QColor(0, 128, 0));
+        // Servo off, no alarm, no emergency stop: "EMS" and "SVON" green.
+        QCOMPARE(b.form.ShapeALM[4]->fillColor(), QColor(0, 255, 0));
+        QCOMPARE(b.form.lightDI[0]->fillColor(), QColor(0, 255, 0));
+        QVERIFY(!b.form.DriveNotReady);
+
+        // The drive's inputs change: the lamps follow on the next tick.
+        QCOMPARE(b.sim.command(QStringLiteral("estop 5 on")), QStringLiteral("ok"));
+        b.form.Timer1_Timer();
+        QCOMPARE(b.form.ShapeALM[4]->fillColor(), QColor(255, 0, 0));
+        QVERIFY(b.form.DriveNotReady);
+    }
+
+    void writeSaveAndSetSource()
+    {
+        Bench b({ "--fast", "--stations", "1" });
+        QVERIFY(b.connect(1));
+        b.messages.texts.clear();
+        QLineEdit *kpp = b.form.txtKG[0];
+        kpp->clear();
+        QTest::keyClicks(kpp, QStringLiteral("300"));
+        QCOMPARE(textColor(kpp), QColor(255, 0, 0));
+        QTest::keyClick(kpp, Qt::Key_Return);
+        QCOMPARE(kpp->text(), QStringLiteral("300"));
+        QCOMPARE(textColor(kpp), QColor(Qt::black));
+
+        // Beyond the drive's range: it holds another value than the one typed.
+        kpp->clear();
+        QTest::keyClicks(kpp, QStringLiteral("32767"));
+        QTest::keyClick(kpp, Qt::Key_Return);
+        QCOMPARE(kpp->text(), QStringLiteral("ER"));
+
+        b.form.CmdSave->click();
+        b.form.Option2->setChecked(true);
+        b.form.cmdSet->click();
+        QCOMPARE(b.messages.texts, (QStringList { "SAVE OK", "SET OK" }));
+        QVERIFY(b.form.UpDownMode);
+    }
+
+    void captureAStepResponse()
+    {
+        Bench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--demo" });
+        QVERIFY(b.connect(1));
+        // In the bench set-up the servo comes on a second after the selection.
+        QTest::qWait(1300);
+        b.form.Timer1_Timer();
+        QVERIFY(b.form.ServoOn);
+        QVERIFY(b.form.FrameMotion->isEnabled());
+
+        b.form.chkBox[0]->click();
+        b.form.chkBox[1]->click();
+        b.form.listInterval->setCurrentText(QStringLiteral("200"));
+        b.form.cmdSetup->click();
+        b.form.CheckContinuous->setChecked(true);
+        b.form.Text1[0]->setText(QStringLiteral("1000"));
+        b.form.Text1[1]->setText(QStringLiteral("3000"));
+        b.form.cmdSetMotion->click();
+        b.form.Timer1->stop();
+        b.form.cmdStart->click();
+        b.messages.texts.clear();
+
+        b.form.Timer1_Timer();
+        QVERIFY2(b.messages.texts.isEmpty(), qPrintable(b.messages.texts.join(QLatin1Char('|'))));
+        QCOMPARE(b.form.Graph1->displayList().items().size(), 14 + 2 * 128);
+        QCOMPARE(b.form.Label6[5]->text(), QStringLiteral("200"));
+        // PCMD ends at the first target (1000 counts), read back raw in the CSV.
+        const QStringList rows = b.form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 1 + 128);
+        QCOMPARE(rows.last().split(QLatin1Char(',')).value(1), QStringLiteral("1000"));
+    }
+
+    void lineVanishesAndResetRecovers()
+    {
+        Bench b({ "--fast", "--stations", "1", "--link", QDir::tempPath() + "/vcm-e2e-line" });
+        // Open through the link so that RESET finds the restored line again.
+        b.form.listComPort->setText(QDir::tempPath() + "/vcm-e2e-line");
+        QVERIFY(b.connect(1));
+        b.messages.texts.clear();
+
+        QVERIFY(b.sim.command(QStringLiteral("line drop")).startsWith(QStringLiteral("line dropped")));
+        QElapsedTimer t;
+        t.start();
+        b.form.Timer1_Timer();
+        QVERIFY(t.elapsed() < 1000); // no wait for time-outs on a dead line
+        QCOMPARE(b.messages.texts.size(), 1);
+        QVERIFY(b.messages.texts[0].startsWith(QStringLiteral("Communication error")));
+        QCOMPARE(b.form.txtRG[1]->text(), QStringLiteral("ER"));
+
+        QVERIFY(b.sim.command(QStringLiteral("line restore")).startsWith(QStringLiteral("line restored")));
+        b.form.Command1->click();
+        b.form.Timer1->stop();
+        b.form.Combo1->setEditText(QStringLiteral("1")); // the restored line addresses no one yet
+        b.form.CmdSelect_Click();
+        b.form.Timer1->stop();
+        QCOMPARE(b.messages.last(), QStringLiteral("VCM Driver Board communication OK"));
+        b.messages.texts.clear();
+        b.form.Timer1_Timer();
+        QVERIFY2(b.messages.texts.isEmpty(), qPrintable(b.messages.texts.join(QLatin1Char('|'))));
+        QVERIFY(b.form.txtRG[1]->text() != QStringLiteral("ER"));
+    }
+};
+
+QTEST_MAIN(TestConsoleSim)
+#include "tst_console_sim.moc"

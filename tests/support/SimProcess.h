@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// The drive simulator as a child process: the line's path from its first output line, and
+// its control commands on standard input, each answered by one line.
+class SimProcess final
+{
+public:
+    explicit SimProcess(const QStringList &args)
+    {
+        m_process.setProgram(QStringLiteral(VCM_DRIVE_SIM));
+        m_process.setArguments(args);
+        m_process.start();
+        if (!m_process.waitForStarted(5000))
+            return;
+        m_path = readLine(5000);
+    }
+    ~SimProcess()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            command(QStringLiteral("quit"));
+            if (!m_process.waitForFinished(2000))
+                m_process.kill();
+            m_process.waitForFinished(2000);
+        }
+    }
+    SimProcess(const SimProcess &) = delete;
+    SimProcess &operator=(const SimProcess &) = delete;
+
+    QString path() const { return m_path; }
+
+    // Sends one control command and returns the simulator's answer line.
+    QString command(const QString &line)
+    {
+        m_process.write(line.toUtf8() + '\n');
+        m_process.waitForBytesWritten(1000);
+        return readLine(5000);
+    }
+
+private:
+    QString readLine(int timeoutMs)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!m_process.canReadLine() && t.elapsed() < timeoutMs)
+            m_process.waitForReadyRead(50);
+        return QString::fromUtf8(m_process.readLine()).trimmed();
+    }
+
+    QProcess m_process;
+    QString m_path;
+};
