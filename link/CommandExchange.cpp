@@ -32,6 +32,15 @@ bool CommandExchange::SendCmdPaced(const QString &command)
 
 bool CommandExchange::exchange(const QString &command, const ExchangeTiming &timing)
 {
+    const bool found = run(command, timing);
+    ++m_exchanges;
+    if (!found)
+        ++m_failures;
+    return found;
+}
+
+bool CommandExchange::run(const QString &command, const ExchangeTiming &timing)
+{
     CommDone = false;
 
     m_port.readAll();

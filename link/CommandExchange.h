@@ -50,16 +50,23 @@ public:
     // What DelayDoEvents runs on each pass; QCoreApplication::processEvents by default.
     void setEventPump(std::function<void()> pump);
 
+    // Exchanges made and those that got no prompt, since construction (for soak runs).
+    quint64 exchangeCount() const { return m_exchanges; }
+    quint64 failureCount() const { return m_failures; }
+
     // Reply of the latest exchange, one character per byte received.
     QString RxBuffer;
     // False only while an exchange runs.
     bool CommDone = true;
 
 private:
+    bool run(const QString &command, const ExchangeTiming &timing);
     void appendInput(const QByteArray &bytes, bool &promptFound);
     void pause();
 
     SerialPort &m_port;
     Clock &m_clock;
     std::function<void()> m_eventPump;
+    quint64 m_exchanges = 0;
+    quint64 m_failures = 0;
 };

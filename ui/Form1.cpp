@@ -64,28 +64,8 @@ void Form1::Form_Load()
 {
     FirstChannel = 10;
 
-    cmdCommStart->setEnabled(true);
-    cmdCommStop->setEnabled(false);
-    CmdScan->setEnabled(false);
-    CmdSelect->setEnabled(false);
-
-    FrameCmdSource->setEnabled(false);
-    cmdSet->setEnabled(false);
-    FrameParaAdj->setEnabled(false);
-    cmdRead->setEnabled(false);
-    CmdSave->setEnabled(false);
-    FrameScope[0]->setEnabled(false);
-    cmdStart->setEnabled(false);
-    cmdStop->setEnabled(false);
-    cmdSetup->setEnabled(false);
-    FrameMotion->setEnabled(false);
-    cmdSetMotion->setEnabled(false);
-
-    Timer1->stop();
-    Timer2->stop();
-    Timer3->stop();
-    Timer4->stop();
-    Timer5->stop();
+    showDisconnected();
+    stopTimers();
 
     ScopeRunning = false;
     DriveNotReady = false;
@@ -102,6 +82,34 @@ void Form1::Form_Load()
     Text1[1]->setText(QStringLiteral("10000"));
 
     Shape1->setFillColor(vbColor(0x008000));
+}
+
+void Form1::showDisconnected()
+{
+    cmdCommStart->setEnabled(true);
+    cmdCommStop->setEnabled(false);
+    CmdScan->setEnabled(false);
+    CmdSelect->setEnabled(false);
+    FrameCmdSource->setEnabled(false);
+    cmdSet->setEnabled(false);
+    FrameParaAdj->setEnabled(false);
+    cmdRead->setEnabled(false);
+    CmdSave->setEnabled(false);
+    FrameScope[0]->setEnabled(false);
+    cmdStart->setEnabled(false);
+    cmdStop->setEnabled(false);
+    cmdSetup->setEnabled(false);
+    FrameMotion->setEnabled(false);
+    cmdSetMotion->setEnabled(false);
+}
+
+void Form1::stopTimers()
+{
+    Timer1->stop();
+    Timer2->stop();
+    Timer3->stop();
+    Timer4->stop();
+    Timer5->stop();
 }
 
 void Form1::closeEvent(QCloseEvent *event)

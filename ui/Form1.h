@@ -158,6 +158,12 @@ private:
     void showCommError(const QString &title);
     void showPlotMenu(const QPoint &pos);
     void releasePort();
+    // Only the port frame usable, as at start and after Stop.
+    void showDisconnected();
+    void stopTimers();
+    // Shows the outcome of a "WT" in its box: black when confirmed, else the mark in red.
+    void showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
+                          const QString &refusedMark);
     void wireHandlers();
 
     SerialPort &MSComm1;

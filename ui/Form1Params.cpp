@@ -101,18 +101,22 @@ void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAsc
     }
 
     const bool answered = CommDone() && SendCmdPaced(command);
+    showWriteOutcome(box, answered, QStringLiteral("ERR"), QStringLiteral("ER"));
+    UnlockButtons();
+}
+
+void Form1::showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
+                             const QString &refusedMark)
+{
+    // The echo is compared with the box as it reads now, which may have been typed into again.
     const WriteEcho echo = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue)
                                     : WriteEcho::NoValue;
-    if (!answered) {
-        box->setText(QStringLiteral("ERR"));
-        setForeColor(box, vbColor(0x0000FF));
-    } else if (echo != WriteEcho::Confirmed) {
-        box->setText(QStringLiteral("ER"));
-        setForeColor(box, vbColor(0x0000FF));
-    } else {
+    if (echo == WriteEcho::Confirmed) {
         setForeColor(box, vbColor(0x000000));
+        return;
     }
-    UnlockButtons();
+    box->setText(answered ? refusedMark : noPromptMark);
+    setForeColor(box, vbColor(0x0000FF));
 }
 
 void Form1::Timer2_Timer()
@@ -145,17 +149,7 @@ void Form1::writeBack(BoxArray array, QTimer *timer)
     const bool answered = CommDone()
             && (array == BoxArray::VG ? SendCmdLong(pending.PendingWrite)
                                       : SendCmdPaced(pending.PendingWrite));
-    const WriteEcho echo = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue)
-                                    : WriteEcho::NoValue;
-    if (!answered) {
-        box->setText(QStringLiteral("KR"));
-        setForeColor(box, vbColor(0x0000FF));
-    } else if (echo != WriteEcho::Confirmed) {
-        box->setText(QStringLiteral("KRR"));
-        setForeColor(box, vbColor(0x0000FF));
-    } else {
-        setForeColor(box, vbColor(0x000000));
-    }
+    showWriteOutcome(box, answered, QStringLiteral("KR"), QStringLiteral("KRR"));
     ResumePolling();
 }
 

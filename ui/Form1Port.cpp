@@ -39,12 +39,9 @@ void Form1::cmdCommStart_Click()
 
 void Form1::cmdCommStop_Click()
 {
-    Timer1->stop();
-    // Deferred actions and writes must not run against the closed port.
-    Timer2->stop();
-    Timer3->stop();
-    Timer4->stop();
-    Timer5->stop();
+    // All timers, not only the poller: deferred actions and writes must not run against
+    // the closed port.
+    stopTimers();
     m_waitingActions.clear();
 
     if (MSComm1.isOpen()) {
@@ -52,21 +49,7 @@ void Form1::cmdCommStop_Click()
         m_messages.MsgBox(QStringLiteral("Com Port Closed"));
     }
 
-    cmdCommStart->setEnabled(true);
-    cmdCommStop->setEnabled(false);
-    CmdScan->setEnabled(false);
-    CmdSelect->setEnabled(false);
-    FrameCmdSource->setEnabled(false);
-    cmdSet->setEnabled(false);
-    FrameParaAdj->setEnabled(false);
-    cmdRead->setEnabled(false);
-    CmdSave->setEnabled(false);
-    FrameScope[0]->setEnabled(false);
-    cmdStart->setEnabled(false);
-    cmdStop->setEnabled(false);
-    cmdSetup->setEnabled(false);
-    FrameMotion->setEnabled(false);
-    cmdSetMotion->setEnabled(false);
+    showDisconnected();
 
     PollIdle = true;
     m_comm.CommDone = true;
@@ -91,11 +74,7 @@ void Form1::Form_Terminate()
 
 void Form1::releasePort()
 {
-    Timer1->stop();
-    Timer2->stop();
-    Timer3->stop();
-    Timer4->stop();
-    Timer5->stop();
+    stopTimers();
     MSComm1.close();
     if (MSComm1.isOpen())
         MSComm1.close();
