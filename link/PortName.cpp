@@ -1,6 +1,7 @@
 #include "PortName.h"
 
 #include <QRegularExpression>
+#include <QSerialPortInfo>
 
 PortNaming hostPortNaming()
 {
@@ -28,4 +29,15 @@ std::optional<QString> portNameFromText(const QString &text, PortNaming naming)
     if (naming == PortNaming::Windows)
         return QStringLiteral("COM%1").arg(number);
     return QStringLiteral("/dev/ttyS%1").arg(number - 1);
+}
+
+QStringList systemPortNames()
+{
+    QStringList names;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports) {
+        names << (hostPortNaming() == PortNaming::Windows ? info.portName() : info.systemLocation());
+    }
+    names.sort();
+    return names;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -14,3 +15,7 @@ PortNaming hostPortNaming();
 // /dev/ttyS<n-1> elsewhere. Any other non-blank text is a port name or device path
 // as typed. Returns nothing for text that cannot name a port.
 std::optional<QString> portNameFromText(const QString &text, PortNaming naming = hostPortNaming());
+
+// The serial ports the system reports, as they may be typed into the port box: device paths
+// on Linux ("/dev/ttyUSB0"), names elsewhere ("COM3"). Pseudo-terminals are not reported.
+QStringList systemPortNames();

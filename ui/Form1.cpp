@@ -3,10 +3,13 @@
 #include "GraphSurface.h"
 #include "Lamp.h"
 #include "MessageSink.h"
+#include "PortName.h"
 #include "SerialPort.h"
 #include "VbStyle.h"
 
 #include <QCloseEvent>
+#include <QCompleter>
+#include <QStringListModel>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -17,6 +20,12 @@ Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QStrin
 {
     setupUi(this);
     listComPort->setText(comPortText);
+    // Offers the ports the system reports; any other text can still be typed.
+    m_portCompleter = new QCompleter(this);
+    m_portCompleter->setModel(new QStringListModel(m_portCompleter));
+    m_portCompleter->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    listComPort->setCompleter(m_portCompleter);
+    listComPort->installEventFilter(this);
     wireHandlers();
     Form_Load();
 }
@@ -120,6 +129,11 @@ void Form1::closeEvent(QCloseEvent *event)
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == listComPort && event->type() == QEvent::FocusIn) {
+        // Adapters come and go: ask the system each time the box is entered.
+        static_cast<QStringListModel *>(m_portCompleter->model())->setStringList(systemPortNames());
+        return QWidget::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::KeyPress) {
         const auto it = m_parameterBoxes.constFind(watched);
         if (it != m_parameterBoxes.cend()) {

@@ -23,6 +23,7 @@
 #include <optional>
 
 class Clock;
+class QCompleter;
 class MessageSink;
 class SerialPort;
 
@@ -167,6 +168,7 @@ private:
     void wireHandlers();
 
     SerialPort &MSComm1;
+    QCompleter *m_portCompleter = nullptr;
     MessageSink &m_messages;
     CommandExchange m_comm;
     // The station the last successful selection addressed; the scan addresses it again.
