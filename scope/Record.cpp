@@ -61,7 +61,7 @@ double lenientNumber(QStringView text)
     return ok && std::isfinite(value) ? value : 0;
 }
 
-RecordParse parseRecord(QString text, const RecordShape &shape)
+RecordParse parseRecord(const QString &text, const RecordShape &shape)
 {
     RecordParse result;
     Record &r = result.record;
@@ -199,7 +199,8 @@ DisplayList plotRecord(const Record &record, const RecordShape &shape, const Plo
     for (const auto &t : tracks) {
         g.foreColor(t.color);
         polyline(half, length, [&](int i) {
-            const auto word = static_cast<std::int64_t>(roundEven(record.plot[i]));
+            // Clamped: a word far outside 64 bits ("-9e30" fits a field) has no integer value.
+            const std::int64_t word = toBound(roundEven(record.plot[i]));
             const double level = (word & t.mask) ? band : 0;
             return QPointF(record.position[i] - 256, level + t.base);
         });

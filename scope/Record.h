@@ -41,7 +41,7 @@ double lenientNumber(QStringView text);
 // Parses the upload with its three leading characters already removed: comma-terminated
 // fields of at most 10 characters, at most recordLength + 1 of them. Plot values are the raw
 // values / 4, except the DIO words, which stay as they are.
-RecordParse parseRecord(QString text, const RecordShape &shape);
+RecordParse parseRecord(const QString &text, const RecordShape &shape);
 
 // The vertical range of a capture, in plot units: the trace is drawn at value - min in a
 // coordinate system running from 0 at the bottom to range at the top.
