@@ -84,25 +84,6 @@ private slots:
         QCOMPARE(gatedButtons(rig.form), after);
     }
 
-    void successfulSetupMakesStartAvailable()
-    {
-        Rig rig;
-        setGatedButtons(rig.form, QStringLiteral("111111000"));
-        rig.form.LockButtons();
-        rig.form.StartWasEnabled = true;
-        rig.form.UnlockButtons();
-        QVERIFY(rig.form.cmdStart->isEnabled());
-    }
-
-    void resumePollingStartsTheTickerAt100ms()
-    {
-        Rig rig;
-        rig.form.Timer1->setInterval(1500);
-        rig.form.ResumePolling();
-        QVERIFY(rig.form.Timer1->isActive());
-        QCOMPARE(rig.form.Timer1->interval(), 100);
-    }
-
     // Each gated button pressed while a poll tick is in progress.
     void deferredWhileTickRuns_data()
     {
