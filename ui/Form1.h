@@ -28,8 +28,8 @@ class MessageSink;
 class SerialPort;
 
 // The console's one window: its controls (Form1Ui), its form-level state and its event
-// handlers. The handlers keep the names the operator's manual and the drive's protocol
-// documents use; the rules they apply live in the subsystem folders.
+// handlers, each named after the control and event it serves (cmdRead_Click, Timer1_Timer).
+// The rules the handlers apply live in the subsystem folders, free of widgets.
 class Form1 final : public QWidget, public Form1Ui
 {
     Q_OBJECT

@@ -245,6 +245,34 @@ private slots:
         }
     }
 
+    // Words as the line delivers them; one far outside 64 bits must still give a track.
+    void dioWordsFromTheLine_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<QList<bool>>("bits"); // INPOS, DQ0, BOND, DI1 of the first word
+
+        QTest::newRow("INPOS and DI1") << "0,0,4128,0," << QList<bool> { true, false, false, true };
+        QTest::newRow("DQ0 and BOND") << "0,0,576,0," << QList<bool> { false, true, true, false };
+        QTest::newRow("far below") << "0,0,-9e30,0," << QList<bool> { false, false, false, false };
+        QTest::newRow("far above") << "0,0,1e30,0," << QList<bool> { false, false, false, false };
+    }
+    void dioWordsFromTheLine()
+    {
+        QFETCH(QString, reply);
+        QFETCH(QList<bool>, bits);
+        const RecordShape shape { 4, true, 1 };
+        const RecordParse parse = parseRecord(reply, shape);
+        QVERIFY(parse.ok);
+        PlotRange range;
+        range.max = 90;
+        range.range = 90; // band 10
+        const auto &items = plotRecord(parse.record, shape, range).items();
+        QCOMPARE(items.size(), 14 + 2 + 4 * 2);
+        const double bases[] = { 10, 30, 50, 70 };
+        for (int t = 0; t < 4; ++t)
+            QCOMPARE(items[16 + 2 * t].from.y(), bases[t] + (bits[t] ? 10 : 0));
+    }
+
     void csv()
     {
         Record r;
