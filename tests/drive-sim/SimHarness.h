@@ -1,7 +1,6 @@
 #pragma once
 
 #include "Bus.h"
-#include "ServoModel.h"
 
 #include <QString>
 
@@ -31,12 +30,6 @@ public:
     {
         nowUs += static_cast<std::int64_t>(ms * 1000.0);
         bus.advanceTo(nowUs);
-    }
-
-    // Sim time in which a station's model has run, for timing checks.
-    static double stepsToMs(std::int64_t steps)
-    {
-        return steps * 1000.0 / ServoModel::StepsPerSecond;
     }
 
     Bus bus;
