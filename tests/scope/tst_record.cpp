@@ -266,7 +266,8 @@ private slots:
         PlotRange range;
         range.max = 90;
         range.range = 90; // band 10
-        const auto &items = plotRecord(parse.record, shape, range).items();
+        const DisplayList g = plotRecord(parse.record, shape, range);
+        const auto &items = g.items();
         QCOMPARE(items.size(), 14 + 2 + 4 * 2);
         const double bases[] = { 10, 30, 50, 70 };
         for (int t = 0; t < 4; ++t)

@@ -1,0 +1,77 @@
+// A recorder upload from parse to what Graph1 shows: range, axis labels, display list, CSV.
+#include "FuzzBytes.h"
+#include "Record.h"
+#include "RecordCsv.h"
+
+#include <cmath>
+
+namespace {
+// The lengths the console uses and the ones it must survive.
+constexpr int Lengths[] = { 256, 512, 0, 1, 2, 3, 255, 257, 511, 513, 514, 1024, -1, -512, 7, 128 };
+constexpr int Steps[] = { 1, 2, 0, 3 };
+
+bool finite(QPointF p)
+{
+    return std::isfinite(p.x()) && std::isfinite(p.y());
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    FuzzBytes in(data, size);
+    const std::uint8_t choice = in.byte();
+    RecordShape shape;
+    shape.recordLength = Lengths[choice & 0x0F];
+    shape.dio = (choice & 0x10) != 0;
+    shape.step = Steps[(choice >> 5) & 0x03];
+    const bool prefixed = (choice & 0x80) != 0;
+    // The span box of "Interval (ms)": a few bytes, then the reply.
+    const QString span = in.text(in.byte() % 16);
+    QString reply = in.rest();
+    // Either the reply as the console strips it, or with the three leading characters cut.
+    if (prefixed)
+        reply = reply.mid(3);
+
+    const RecordParse parse = parseRecord(reply, shape);
+    if (!parse.ok) {
+        FUZZ_CHECK(!parse.rest.isEmpty());
+        FUZZ_CHECK(reply.endsWith(parse.rest));
+        const int comma = parse.rest.indexOf(QLatin1Char(','));
+        FUZZ_CHECK(comma > 10);
+        return 0;
+    }
+    const Record &record = parse.record;
+    FUZZ_CHECK(record.count >= 0 && record.count <= Record::Capacity);
+    FUZZ_CHECK(record.count <= std::max(0, shape.recordLength + 1));
+    FUZZ_CHECK(record.count <= reply.count(QLatin1Char(',')));
+    bool allFinite = true;
+    for (int i = 0; i < Record::Capacity; ++i) {
+        FUZZ_CHECK(!std::isnan(record.raw[i]) && !std::isnan(record.plot[i]));
+        allFinite = allFinite && std::isfinite(record.plot[i]);
+    }
+
+    const PlotRange range = plotRange(record, shape);
+    FUZZ_CHECK(range.range > 0);
+    FUZZ_CHECK(range.max - range.min == range.range);
+
+    for (const QString &label : valueAxisLabels(range))
+        FUZZ_CHECK(!label.isEmpty() && !label.startsWith(QLatin1Char(' ')));
+    for (const QString &label : timeAxisLabels(span))
+        FUZZ_CHECK(!label.isEmpty() && !label.startsWith(QLatin1Char(' ')));
+
+    const DisplayList list = plotRecord(record, shape, range);
+    FUZZ_CHECK(!list.isEmpty());
+    for (const DisplayList::Item &item : list.items()) {
+        FUZZ_CHECK(!std::isnan(item.from.x()) && !std::isnan(item.from.y()));
+        FUZZ_CHECK(!std::isnan(item.to.x()) && !std::isnan(item.to.y()));
+        if (allFinite)
+            FUZZ_CHECK(finite(item.from) && finite(item.to));
+    }
+
+    const QString csv = recordCsv(record, shape, lenientNumber(span), QStringLiteral("Position, um"),
+                                  QStringLiteral("DIO \"word\""));
+    FUZZ_CHECK(csv.startsWith(QLatin1String("time_ms,")));
+    const int half = std::clamp(shape.recordLength, 2, Record::Capacity - 1) / 2;
+    FUZZ_CHECK(csv.count(QLatin1Char('\n')) == half + 1);
+    return 0;
+}
