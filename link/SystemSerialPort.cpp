@@ -4,9 +4,16 @@
 
 namespace {
 constexpr int WriteTimeoutMs = 2000;
+// Far above the longest reply (a record is a few kB).
+constexpr qint64 MaxBufferedInput = 256 * 1024;
 }
 
-SystemSerialPort::SystemSerialPort() = default;
+SystemSerialPort::SystemSerialPort()
+{
+    // While the window's event loop runs between exchanges, Qt keeps reading the device
+    // into its buffer; a line that babbles while nothing polls must not grow it without bound.
+    QObject::connect(&m_port, &QSerialPort::readyRead, &m_port, [this] { dropExcessInput(); });
+}
 
 SystemSerialPort::~SystemSerialPort()
 {
@@ -104,6 +111,14 @@ void SystemSerialPort::waitForInput(int ms)
 QString SystemSerialPort::errorString() const
 {
     return m_port.errorString();
+}
+
+void SystemSerialPort::dropExcessInput()
+{
+    // The oldest bytes go: a prompt, if one came, is among the newest.
+    const qint64 excess = m_port.bytesAvailable() - MaxBufferedInput;
+    if (excess > 0)
+        m_port.skip(excess);
 }
 
 void SystemSerialPort::noteError()

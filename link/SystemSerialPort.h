@@ -5,8 +5,9 @@
 #include <QSerialPort>
 
 // SerialPort on a real device (or pseudo-terminal) through QSerialPort, used in the
-// blocking style only: no slot is connected to readyRead, and bytes reach Qt's buffer
-// through waitForReadyRead()/waitForBytesWritten().
+// blocking style: exchanges pull bytes into Qt's buffer with waitForReadyRead() and push
+// them out with waitForBytesWritten(). The event loop also fills the buffer between
+// exchanges; readyRead only keeps it bounded.
 class SystemSerialPort final : public SerialPort
 {
 public:
@@ -27,6 +28,7 @@ public:
 private:
     // Marks the line failed on any error but a time-out.
     void noteError();
+    void dropExcessInput();
 
     QSerialPort m_port;
     bool m_failed = false;
