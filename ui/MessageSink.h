@@ -16,6 +16,10 @@ public:
     virtual void MsgBox(const QString &text) = 0;
 };
 
+// What a message box shows of a text: a garbled reply quoted in full (up to 256 KB) would
+// make a box taller than any screen with its OK button out of reach.
+QString messageBoxText(const QString &text);
+
 class DialogMessageSink final : public MessageSink
 {
 public:
