@@ -9,16 +9,16 @@
 #include <cstring>
 
 namespace {
-const char *const Usage =
-        "Usage: vcm-console [PORT]\n"
-        "Tuning and monitoring console for VCM servo drives on an RS-485 line.\n"
-        "\n"
-        "PORT is what the port box shows at start (default 4): a COM port number\n"
-        "(n opens /dev/ttyS<n-1> on Linux, COMn on Windows), a device path such as\n"
-        "/dev/ttyUSB0, or a port name.\n"
-        "\n"
-        "  -h, --help     show this help and exit\n"
-        "  -v, --version  show the version and exit\n";
+const char *const Usage
+    = "Usage: vcm-console [PORT]\n"
+      "Tuning and monitoring console for VCM servo drives on an RS-485 line.\n"
+      "\n"
+      "PORT is what the port box shows at start (default 4): a COM port number\n"
+      "(n opens /dev/ttyS<n-1> on Linux, COMn on Windows), a device path such as\n"
+      "/dev/ttyUSB0, or a port name.\n"
+      "\n"
+      "  -h, --help     show this help and exit\n"
+      "  -v, --version  show the version and exit\n";
 
 bool is(const char *arg, const char *shortName, const char *longName)
 {

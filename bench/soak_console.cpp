@@ -41,20 +41,19 @@ long residentKb()
 
 // Message boxes never block here; before the run each must be the one the step expects,
 // during the run every one is a failure.
-class CountingMessages final : public MessageSink
-{
+class CountingMessages final : public MessageSink {
 public:
     void MsgBox(const QString &text) override
     {
         texts.append(text);
-        std::printf("soak: message: %s\n", qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" | "))));
+        std::printf("soak: message: %s\n",
+                    qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" | "))));
         std::fflush(stdout);
     }
     QStringList texts;
 };
 
-class Soak final : public QObject
-{
+class Soak final : public QObject {
 public:
     Soak(Form1 &form, CountingMessages &messages, double minutes)
         : m_form(form), m_messages(messages), m_runMs(static_cast<qint64>(minutes * 60000))
@@ -80,7 +79,7 @@ private:
         }
         if (m_messages.texts.size() > m_seenMessages)
             fail(QStringLiteral("set-up: unexpected message \"%1\" (wanted \"%2\")")
-                         .arg(m_messages.texts.last(), text));
+                     .arg(m_messages.texts.last(), text));
         return false;
     }
 
@@ -119,7 +118,8 @@ private:
         case Phase::Select:
             m_form.CmdScan->click();
             m_form.Combo1->setCurrentIndex(m_form.Combo1->findText(QStringLiteral("1")));
-            if (!m_form.CmdSelect->isEnabled() || m_form.Combo1->currentText() != QLatin1String("1")) {
+            if (!m_form.CmdSelect->isEnabled()
+                || m_form.Combo1->currentText() != QLatin1String("1")) {
                 fail(QStringLiteral("the scan did not find station 1"));
                 return;
             }
@@ -178,7 +178,8 @@ private:
         std::printf("soak: set-up done in %.1f s (%llu exchanges, %llu failed: the scan's absent "
                     "stations); running %.1f min, RSS %ld kB\n",
                     m_clock.elapsed() / 1000.0, static_cast<unsigned long long>(m_exchangesAtStart),
-                    static_cast<unsigned long long>(m_failuresAtStart), m_runMs / 60000.0, m_rssStart);
+                    static_cast<unsigned long long>(m_failuresAtStart), m_runMs / 60000.0,
+                    m_rssStart);
         std::fflush(stdout);
     }
 
@@ -232,14 +233,19 @@ private:
         const long rssEnd = residentKb();
         const double growth = m_rssMinute1 > 0 ? 100.0 * (rssEnd - m_rssMinute1) / m_rssMinute1 : 0;
         const double minutes = m_run.elapsed() / 60000.0;
-        std::printf("soak: ---- %.1f min against vcm-drive-sim --demo --stations 1 --new-recorder 1 "
-                    "(wire speed) ----\n", minutes);
+        std::printf(
+            "soak: ---- %.1f min against vcm-drive-sim --demo --stations 1 --new-recorder 1 "
+            "(wire speed) ----\n",
+            minutes);
         std::printf("soak: exchanges made      %llu (%.1f a second)\n",
                     static_cast<unsigned long long>(exchanges()), exchanges() / (minutes * 60));
-        std::printf("soak: failed exchanges    %llu\n", static_cast<unsigned long long>(failures()));
+        std::printf("soak: failed exchanges    %llu\n",
+                    static_cast<unsigned long long>(failures()));
         std::printf("soak: messages            %d\n", runMessages());
         for (int i = m_seenMessages; i < m_messages.texts.size(); ++i)
-            std::printf("soak:   \"%s\"\n", qPrintable(QString(m_messages.texts[i]).replace(QLatin1String("\r\n"), QLatin1String(" | "))));
+            std::printf("soak:   \"%s\"\n",
+                        qPrintable(QString(m_messages.texts[i])
+                                       .replace(QLatin1String("\r\n"), QLatin1String(" | "))));
         std::printf("soak: poll ticks          %d (longest gap between two %lld ms)\n", m_ticks,
                     m_longestGapMs);
         std::printf("soak: captures drawn      %d (ending at 1000: %d, at 3000: %d)\n", m_captures,

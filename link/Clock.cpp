@@ -7,7 +7,7 @@ std::uint32_t SteadyClock::tickMs()
 {
     using namespace std::chrono;
     return static_cast<std::uint32_t>(
-            duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 void SteadyClock::sleepMs(int ms)

@@ -5,8 +5,7 @@
 // Millisecond time source for the protocol's waits. It behaves like the operating
 // system's tick counter (unsigned 32 bits, wraps after ~49.7 days), so every wait
 // measures elapsed time with tickElapsed() and never compares raw ticks.
-class Clock
-{
+class Clock {
 public:
     virtual ~Clock() = default;
 
@@ -22,8 +21,7 @@ constexpr std::uint32_t tickElapsed(std::uint32_t start, std::uint32_t now)
 }
 
 // Monotonic wall time (std::chrono::steady_clock), truncated to 32 bits.
-class SteadyClock final : public Clock
-{
+class SteadyClock final : public Clock {
 public:
     std::uint32_t tickMs() override;
     void sleepMs(int ms) override;

@@ -9,14 +9,13 @@ class Clock;
 class SerialPort;
 
 // How one of the four exchange routines frames a command and waits for the prompt.
-struct ExchangeTiming
-{
+struct ExchangeTiming {
     int waitBeforeWrite; // ms after the flush, before the command goes out
-    bool paced;          // one character at a time, 5 ms apart, then CR alone
-    int initialWait;     // ms after writing, before the reply window opens
-    int pollStep;        // ms between reads of the input
-    int limit;           // the reply window ends once elapsed time exceeds this
-    int waitAfterLoop;   // ms after the prompt was found or the window closed
+    bool paced; // one character at a time, 5 ms apart, then CR alone
+    int initialWait; // ms after writing, before the reply window opens
+    int pollStep; // ms between reads of the input
+    int limit; // the reply window ends once elapsed time exceeds this
+    int waitAfterLoop; // ms after the prompt was found or the window closed
 };
 
 namespace Timing {
@@ -30,8 +29,7 @@ inline constexpr int PacedCharGap = 5;
 // The synchronous command/reply exchange with a drive: flush, write, busy-wait for ">".
 // Waits never process window events (except DelayDoEvents) and sleep at most 1 ms a
 // pass, so they neither let another handler in nor spin a core.
-class CommandExchange
-{
+class CommandExchange {
 public:
     // Largest reply kept; input beyond it is still searched for the prompt.
     static constexpr int MaxReplyBytes = 256 * 1024;

@@ -36,7 +36,8 @@ QStringList systemPortNames()
     QStringList names;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports) {
-        names << (hostPortNaming() == PortNaming::Windows ? info.portName() : info.systemLocation());
+        names << (hostPortNaming() == PortNaming::Windows ? info.portName()
+                                                          : info.systemLocation());
     }
     names.sort();
     return names;

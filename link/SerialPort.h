@@ -5,8 +5,7 @@
 
 // The narrow view of a serial port that the console needs. All calls are synchronous
 // and run without an event loop; none of them throws.
-class SerialPort
-{
+class SerialPort {
 public:
     virtual ~SerialPort() = default;
 

@@ -6,7 +6,7 @@ namespace {
 constexpr int WriteTimeoutMs = 2000;
 // Far above the longest reply (a record is a few kB).
 constexpr qint64 MaxBufferedInput = 256 * 1024;
-}
+} // namespace
 
 SystemSerialPort::SystemSerialPort()
 {

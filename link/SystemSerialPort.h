@@ -8,8 +8,7 @@
 // blocking style: exchanges pull bytes into Qt's buffer with waitForReadyRead() and push
 // them out with waitForBytesWritten(). The event loop also fills the buffer between
 // exchanges; readyRead only keeps it bounded.
-class SystemSerialPort final : public SerialPort
-{
+class SystemSerialPort final : public SerialPort {
 public:
     SystemSerialPort();
     ~SystemSerialPort() override;

@@ -5,8 +5,7 @@
 
 // What the status word shows: for each lamp whether it is red. Indices are those of the
 // window's lamp arrays; lightDO(3) has no bit and is never recoloured.
-struct StatusLamps
-{
+struct StatusLamps {
     std::array<bool, 5> alarmRed {}; // ShapeALM(0..4); 4 is "EMS", red while bit 11 is clear
     std::array<bool, 5> inputRed {}; // lightDI(0..4)
     std::array<bool, 3> outputRed {}; // lightDO(0..2)

@@ -1,7 +1,7 @@
 #include "MotionSettings.h"
 
-MotionSettings decideMotion(bool trig, bool continuous, const QString &first,
-                            const QString &second, const MotionSettings &current)
+MotionSettings decideMotion(bool trig, bool continuous, const QString &first, const QString &second,
+                            const MotionSettings &current)
 {
     MotionSettings next = current;
     if (!trig && !continuous) {

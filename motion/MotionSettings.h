@@ -5,8 +5,7 @@
 #include <cstdint>
 
 // The test motion that captures command: mode 0 none, 1 single, 2 alternating.
-struct MotionSettings
-{
+struct MotionSettings {
     std::int16_t MotionMode = 0;
     QString MotionValue1;
     QString MotionValue2;
@@ -18,5 +17,5 @@ inline const QString DefaultMotionValue2 = QStringLiteral("10000");
 
 // What "Set Motion" makes of the two check boxes and the two target texts. Mode 1 needs
 // "Trig." alone; any other ticked combination alternates and restarts at the first target.
-MotionSettings decideMotion(bool trig, bool continuous, const QString &first,
-                            const QString &second, const MotionSettings &current);
+MotionSettings decideMotion(bool trig, bool continuous, const QString &first, const QString &second,
+                            const MotionSettings &current);

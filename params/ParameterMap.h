@@ -7,8 +7,7 @@
 enum class BoxArray { KG, VG, POS };
 
 // Where one box's value lives in the drive.
-struct ParameterAddress
-{
+struct ParameterAddress {
     int group = 0;
     int item = 0;
     friend bool operator==(const ParameterAddress &a, const ParameterAddress &b)
@@ -17,8 +16,7 @@ struct ParameterAddress
     }
 };
 
-struct ParameterBox
-{
+struct ParameterBox {
     BoxArray array;
     int index;
 };

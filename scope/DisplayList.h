@@ -10,8 +10,7 @@
 // A user coordinate system as VB's Scale sets it: (left, top) is the top-left corner,
 // (right, bottom) the bottom-right. Either axis may run backwards (y grows upward when
 // top > bottom).
-struct UserScale
-{
+struct UserScale {
     double left = 0;
     double top = 0;
     double right = 0;
@@ -35,11 +34,9 @@ UserScale pixelScale(QSize pixels);
 // What a drawing surface shows, recorded with VB's picture-box primitives (Cls, Scale,
 // ForeColor, PSet, Line -(x, y)). Each primitive keeps the scale and colour in force when
 // it was recorded, as drawing on the surface would; the surface maps them at paint time.
-class DisplayList final
-{
+class DisplayList final {
 public:
-    struct Item
-    {
+    struct Item {
         enum class Kind { Point, Line };
         Kind kind = Kind::Point;
         QPointF from; // the point itself for Kind::Point
@@ -50,7 +47,7 @@ public:
         friend bool operator==(const Item &a, const Item &b)
         {
             return a.kind == b.kind && a.from == b.from && a.to == b.to && a.color == b.color
-                    && a.scale == b.scale;
+                && a.scale == b.scale;
         }
     };
 
@@ -75,7 +72,7 @@ public:
     friend bool operator==(const DisplayList &a, const DisplayList &b)
     {
         return a.m_items == b.m_items && a.m_current == b.m_current && a.m_color == b.m_color
-                && a.m_scale == b.m_scale;
+            && a.m_scale == b.m_scale;
     }
     friend bool operator!=(const DisplayList &a, const DisplayList &b) { return !(a == b); }
 

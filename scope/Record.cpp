@@ -53,7 +53,8 @@ double lenientNumber(QStringView text)
         return 0;
     // An exponent mark without digits is no exponent.
     if (exponent && !exponentDigits) {
-        while (!number.isEmpty() && (number.endsWith('e') || number.endsWith('+') || number.endsWith('-')))
+        while (!number.isEmpty()
+               && (number.endsWith('e') || number.endsWith('+') || number.endsWith('-')))
             number.chop(1);
     }
     bool ok = false;
@@ -76,7 +77,8 @@ RecordParse parseRecord(const QString &text, const RecordShape &shape)
             result.rest = text.mid(start);
             return result;
         }
-        const float raw = static_cast<float>(lenientNumber(QStringView(text).mid(start, comma - start)));
+        const float raw
+            = static_cast<float>(lenientNumber(QStringView(text).mid(start, comma - start)));
         r.raw[i] = raw;
         r.position[i] = static_cast<float>(i * shape.step);
         r.plot[i] = shape.dio && i >= half ? raw : raw / 4;
@@ -185,8 +187,7 @@ DisplayList plotRecord(const Record &record, const RecordShape &shape, const Plo
     }
 
     const double band = std::trunc(R / 9);
-    const struct
-    {
+    const struct {
         std::int64_t mask;
         quint32 color;
         double base;

@@ -10,15 +10,13 @@
 
 // One upload of the drive's recorder: the first half of the values is channel 1, the second
 // half channel 2 or, in a DIO capture, the digital I/O word.
-struct RecordShape
-{
+struct RecordShape {
     int recordLength = 512; // 256 or 512
     bool dio = false; // channel 2 is the DIO word
     int step = 1; // horizontal units between samples: 2 for the "VCRR new" recorder
 };
 
-struct Record
-{
+struct Record {
     static constexpr int Capacity = 513;
     std::array<float, Capacity> raw {};
     std::array<float, Capacity> position {};
@@ -26,8 +24,7 @@ struct Record
     int count = 0; // values the reply held
 };
 
-struct RecordParse
-{
+struct RecordParse {
     bool ok = false;
     // On failure: the rest of the reply, starting with the field that was too long.
     QString rest;
@@ -45,8 +42,7 @@ RecordParse parseRecord(const QString &text, const RecordShape &shape);
 
 // The vertical range of a capture, in plot units: the trace is drawn at value - min in a
 // coordinate system running from 0 at the bottom to range at the top.
-struct PlotRange
-{
+struct PlotRange {
     std::int64_t max = 0;
     std::int64_t min = 0;
     std::int64_t range = 0;

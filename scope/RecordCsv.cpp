@@ -18,10 +18,10 @@ QString recordCsv(const Record &record, const RecordShape &shape, double spanMs,
 {
     const int half = std::clamp(shape.recordLength, 2, Record::Capacity - 1) / 2;
     QString csv = QStringLiteral("time_ms,") + csvField(firstName) + QLatin1Char(',')
-            + csvField(secondName) + QLatin1Char('\n');
+        + csvField(secondName) + QLatin1Char('\n');
     for (int i = 0; i < half; ++i) {
         csv += axisText(spanMs * i / half) + QLatin1Char(',') + axisText(record.raw[i])
-                + QLatin1Char(',') + axisText(record.raw[half + i]) + QLatin1Char('\n');
+            + QLatin1Char(',') + axisText(record.raw[half + i]) + QLatin1Char('\n');
     }
     return csv;
 }

@@ -7,8 +7,7 @@
 #include <optional>
 
 // What a span picked in "Interval (ms)" means to the recorder.
-struct IntervalSetting
-{
+struct IntervalSetting {
     QString code; // sent as "WT 9 4 <code>"
     std::int32_t waitMs; // how long a capture waits for the record
 };
@@ -31,15 +30,13 @@ QString channelList(const std::array<bool, 8> &ticked);
 QString traceLegend(bool dio);
 
 // The rule that keeps at most two channel boxes ticked. Indices are box indices; 10 is none.
-struct ChannelSelection
-{
+struct ChannelSelection {
     std::int16_t ChannelCount = 0;
     std::int16_t FirstChannel = 10;
     std::int16_t SecondChannel = 0;
 
     enum class BoxChange { None, DisableUnticked, EnableAll };
-    struct Effect
-    {
+    struct Effect {
         BoxChange boxes = BoxChange::None;
         // Set when "Setup" must change: true for the second tick, false when one of two
         // ticked boxes is cleared. Either change withdraws Start and Stop and stops captures.

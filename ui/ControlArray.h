@@ -9,9 +9,7 @@
 // Asking for an index the window does not have is a programming error and stops the
 // program with the array's name and the index (Q_ASSERT_X in debug builds, qFatal always),
 // because callers use the member without a null check.
-template <class T>
-class ControlArray final
-{
+template<class T> class ControlArray final {
 public:
     using const_iterator = typename QMap<int, T *>::const_iterator;
 
@@ -23,8 +21,8 @@ public:
         if (!member || m_members.contains(index)) {
             Q_ASSERT_X(false, "ControlArray::insert",
                        qPrintable(QStringLiteral("%1: null member or index %2 given twice")
-                                          .arg(QLatin1String(m_name))
-                                          .arg(index)));
+                                      .arg(QLatin1String(m_name))
+                                      .arg(index)));
             qFatal("ControlArray %s: cannot insert index %d (%s)", m_name, index,
                    member ? "given twice" : "null member");
         }
@@ -35,10 +33,10 @@ public:
     {
         const auto it = m_members.constFind(index);
         if (it == m_members.cend()) {
-            Q_ASSERT_X(false, "ControlArray::at",
-                       qPrintable(QStringLiteral("%1 has no index %2")
-                                          .arg(QLatin1String(m_name))
-                                          .arg(index)));
+            Q_ASSERT_X(
+                false, "ControlArray::at",
+                qPrintable(
+                    QStringLiteral("%1 has no index %2").arg(QLatin1String(m_name)).arg(index)));
             qFatal("ControlArray %s has no index %d", m_name, index);
         }
         return it.value();

@@ -9,9 +9,9 @@
 
 #include <QCloseEvent>
 #include <QCompleter>
-#include <QStringListModel>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QStringListModel>
 #include <QTimer>
 
 Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QString &comPortText,
@@ -52,7 +52,8 @@ void Form1::wireHandlers()
     connect(cmdSetMotion, &QPushButton::clicked, this, &Form1::cmdSetMotion_Click);
 
     for (int i : chkBox.indices())
-        connect(chkBox[i], &QCheckBox::clicked, this, [this, i] { chkBox_Click(static_cast<std::int16_t>(i)); });
+        connect(chkBox[i], &QCheckBox::clicked, this,
+                [this, i] { chkBox_Click(static_cast<std::int16_t>(i)); });
     Graph1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Graph1, &QWidget::customContextMenuRequested, this, &Form1::showPlotMenu);
 

@@ -6,12 +6,12 @@
 #include "Record.h"
 
 #include <QCheckBox>
-#include <QHash>
-#include <QList>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
+#include <QList>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
@@ -30,8 +30,7 @@ class SerialPort;
 // The console's one window: its controls (Form1Ui), its form-level state and its event
 // handlers, each named after the control and event it serves (cmdRead_Click, Timer1_Timer).
 // The rules the handlers apply live in the subsystem folders, free of widgets.
-class Form1 final : public QWidget, public Form1Ui
-{
+class Form1 final : public QWidget, public Form1Ui {
     Q_OBJECT
 
 public:
@@ -121,8 +120,7 @@ public:
     QString RxValue;
     // A parameter edit waiting for its array's read-back timer. Each array has its own, so
     // that edits in two arrays during one tick do not overwrite each other.
-    struct PendingEdit
-    {
+    struct PendingEdit {
         QString PendingWrite;
         std::int16_t EditIndex = 0;
     };

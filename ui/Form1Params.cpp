@@ -4,8 +4,8 @@
 #include "MessageSink.h"
 #include "ParameterReply.h"
 #include "SerialPort.h"
-#include "WriteEcho.h"
 #include "VbStyle.h"
+#include "WriteEcho.h"
 
 #include <QLineEdit>
 
@@ -109,8 +109,8 @@ void Form1::showWriteOutcome(QLineEdit *box, bool answered, const QString &noPro
                              const QString &refusedMark)
 {
     // The echo is compared with the box as it reads now, which may have been typed into again.
-    const WriteEcho echo = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue)
-                                    : WriteEcho::NoValue;
+    const WriteEcho echo
+        = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue) : WriteEcho::NoValue;
     if (echo == WriteEcho::Confirmed) {
         setForeColor(box, vbColor(0x000000));
         return;
@@ -147,8 +147,8 @@ void Form1::writeBack(BoxArray array, QTimer *timer)
     QLineEdit *box = parameterBox(array, pending.EditIndex);
     // Settings go out whole; gains and positions one character at a time.
     const bool answered = CommDone()
-            && (array == BoxArray::VG ? SendCmdLong(pending.PendingWrite)
-                                      : SendCmdPaced(pending.PendingWrite));
+        && (array == BoxArray::VG ? SendCmdLong(pending.PendingWrite)
+                                  : SendCmdPaced(pending.PendingWrite));
     showWriteOutcome(box, answered, QStringLiteral("KR"), QStringLiteral("KRR"));
     ResumePolling();
 }

@@ -18,7 +18,8 @@
 #include <QMenu>
 
 namespace {
-const char *const ChannelNames[8] = { "PCMD", "PFBK", "PERR", "VCMD", "VFBK", "VERR", "ICMD", "DIO" };
+const char *const ChannelNames[8]
+    = { "PCMD", "PFBK", "PERR", "VCMD", "VFBK", "VERR", "ICMD", "DIO" };
 }
 
 void Form1::chkBox_Click(std::int16_t Index)
@@ -62,7 +63,8 @@ void Form1::cmdSetup_Click()
     }
 
     const bool vcrrNew = Check_VCRR->isChecked();
-    const std::optional<IntervalSetting> interval = intervalSetting(listInterval->currentText(), vcrrNew);
+    const std::optional<IntervalSetting> interval
+        = intervalSetting(listInterval->currentText(), vcrrNew);
     // A typed span the recorder has no code for would set it up with an empty interval.
     if (!interval) {
         m_messages.MsgBox(QStringLiteral(" Interval must be 100, 200, 300, 400 or 500"));

@@ -69,8 +69,8 @@ int captionWidth(QAbstractButton *button)
     option.initFrom(button);
     option.text = button->text();
     const QStyle::SubElement contents = qobject_cast<QRadioButton *>(button)
-            ? QStyle::SE_RadioButtonContents
-            : QStyle::SE_CheckBoxContents;
+        ? QStyle::SE_RadioButtonContents
+        : QStyle::SE_CheckBoxContents;
     return button->style()->subElementRect(contents, &option, button).width();
 }
 
@@ -82,8 +82,7 @@ QString arrayName(const char *array, int index)
 // Creates the controls. A Qt child inherits its parent's font and palette, a VB control
 // does not inherit its frame's caption font and colour: every control therefore gets its
 // font and its text colours set explicitly.
-class Builder final
-{
+class Builder final {
 public:
     explicit Builder(QWidget *form) : m_font(defaultFormFont())
     {
@@ -91,7 +90,7 @@ public:
         m_palette = form->palette();
     }
 
-    template <class W>
+    template<class W>
     W *make(QWidget *parent, const QString &name, QRect twipsGeometry, double points = DefaultFont)
     {
         auto *w = new W(parent);
@@ -116,7 +115,7 @@ public:
     }
 
     // A check box or option button with a caption.
-    template <class W>
+    template<class W>
     W *choice(QWidget *parent, const QString &name, const QString &text, QRect geometry,
               double points)
     {
@@ -208,8 +207,8 @@ void Form1Ui::setupUi(QWidget *form)
 
     // The eight frames first, so that the loose controls lie above their edges.
     FrameCommSetup
-            = b.frame(form, QStringLiteral("FrameCommSetup"), QStringLiteral("Comm Port Setup"),
-                      R(120, 840, 2895, 1815), Pt1425, Blue);
+        = b.frame(form, QStringLiteral("FrameCommSetup"), QStringLiteral("Comm Port Setup"),
+                  R(120, 840, 2895, 1815), Pt1425, Blue);
     FrameCmdSource = b.frame(form, QStringLiteral("FrameCmdSource"), QStringLiteral("Command"),
                              R(3120, 840, 2055, 2535), Pt1425, Blue);
     FrameMotion = b.frame(form, QStringLiteral("FrameMotion"), QStringLiteral("Motion"),
@@ -219,14 +218,14 @@ void Form1Ui::setupUi(QWidget *form)
     FrameALMStatus = b.frame(form, QStringLiteral("FrameALMStatus"), QStringLiteral("Alarm Status"),
                              R(7920, 2760, 4215, 1935), Pt1425, Red);
     FrameVariable
-            = b.frame(form, QStringLiteral("FrameVariable"), QStringLiteral("Drive Variables"),
-                      R(120, 3360, 7695, 1335), Pt1425, Blue);
+        = b.frame(form, QStringLiteral("FrameVariable"), QStringLiteral("Drive Variables"),
+                  R(120, 3360, 7695, 1335), Pt1425, Blue);
     FrameScope.insert(0,
                       b.frame(form, arrayName("FrameScope", 0), QStringLiteral("Oscilloscope"),
                               R(120, 4800, 12015, 5295), Pt1425, Blue));
     FrameParaAdj
-            = b.frame(form, QStringLiteral("FrameParaAdj"), QStringLiteral("Parameter Adjustment"),
-                      R(12240, 120, 2535, 9975), Pt12, Blue);
+        = b.frame(form, QStringLiteral("FrameParaAdj"), QStringLiteral("Parameter Adjustment"),
+                  R(12240, 120, 2535, 9975), Pt12, Blue);
 
     // Outside the frames.
     Label4 = b.label(form, QStringLiteral("Label4"), QStringLiteral("VCM Servo Drive Console"),
@@ -258,8 +257,8 @@ void Form1Ui::setupUi(QWidget *form)
                            R(1560, 840, 975, 375), Pt12);
     CmdScan = b.button(f, QStringLiteral("CmdScan"), QStringLiteral("Scan drive"),
                        R(240, 1320, 1575, 375), Pt12);
-    Label8 = b.label(f, QStringLiteral("Label8"), QStringLiteral("0"), R(2280, 1440, 375, 255),
-                     Pt975);
+    Label8
+        = b.label(f, QStringLiteral("Label8"), QStringLiteral("0"), R(2280, 1440, 375, 255), Pt975);
 
     // "Command": the frame makes the two option buttons one exclusive group.
     f = FrameCmdSource;
@@ -278,12 +277,11 @@ void Form1Ui::setupUi(QWidget *form)
     CheckContinuous = b.choice<QCheckBox>(f, QStringLiteral("CheckContinuous"),
                                           QStringLiteral("Conti."), R(1200, 480, 975, 285), Pt12);
     Line2 = b.line(f, QStringLiteral("Line2"), 360, 840, 2160, 840);
-    Label7.insert(0,
-                  b.label(f, arrayName("Label7", 0), QStringLiteral("1st"), R(480, 960, 375, 255),
-                          Pt975));
-    Label7.insert(1,
-                  b.label(f, arrayName("Label7", 1), QStringLiteral("2nd"), R(1560, 960, 375, 255),
-                          Pt975));
+    Label7.insert(
+        0, b.label(f, arrayName("Label7", 0), QStringLiteral("1st"), R(480, 960, 375, 255), Pt975));
+    Label7.insert(
+        1,
+        b.label(f, arrayName("Label7", 1), QStringLiteral("2nd"), R(1560, 960, 375, 255), Pt975));
     Text1.insert(0, b.textBox(f, arrayName("Text1", 0), R(120, 1320, 1095, 375)));
     Text1.insert(1, b.textBox(f, arrayName("Text1", 1), R(1320, 1320, 1095, 375)));
     cmdSetMotion = b.button(f, QStringLiteral("cmdSetMotion"), QStringLiteral("Set Motion"),
@@ -291,8 +289,7 @@ void Form1Ui::setupUi(QWidget *form)
 
     // "DIO Status": two rows of lamps, each under its caption; index 0 is the right-most.
     f = FrameDIOStatus;
-    struct LampRow
-    {
+    struct LampRow {
         int lamp;
         int lampLeft;
         int caption;
@@ -310,8 +307,8 @@ void Form1Ui::setupUi(QWidget *form)
                       b.label(f, arrayName("Label3", row.caption), QLatin1String(row.text),
                               R(row.captionLeft, 360, row.captionWidth, 375), Pt975));
         lightDI.insert(
-                row.lamp,
-                b.lamp(f, arrayName("lightDI", row.lamp), R(row.lampLeft, 720, 375, 375), Green));
+            row.lamp,
+            b.lamp(f, arrayName("lightDI", row.lamp), R(row.lampLeft, 720, 375, 375), Green));
     }
     static constexpr LampRow Outputs[] = {
         { 3, 720, 2, "DO1", 720, 615 },
@@ -324,20 +321,18 @@ void Form1Ui::setupUi(QWidget *form)
                       b.label(f, arrayName("Label3", row.caption), QLatin1String(row.text),
                               R(row.captionLeft, 1320, row.captionWidth, 375), Pt12));
         lightDO.insert(
-                row.lamp,
-                b.lamp(f, arrayName("lightDO", row.lamp), R(row.lampLeft, 1680, 495, 375), Green));
+            row.lamp,
+            b.lamp(f, arrayName("lightDO", row.lamp), R(row.lampLeft, 1680, 495, 375), Green));
     }
     Label1.insert(
-            39,
-            b.label(f, arrayName("Label1", 39), QStringLiteral("DI"), R(120, 720, 495, 375), Pt12));
-    Label1.insert(40,
-                  b.label(f, arrayName("Label1", 40), QStringLiteral("DO"), R(120, 1680, 495, 375),
-                          Pt12));
+        39, b.label(f, arrayName("Label1", 39), QStringLiteral("DI"), R(120, 720, 495, 375), Pt12));
+    Label1.insert(
+        40,
+        b.label(f, arrayName("Label1", 40), QStringLiteral("DO"), R(120, 1680, 495, 375), Pt12));
 
     // "Alarm Status": the 615-high captions wrap onto two lines.
     f = FrameALMStatus;
-    struct AlarmLamp
-    {
+    struct AlarmLamp {
         int lamp;
         int left;
         int caption;
@@ -362,8 +357,7 @@ void Form1Ui::setupUi(QWidget *form)
 
     // "Drive Variables": read-outs txtRG(1..7) under their captions Label1(22..28).
     f = FrameVariable;
-    struct Readout
-    {
+    struct Readout {
         int labelLeft;
         int labelWidth;
         const char *text;
@@ -383,8 +377,7 @@ void Form1Ui::setupUi(QWidget *form)
 
     // "Oscilloscope"
     f = FrameScope[0];
-    struct Channel
-    {
+    struct Channel {
         int boxLeft;
         int label;
         const char *text;
@@ -437,8 +430,7 @@ void Form1Ui::setupUi(QWidget *form)
 
     // "Parameter Adjustment"
     f = FrameParaAdj;
-    struct Parameter
-    {
+    struct Parameter {
         int label;
         const char *text;
         int labelWidth;

@@ -19,8 +19,7 @@ class QWidget;
 // `Ui_` class: members carry the window's own names and control arrays keep their given
 // indices. setupUi places everything at the design's positions (twips, 15 per pixel),
 // with the design's captions, fonts, colours and states. No signal is connected here.
-class Form1Ui
-{
+class Form1Ui {
 public:
     // Outside the frames
     QLabel *Label4 = nullptr; // product title band

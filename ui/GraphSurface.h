@@ -8,8 +8,7 @@ class QPainter;
 
 // The oscilloscope's plot area (VB picture box `Graph1`): paints a DisplayList scaled to its
 // size on a black background. It only paints; what to draw comes from the caller.
-class GraphSurface final : public QWidget
-{
+class GraphSurface final : public QWidget {
     Q_OBJECT
 
 public:

@@ -5,8 +5,7 @@
 
 // A round lamp like a VB Shape (circle, solid fill): a filled circle whose diameter is the
 // smaller of the widget's width and height, centred, with a thin dark border.
-class Lamp final : public QWidget
-{
+class Lamp final : public QWidget {
     Q_OBJECT
 
 public:

@@ -6,8 +6,7 @@
 
 // A VB Line control: one straight line between two points given in twips of its container.
 // The widget covers just the line's bounding box and lets clicks through.
-class LineShape final : public QWidget
-{
+class LineShape final : public QWidget {
     Q_OBJECT
 
 public:

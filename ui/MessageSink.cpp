@@ -15,7 +15,7 @@ QString messageBoxText(const QString &text)
     if (text.size() <= MaxShown)
         return text;
     return text.left(MaxShown)
-            + QStringLiteral(" ... (%1 more characters)").arg(text.size() - MaxShown);
+        + QStringLiteral(" ... (%1 more characters)").arg(text.size() - MaxShown);
 }
 
 void DialogMessageSink::MsgBox(const QString &text)

@@ -8,8 +8,7 @@ class QWidget;
 QString applicationTitle();
 
 // Where the console's messages go: a modal box in the program, a recorder in tests.
-class MessageSink
-{
+class MessageSink {
 public:
     virtual ~MessageSink() = default;
     // Shows text with an OK button only and no icon, and returns once it is closed.
@@ -20,8 +19,7 @@ public:
 // make a box taller than any screen with its OK button out of reach.
 QString messageBoxText(const QString &text);
 
-class DialogMessageSink final : public MessageSink
-{
+class DialogMessageSink final : public MessageSink {
 public:
     explicit DialogMessageSink(QWidget *parent = nullptr) : m_parent(parent) { }
     void setParent(QWidget *parent) { m_parent = parent; }

@@ -24,8 +24,8 @@ void registerSubstitutes()
             QFont::insertSubstitution(TimesNewRoman, QStringLiteral("Liberation Serif"));
         if (!QFontDatabase::hasFamily(MsSansSerif))
             QFont::insertSubstitutions(
-                    MsSansSerif,
-                    { QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans") });
+                MsSansSerif,
+                { QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Liberation Sans") });
         return true;
     }();
     Q_UNUSED(done);

@@ -12,11 +12,9 @@
 // A serial port whose far end is a script running in virtual time. Every write is
 // recorded with its time; when a line ends (CR), the responder may schedule input,
 // which readAll() hands out once the virtual clock has reached it.
-class ScriptedSerialPort final : public SerialPort
-{
+class ScriptedSerialPort final : public SerialPort {
 public:
-    struct Write
-    {
+    struct Write {
         std::int64_t at;
         QByteArray bytes;
     };
@@ -49,11 +47,13 @@ public:
     bool write(const QByteArray &data) override;
     QByteArray readAll() override;
     void waitForInput(int ms) override { m_clock.sleepMs(ms); }
-    QString errorString() const override { return m_broken ? QStringLiteral("line broken") : QString(); }
+    QString errorString() const override
+    {
+        return m_broken ? QStringLiteral("line broken") : QString();
+    }
 
 private:
-    struct Pending
-    {
+    struct Pending {
         std::int64_t at;
         QByteArray bytes;
     };

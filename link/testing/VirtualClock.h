@@ -4,8 +4,7 @@
 
 // Clock for tests: time moves only when something sleeps, so an 8 s time-out costs
 // microseconds. It can start just short of the counter's wrap.
-class VirtualClock final : public Clock
-{
+class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(std::uint32_t start = 1000) : m_now(start) { }
 

@@ -9,8 +9,7 @@
 
 // Drives a bus in simulated time: a command goes out, time moves on far enough for any
 // reply, and whatever the stations sent comes back.
-class SimHarness final
-{
+class SimHarness final {
 public:
     explicit SimHarness(const std::vector<int> &stations = { 0 },
                         const std::vector<int> &newRecorder = {})

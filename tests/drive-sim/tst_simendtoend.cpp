@@ -12,8 +12,7 @@
 
 namespace {
 // The console's side of the line: its own serial port adapter and exchange routines.
-struct Console
-{
+struct Console {
     explicit Console(const QString &path)
     {
         port.setPortName(path);
@@ -28,8 +27,7 @@ struct Console
 } // namespace
 
 // The real program on a pseudo-terminal.
-class TestSimEndToEnd : public QObject
-{
+class TestSimEndToEnd : public QObject {
     Q_OBJECT
 
 private slots:

@@ -18,8 +18,7 @@ void run(Station &station, double ms)
 }
 } // namespace
 
-class TestSimModel : public QObject
-{
+class TestSimModel : public QObject {
     Q_OBJECT
 
 private slots:
@@ -39,8 +38,8 @@ void TestSimModel::stepResponse_data()
     QTest::newRow("defaults settle, 0.2 mm") << 250 << 200 << 0.0 << 2.0 << 15.0 << 0u;
     QTest::newRow("defaults settle, 8 mm") << 250 << 8000 << 0.0 << 2.0 << 40.0 << 0u;
     QTest::newRow("KPP 1000 rings") << 1000 << 200 << 20.0 << 60.0 << 30.0 << 0u;
-    QTest::newRow("KPP 20000 trips") << 20000 << 8000 << 0.0 << 0.0 << 0.0
-                                     << uint(Station::PerrExceed);
+    QTest::newRow("KPP 20000 trips")
+        << 20000 << 8000 << 0.0 << 0.0 << 0.0 << uint(Station::PerrExceed);
 }
 
 // From rest at 2000 counts in up/down mode, a move by "WT 2 0", watched for 500 ms.
@@ -82,7 +81,7 @@ void TestSimModel::stepResponse()
     QFETCH(double, maxSettleMs);
     const double overshoot = peak / step * 100.0;
     const QByteArray what = QByteArray::number(overshoot) + " % overshoot, settled after "
-            + QByteArray::number(settleMs) + " ms";
+        + QByteArray::number(settleMs) + " ms";
     QVERIFY2(overshoot >= minOvershoot && overshoot <= maxOvershoot, what);
     QVERIFY2(settleMs >= 0 && settleMs <= maxSettleMs, what);
     QVERIFY(station.statusWord() & 0x20); // INPOS once settled

@@ -22,8 +22,7 @@ QStringList uploadedValues(const QString &reply)
 }
 } // namespace
 
-class TestSimProtocol : public QObject
-{
+class TestSimProtocol : public QObject {
     Q_OBJECT
 
 private slots:
@@ -114,10 +113,10 @@ void TestSimProtocol::controlCommands_data()
     QTest::addColumn<bool>("accepted");
     QTest::addColumn<QString>("command"); // then sent to station 0
     QTest::addColumn<QString>("reply"); // a pattern for what arrives within 5 ms
-    const auto row = [](const char *control, bool accepted, const char *command,
-                        const QString &reply) {
-        QTest::addRow("%s: %s", control, command) << control << accepted << command << reply;
-    };
+    const auto row
+        = [](const char *control, bool accepted, const char *command, const QString &reply) {
+              QTest::addRow("%s: %s", control, command) << control << accepted << command << reply;
+          };
     row("servo 0 on", true, "RV 8", "0910" + End);
     row("servo 5 on", true, "RV 8", "0810" + End);
     row("servo on", true, "RV 8", "0910" + End);

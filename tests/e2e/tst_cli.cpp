@@ -2,8 +2,7 @@
 #include <QProcess>
 #include <QtTest>
 
-class TestCli final : public QObject
-{
+class TestCli final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -13,7 +12,8 @@ private slots:
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stdoutStart");
 
-        QTest::newRow("--version") << QStringList { "--version" } << 0 << "vcm-console " VCM_VERSION;
+        QTest::newRow("--version")
+            << QStringList { "--version" } << 0 << "vcm-console " VCM_VERSION;
         QTest::newRow("-v") << QStringList { "-v" } << 0 << "vcm-console ";
         QTest::newRow("--help") << QStringList { "--help" } << 0 << "Usage: vcm-console [PORT]";
         QTest::newRow("help after a port") << QStringList { "4", "-h" } << 0 << "Usage:";
@@ -38,9 +38,11 @@ private slots:
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), exitCode);
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        QVERIFY2(stdoutStart.isEmpty() ? out.isEmpty() : out.startsWith(stdoutStart), qPrintable(out));
+        QVERIFY2(stdoutStart.isEmpty() ? out.isEmpty() : out.startsWith(stdoutStart),
+                 qPrintable(out));
         if (exitCode != 0)
-            QVERIFY(QString::fromUtf8(p.readAllStandardError()).startsWith(QStringLiteral("Usage:")));
+            QVERIFY(
+                QString::fromUtf8(p.readAllStandardError()).startsWith(QStringLiteral("Usage:")));
     }
 };
 

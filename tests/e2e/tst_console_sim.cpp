@@ -19,13 +19,11 @@ QColor textColor(const QLineEdit *box)
 }
 } // namespace
 
-class TestConsoleSim final : public QObject
-{
+class TestConsoleSim final : public QObject {
     Q_OBJECT
 
 private:
-    struct Bench
-    {
+    struct Bench {
         explicit Bench(const QStringList &simArgs)
             : sim(simArgs), form(port, clock, messages, sim.path())
         {
@@ -55,7 +53,8 @@ private slots:
         Bench b({ "--fast", "--stations", "1,5" });
         QVERIFY(!b.sim.path().isEmpty());
         QVERIFY(b.connect(5, true));
-        QCOMPARE(b.messages.texts, (QStringList { "COM Port Open Success", "VCM Driver Board communication OK" }));
+        QCOMPARE(b.messages.texts,
+                 (QStringList { "COM Port Open Success", "VCM Driver Board communication OK" }));
         QCOMPARE(b.form.Combo1->count(), 2);
         QCOMPARE(b.form.Label8->text(), QStringLiteral("15"));
         for (int i : b.form.txtKG.indices()) {
@@ -139,7 +138,8 @@ private slots:
         QCOMPARE(b.form.Graph1->displayList().items().size(), 14 + 2 * 128);
         QCOMPARE(b.form.Label6[5]->text(), QStringLiteral("200"));
         // PCMD ends at the first target (1000 counts), read back raw in the CSV.
-        const QStringList rows = b.form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList rows
+            = b.form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 1 + 128);
         QCOMPARE(rows.last().split(QLatin1Char(',')).value(1), QStringLiteral("1000"));
     }
@@ -152,7 +152,8 @@ private slots:
         QVERIFY(b.connect(1));
         b.messages.texts.clear();
 
-        QVERIFY(b.sim.command(QStringLiteral("line drop")).startsWith(QStringLiteral("line dropped")));
+        QVERIFY(
+            b.sim.command(QStringLiteral("line drop")).startsWith(QStringLiteral("line dropped")));
         QElapsedTimer t;
         t.start();
         b.form.Timer1_Timer();
@@ -161,7 +162,8 @@ private slots:
         QVERIFY(b.messages.texts[0].startsWith(QStringLiteral("Communication error")));
         QCOMPARE(b.form.txtRG[1]->text(), QStringLiteral("ER"));
 
-        QVERIFY(b.sim.command(QStringLiteral("line restore")).startsWith(QStringLiteral("line restored")));
+        QVERIFY(b.sim.command(QStringLiteral("line restore"))
+                    .startsWith(QStringLiteral("line restored")));
         b.form.Command1->click();
         b.form.Timer1->stop();
         b.form.Combo1->setEditText(QStringLiteral("1")); // the restored line addresses no one yet

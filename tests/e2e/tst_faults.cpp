@@ -50,8 +50,7 @@ const QColor TickGreen = vbColor(0x008000);
 // The real port, with a hook that sees each command line just before its carriage return
 // goes out, and one that runs while an exchange waits for input. The hooks let a test put
 // a simulator fault on exactly one command.
-class HookedPort final : public SerialPort
-{
+class HookedPort final : public SerialPort {
 public:
     std::function<void(const QByteArray &line)> beforeLine;
     std::function<void()> whileWaiting;
@@ -107,8 +106,7 @@ long residentKb()
 
 // A drive on a pseudo-terminal that stays silent to the first "RV 10" and, while told to,
 // babbles prompt-less noise as fast as the line takes it.
-class BabblingDrive final
-{
+class BabblingDrive final {
 public:
     BabblingDrive()
     {
@@ -197,20 +195,19 @@ private:
 
 QString linkPath()
 {
-    return QDir::tempPath() + QStringLiteral("/vcm-faults-%1").arg(QCoreApplication::applicationPid());
+    return QDir::tempPath()
+        + QStringLiteral("/vcm-faults-%1").arg(QCoreApplication::applicationPid());
 }
 
 } // namespace
 
-class TestFaults final : public QObject
-{
+class TestFaults final : public QObject {
     Q_OBJECT
 
 private:
     // The console on station 1 of the simulator, opened through a link so that RESET
     // finds a restored line again.
-    struct Bench
-    {
+    struct Bench {
         Bench()
             : sim({ "--fast", "--stations", "1", "--new-recorder", "1", "--link", linkPath() }),
               form(port, clock, messages, linkPath())
@@ -320,9 +317,11 @@ private slots:
         // The pair of "ST" counts by its second exchange; Stop's own message is the only one.
         QTest::newRow("ST") << QByteArray("ST 1") << QStringList { "Com Port Closed" } << false;
         QTest::newRow("RV 8") << QByteArray("RV 8")
-                              << QStringList { "Communication error write\r\n", "Com Port Closed" } << false;
+                              << QStringList { "Communication error write\r\n", "Com Port Closed" }
+                              << false;
         // The port stays open and the poller stopped: the operator may press Select again.
-        QTest::newRow("RV 10") << QByteArray("RV 10") << QStringList { "Communication error\r\n" } << true;
+        QTest::newRow("RV 10") << QByteArray("RV 10") << QStringList { "Communication error\r\n" }
+                               << true;
     }
     void silentStationDuringSelection()
     {
@@ -366,19 +365,20 @@ private slots:
         // SendCmd, 200 ms: the second "ST" of the selection (the first is the one ignored).
         QTest::newRow("ST inside") << "select" << QByteArray("ST 1") << 2 << 140 << true
                                    << "VCM Driver Board communication OK";
-        QTest::newRow("ST outside") << "select" << QByteArray("ST 1") << 2 << 280 << false
-                                    << "Com Port Closed";
+        QTest::newRow("ST outside")
+            << "select" << QByteArray("ST 1") << 2 << 280 << false << "Com Port Closed";
         // SendCmdLong, 2000 ms: a variable of the status poll.
         QTest::newRow("RV inside") << "tick" << QByteArray("RV 3") << 1 << 1900 << true << "";
-        QTest::newRow("RV outside") << "tick" << QByteArray("RV 3") << 1 << 2100 << false
-                                    << "Communication error\r\n";
+        QTest::newRow("RV outside")
+            << "tick" << QByteArray("RV 3") << 1 << 2100 << false << "Communication error\r\n";
         // SendCmdSlow, 3000 ms: the recorder upload.
         QTest::newRow("RO inside") << "capture" << QByteArray("RO") << 1 << 2900 << true << "";
         QTest::newRow("RO outside") << "capture" << QByteArray("RO") << 1 << 3150 << false
                                     << "Communication error of read output\r\n";
         // SendCmdPaced, 8000 ms: save.
         QTest::newRow("SV inside") << "save" << QByteArray("SV") << 1 << 7900 << true << "SAVE OK";
-        QTest::newRow("SV outside") << "save" << QByteArray("SV") << 1 << 8100 << false << "SAVE failed";
+        QTest::newRow("SV outside")
+            << "save" << QByteArray("SV") << 1 << 8100 << false << "SAVE failed";
     }
     void replyAtTheLimit()
     {
@@ -452,12 +452,14 @@ private slots:
         QTest::addColumn<bool>("duringSelection");
         QTest::addColumn<QString>("shown");
 
-        QTest::newRow("bad-status at selection") << "bad-status" << true << "Communication error write\r\nZZZZ;\r\n>";
-        QTest::newRow("bad-status in the poll") << "bad-status" << false << "Communication error\r\nZZZZ;\r\n>";
-        QTest::newRow("noise at selection") << "garbage" << true
-                                            << QString::fromLatin1("Communication error write\r\n\x15~\xFF");
-        QTest::newRow("noise in the poll") << "garbage" << false
-                                           << QString::fromLatin1("Communication error\r\n\x15~\xFF");
+        QTest::newRow("bad-status at selection")
+            << "bad-status" << true << "Communication error write\r\nZZZZ;\r\n>";
+        QTest::newRow("bad-status in the poll")
+            << "bad-status" << false << "Communication error\r\nZZZZ;\r\n>";
+        QTest::newRow("noise at selection")
+            << "garbage" << true << QString::fromLatin1("Communication error write\r\n\x15~\xFF");
+        QTest::newRow("noise in the poll")
+            << "garbage" << false << QString::fromLatin1("Communication error\r\n\x15~\xFF");
     }
     void unreadableStatusWord()
     {
@@ -495,7 +497,8 @@ private slots:
         if (duringSelection)
             QVERIFY(b.connectQuietly());
         QCOMPARE(b.tick(), QString());
-        QCOMPARE(b.form.ShapeALM[4]->fillColor(), duringSelection ? QColor(0, 255, 0) : QColor(255, 0, 0));
+        QCOMPARE(b.form.ShapeALM[4]->fillColor(),
+                 duringSelection ? QColor(0, 255, 0) : QColor(255, 0, 0));
         QCOMPARE(b.form.DriveNotReady, !duringSelection);
         QVERIFY(isNumber(b.form.txtRG[1]->text()));
     }
@@ -558,7 +561,8 @@ private slots:
         if (fault == QLatin1String("long-field")) {
             // The message quotes the record from the offending field on; the plot is cleared
             // and the tick ends without its status poll ("RN 0 1" and "RO" only).
-            QVERIFY2(shown.startsWith(QStringLiteral("Communication error\r\n")), qPrintable(shown));
+            QVERIFY2(shown.startsWith(QStringLiteral("Communication error\r\n")),
+                     qPrintable(shown));
             QCOMPARE(shown.mid(21).section(QLatin1Char(','), 0, 0).size(), 12);
             QVERIFY(b.form.Graph1->displayList().isEmpty());
             QCOMPARE(b.form.exchange().exchangeCount() - exchanges, 2u);
@@ -566,7 +570,8 @@ private slots:
             // The missing half reads as zeros: the second trace lies flat at 0.
             QCOMPARE(shown, QString());
             QCOMPARE(b.form.Graph1->displayList().items().size(), 14 + 2 * 128);
-            const QStringList rows = b.form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            const QStringList rows
+                = b.form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             QCOMPARE(rows.size(), 1 + 128);
             QCOMPARE(rows.last().section(QLatin1Char(','), 2, 2), QStringLiteral("0"));
         }
@@ -679,11 +684,14 @@ private slots:
         loop.exec();
         drive.babble = false;
         const long grown = residentKb() - before;
-        QVERIFY2(drive.babbled > 32 * CommandExchange::MaxReplyBytes, qPrintable(QString::number(drive.babbled)));
+        QVERIFY2(drive.babbled > 32 * CommandExchange::MaxReplyBytes,
+                 qPrintable(QString::number(drive.babbled)));
         // AddressSanitizer holds freed memory back, so resident size says nothing there.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(VCM_ASAN)
-        QVERIFY2(grown < 4 * 1024, qPrintable(QStringLiteral("%1 kB more after %2 bytes of noise")
-                                                     .arg(grown).arg(drive.babbled)));
+        QVERIFY2(grown < 4 * 1024,
+                 qPrintable(QStringLiteral("%1 kB more after %2 bytes of noise")
+                                .arg(grown)
+                                .arg(drive.babbled)));
 #else
         Q_UNUSED(grown);
 #endif
@@ -738,7 +746,8 @@ private slots:
         QVERIFY(t.elapsed() < 1000);
         QCOMPARE(b.form.txtRG[1]->text(), QStringLiteral("ER"));
 
-        QVERIFY(b.sim.command(QStringLiteral("line restore")).startsWith(QStringLiteral("line restored")));
+        QVERIFY(b.sim.command(QStringLiteral("line restore"))
+                    .startsWith(QStringLiteral("line restored")));
         b.messages.texts.clear();
         b.form.Command1->click();
         QVERIFY(b.form.Timer1->isActive());

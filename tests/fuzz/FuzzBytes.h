@@ -8,8 +8,7 @@
 #include <cstdlib>
 
 // Takes the fuzzer's bytes from the front: small choices first, the rest as line text.
-class FuzzBytes
-{
+class FuzzBytes {
 public:
     FuzzBytes(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) { }
 
@@ -48,10 +47,10 @@ private:
 };
 
 // A broken invariant is a finding: abort so that libFuzzer keeps the input.
-#define FUZZ_CHECK(cond)                                                                   \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                  \
-        }                                                                                  \
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "%s:%d: invariant failed: %s\n", __FILE__, __LINE__, #cond);      \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (false)

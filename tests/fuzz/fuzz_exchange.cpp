@@ -10,8 +10,7 @@
 #include "WriteEcho.h"
 
 namespace {
-struct Routine
-{
+struct Routine {
     bool (CommandExchange::*send)(const QString &);
     const char *command;
 };

@@ -68,8 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             FUZZ_CHECK(finite(item.from) && finite(item.to));
     }
 
-    const QString csv = recordCsv(record, shape, lenientNumber(span), QStringLiteral("Position, um"),
-                                  QStringLiteral("DIO \"word\""));
+    const QString csv = recordCsv(record, shape, lenientNumber(span),
+                                  QStringLiteral("Position, um"), QStringLiteral("DIO \"word\""));
     FUZZ_CHECK(csv.startsWith(QLatin1String("time_ms,")));
     const int half = std::clamp(shape.recordLength, 2, Record::Capacity - 1) / 2;
     FUZZ_CHECK(csv.count(QLatin1Char('\n')) == half + 1);

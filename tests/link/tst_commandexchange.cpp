@@ -9,13 +9,11 @@
 using Routine = bool (CommandExchange::*)(const QString &);
 Q_DECLARE_METATYPE(Routine)
 
-class TestCommandExchange final : public QObject
-{
+class TestCommandExchange final : public QObject {
     Q_OBJECT
 
 private:
-    struct Rig
-    {
+    struct Rig {
         explicit Rig(std::uint32_t start = 1000) : clock(start), port(clock), link(port, clock)
         {
             port.setPortName(QStringLiteral("COM4"));
@@ -37,20 +35,28 @@ private slots:
         QTest::addColumn<qint64>("elapsed");
 
         // initial 11 + one poll step 6
-        QTest::newRow("SendCmd answered") << &CommandExchange::SendCmd << "ST 1" << true << qint64(17);
+        QTest::newRow("SendCmd answered")
+            << &CommandExchange::SendCmd << "ST 1" << true << qint64(17);
         // initial 11 + 34 poll steps of 6 until more than 200 ms passed
-        QTest::newRow("SendCmd silent") << &CommandExchange::SendCmd << "ST 1" << false << qint64(215);
-        QTest::newRow("SendCmdLong answered") << &CommandExchange::SendCmdLong << "RV 8" << true << qint64(27);
+        QTest::newRow("SendCmd silent")
+            << &CommandExchange::SendCmd << "ST 1" << false << qint64(215);
+        QTest::newRow("SendCmdLong answered")
+            << &CommandExchange::SendCmdLong << "RV 8" << true << qint64(27);
         // 21 + 334 * 6
-        QTest::newRow("SendCmdLong silent") << &CommandExchange::SendCmdLong << "RV 8" << false << qint64(2025);
+        QTest::newRow("SendCmdLong silent")
+            << &CommandExchange::SendCmdLong << "RV 8" << false << qint64(2025);
         // 6 before writing + 51 + one step of 16 + 16 after
-        QTest::newRow("SendCmdSlow answered") << &CommandExchange::SendCmdSlow << "RO" << true << qint64(89);
+        QTest::newRow("SendCmdSlow answered")
+            << &CommandExchange::SendCmdSlow << "RO" << true << qint64(89);
         // 6 + 51 + 188 * 16 + 16
-        QTest::newRow("SendCmdSlow silent") << &CommandExchange::SendCmdSlow << "RO" << false << qint64(3081);
+        QTest::newRow("SendCmdSlow silent")
+            << &CommandExchange::SendCmdSlow << "RO" << false << qint64(3081);
         // 2 characters * 6 + 11 + 6
-        QTest::newRow("SendCmdPaced answered") << &CommandExchange::SendCmdPaced << "SV" << true << qint64(29);
+        QTest::newRow("SendCmdPaced answered")
+            << &CommandExchange::SendCmdPaced << "SV" << true << qint64(29);
         // 12 + 11 + 1334 * 6
-        QTest::newRow("SendCmdPaced silent") << &CommandExchange::SendCmdPaced << "SV" << false << qint64(8027);
+        QTest::newRow("SendCmdPaced silent")
+            << &CommandExchange::SendCmdPaced << "SV" << false << qint64(8027);
     }
     void timing()
     {
@@ -87,7 +93,8 @@ private slots:
         QTest::newRow("SendCmdSlow inside") << &CommandExchange::SendCmdSlow << 51 + 2992 << true;
         QTest::newRow("SendCmdSlow outside") << &CommandExchange::SendCmdSlow << 51 + 2993 << false;
         QTest::newRow("SendCmdPaced inside") << &CommandExchange::SendCmdPaced << 11 + 7998 << true;
-        QTest::newRow("SendCmdPaced outside") << &CommandExchange::SendCmdPaced << 11 + 7999 << false;
+        QTest::newRow("SendCmdPaced outside")
+            << &CommandExchange::SendCmdPaced << 11 + 7999 << false;
         // "RV 8" answered after a second: too slow for SendCmd, fine for SendCmdLong.
         QTest::newRow("1 s SendCmd") << &CommandExchange::SendCmd << 1000 << false;
         QTest::newRow("1 s SendCmdLong") << &CommandExchange::SendCmdLong << 1000 << true;

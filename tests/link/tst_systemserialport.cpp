@@ -20,8 +20,7 @@ QByteArray answer(const QByteArray &line)
 }
 } // namespace
 
-class TestSystemSerialPort final : public QObject
-{
+class TestSystemSerialPort final : public QObject {
     Q_OBJECT
 
 private slots:

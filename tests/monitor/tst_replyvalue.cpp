@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-class TestReplyValue final : public QObject
-{
+class TestReplyValue final : public QObject {
     Q_OBJECT
 
 private slots:

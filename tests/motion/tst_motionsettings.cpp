@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-class TestMotionSettings final : public QObject
-{
+class TestMotionSettings final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -17,12 +16,18 @@ private slots:
         QTest::addColumn<QString>("value1");
         QTest::addColumn<QString>("value2");
 
-        QTest::newRow("none keeps toggle") << false << false << false << 0 << false << "2000" << "10000";
-        QTest::newRow("none keeps toggle set") << false << false << true << 0 << true << "2000" << "10000";
-        QTest::newRow("trig single") << false << true << false << 1 << false << " 500" << "x";
-        QTest::newRow("trig keeps toggle") << false << true << true << 1 << true << " 500" << "x";
-        QTest::newRow("conti alternates") << true << false << false << 2 << true << " 500" << "x";
-        QTest::newRow("both alternate") << true << true << false << 2 << true << " 500" << "x";
+        QTest::newRow("none keeps toggle") << false << false << false << 0 << false << "2000"
+                                           << "10000";
+        QTest::newRow("none keeps toggle set") << false << false << true << 0 << true << "2000"
+                                               << "10000";
+        QTest::newRow("trig single") << false << true << false << 1 << false << " 500"
+                                     << "x";
+        QTest::newRow("trig keeps toggle") << false << true << true << 1 << true << " 500"
+                                           << "x";
+        QTest::newRow("conti alternates") << true << false << false << 2 << true << " 500"
+                                          << "x";
+        QTest::newRow("both alternate") << true << true << false << 2 << true << " 500"
+                                        << "x";
     }
     void decide()
     {
@@ -37,8 +42,8 @@ private slots:
         MotionSettings before;
         before.MotionToggle = toggleBefore;
         before.MotionValue1 = QStringLiteral("old");
-        const MotionSettings after = decideMotion(trig, continuous, QStringLiteral(" 500"),
-                                                  QStringLiteral("x"), before);
+        const MotionSettings after
+            = decideMotion(trig, continuous, QStringLiteral(" 500"), QStringLiteral("x"), before);
         QCOMPARE(int(after.MotionMode), mode);
         QCOMPARE(after.MotionToggle, toggle);
         QCOMPARE(after.MotionValue1, value1);

@@ -4,8 +4,7 @@
 
 Q_DECLARE_METATYPE(BoxArray)
 
-class TestParameterMap final : public QObject
-{
+class TestParameterMap final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -16,25 +15,36 @@ private slots:
         QTest::addColumn<QString>("read");
         QTest::addColumn<QString>("write");
 
-        const struct
-        {
+        const struct {
             const char *name;
             BoxArray array;
             int index;
             const char *address;
         } rows[] = {
-            { "txtKG(0) KPP", BoxArray::KG, 0, "0 0" },   { "txtKG(1) KFV", BoxArray::KG, 1, "0 1" },
-            { "txtKG(2) KVP", BoxArray::KG, 2, "0 2" },   { "txtKG(3) KVI", BoxArray::KG, 3, "0 3" },
-            { "txtKG(4) KVV", BoxArray::KG, 4, "0 4" },   { "txtKG(5) KFS", BoxArray::KG, 5, "0 5" },
-            { "txtKG(6) KFD", BoxArray::KG, 6, "0 6" },   { "txtKG(7) KGC", BoxArray::KG, 7, "0 7" },
-            { "txtVG(0) VCW", BoxArray::VG, 0, "1 0" },   { "txtVG(1) VIP", BoxArray::VG, 1, "1 1" },
-            { "txtVG(2) VPX", BoxArray::VG, 2, "1 2" },   { "txtVG(3) VT1", BoxArray::VG, 3, "1 3" },
-            { "txtVG(4) VCF2", BoxArray::VG, 4, "1 10" }, { "txtVG(5) VSV", BoxArray::VG, 5, "1 5" },
-            { "txtVG(6) VCF", BoxArray::VG, 6, "1 6" },   { "txtVG(7) VPK", BoxArray::VG, 7, "1 7" },
-            { "txtVG(8) VI2", BoxArray::VG, 8, "1 8" },   { "txtVG(9) VAC", BoxArray::VG, 9, "1 9" },
-            { "txtVG(10) VT2", BoxArray::VG, 10, "1 11" }, { "txtPOS(0) UP0", BoxArray::POS, 0, "2 0" },
-            { "txtPOS(1) UP1", BoxArray::POS, 1, "2 1" }, { "txtPOS(2) DN0", BoxArray::POS, 2, "3 0" },
-            { "txtPOS(3) DN1", BoxArray::POS, 3, "3 1" }, { "txtPOS(4) TH0", BoxArray::POS, 4, "4 0" },
+            { "txtKG(0) KPP", BoxArray::KG, 0, "0 0" },
+            { "txtKG(1) KFV", BoxArray::KG, 1, "0 1" },
+            { "txtKG(2) KVP", BoxArray::KG, 2, "0 2" },
+            { "txtKG(3) KVI", BoxArray::KG, 3, "0 3" },
+            { "txtKG(4) KVV", BoxArray::KG, 4, "0 4" },
+            { "txtKG(5) KFS", BoxArray::KG, 5, "0 5" },
+            { "txtKG(6) KFD", BoxArray::KG, 6, "0 6" },
+            { "txtKG(7) KGC", BoxArray::KG, 7, "0 7" },
+            { "txtVG(0) VCW", BoxArray::VG, 0, "1 0" },
+            { "txtVG(1) VIP", BoxArray::VG, 1, "1 1" },
+            { "txtVG(2) VPX", BoxArray::VG, 2, "1 2" },
+            { "txtVG(3) VT1", BoxArray::VG, 3, "1 3" },
+            { "txtVG(4) VCF2", BoxArray::VG, 4, "1 10" },
+            { "txtVG(5) VSV", BoxArray::VG, 5, "1 5" },
+            { "txtVG(6) VCF", BoxArray::VG, 6, "1 6" },
+            { "txtVG(7) VPK", BoxArray::VG, 7, "1 7" },
+            { "txtVG(8) VI2", BoxArray::VG, 8, "1 8" },
+            { "txtVG(9) VAC", BoxArray::VG, 9, "1 9" },
+            { "txtVG(10) VT2", BoxArray::VG, 10, "1 11" },
+            { "txtPOS(0) UP0", BoxArray::POS, 0, "2 0" },
+            { "txtPOS(1) UP1", BoxArray::POS, 1, "2 1" },
+            { "txtPOS(2) DN0", BoxArray::POS, 2, "3 0" },
+            { "txtPOS(3) DN1", BoxArray::POS, 3, "3 1" },
+            { "txtPOS(4) TH0", BoxArray::POS, 4, "4 0" },
             { "txtPOS(5) TH1", BoxArray::POS, 5, "4 1" },
         };
         for (const auto &r : rows)

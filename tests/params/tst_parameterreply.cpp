@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-class TestParameterReply final : public QObject
-{
+class TestParameterReply final : public QObject {
     Q_OBJECT
 
 private slots:

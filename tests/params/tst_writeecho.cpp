@@ -4,8 +4,7 @@
 
 Q_DECLARE_METATYPE(WriteEcho)
 
-class TestWriteEcho final : public QObject
-{
+class TestWriteEcho final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -53,14 +52,22 @@ private slots:
         QTest::addColumn<QString>("box");
         QTest::addColumn<WriteEcho>("result");
 
-        QTest::newRow("equal") << "WT 0 3 1500=1500 ok>" << "1500" << WriteEcho::Confirmed;
-        QTest::newRow("numbers not texts") << "=7 ok>" << "007" << WriteEcho::Confirmed;
-        QTest::newRow("clamped by the drive") << "=1000 ok>" << "5000" << WriteEcho::Differs;
-        QTest::newRow("no equals") << "WT 0 3 1500 ok>" << "1500" << WriteEcho::NoValue;
-        QTest::newRow("marks too close") << "=1>" << "1" << WriteEcho::NoValue;
-        QTest::newRow("echo not a number") << "=??? ok>" << "1" << WriteEcho::Differs;
-        QTest::newRow("box not a number") << "=1 ok>" << "one" << WriteEcho::Differs;
-        QTest::newRow("box out of range") << "=32767 ok>" << "99999" << WriteEcho::Differs;
+        QTest::newRow("equal") << "WT 0 3 1500=1500 ok>"
+                               << "1500" << WriteEcho::Confirmed;
+        QTest::newRow("numbers not texts") << "=7 ok>"
+                                           << "007" << WriteEcho::Confirmed;
+        QTest::newRow("clamped by the drive") << "=1000 ok>"
+                                              << "5000" << WriteEcho::Differs;
+        QTest::newRow("no equals") << "WT 0 3 1500 ok>"
+                                   << "1500" << WriteEcho::NoValue;
+        QTest::newRow("marks too close") << "=1>"
+                                         << "1" << WriteEcho::NoValue;
+        QTest::newRow("echo not a number") << "=??? ok>"
+                                           << "1" << WriteEcho::Differs;
+        QTest::newRow("box not a number") << "=1 ok>"
+                                          << "one" << WriteEcho::Differs;
+        QTest::newRow("box out of range") << "=32767 ok>"
+                                          << "99999" << WriteEcho::Differs;
     }
     void judge()
     {

@@ -3,8 +3,7 @@
 #include <QLineF>
 #include <QTest>
 
-class TstDisplayList : public QObject
-{
+class TstDisplayList : public QObject {
     Q_OBJECT
 
 private slots:

@@ -22,8 +22,7 @@ Record flat(double plotValue, int length = 512)
 }
 } // namespace
 
-class TestRecord final : public QObject
-{
+class TestRecord final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -75,8 +74,10 @@ private slots:
         QTest::newRow("last value without comma ignored") << "1,2,3" << false << true << 2 << "";
         QTest::newRow("short record") << "1,2," << false << true << 2 << "";
         QTest::newRow("ten characters fit") << "1234567890,5," << false << true << 2 << "";
-        QTest::newRow("eleven do not") << "1,12345678901,5," << false << false << 1 << "12345678901,5,";
-        QTest::newRow("at most length + 1 values") << "1,1,1,1,1,1,1,1,1,1,1,1," << false << true << 9 << "";
+        QTest::newRow("eleven do not")
+            << "1,12345678901,5," << false << false << 1 << "12345678901,5,";
+        QTest::newRow("at most length + 1 values")
+            << "1,1,1,1,1,1,1,1,1,1,1,1," << false << true << 9 << "";
         QTest::newRow("junk field is 0") << "x,7," << false << true << 2 << "";
         QTest::newRow("nothing") << "" << false << true << 0 << "";
     }
@@ -98,7 +99,8 @@ private slots:
 
     void dioHalfIsNotScaled()
     {
-        const RecordParse p = parseRecord(fields({ 40, 40, 4096, 4096 }), RecordShape { 4, true, 1 });
+        const RecordParse p
+            = parseRecord(fields({ 40, 40, 4096, 4096 }), RecordShape { 4, true, 1 });
         QCOMPARE(p.record.plot[1], 10.f);
         QCOMPARE(p.record.plot[2], 4096.f);
     }
@@ -113,20 +115,21 @@ private slots:
         QTest::addColumn<QStringList>("labels");
 
         QTest::newRow("flat 100") << QList<double> { 100 } << true << qint64(120) << qint64(80)
-                                  << qint64(40) << QStringList { "320", "360", "400", "440", "480" };
+                                  << qint64(40)
+                                  << QStringList { "320", "360", "400", "440", "480" };
         // The top of an all-negative record stays in view.
-        QTest::newRow("-100 to -50") << QList<double> { -100, -50 } << true << qint64(-40)
-                                     << qint64(-120) << qint64(80)
-                                     << QStringList { "-480", "-400", "-320", "-240", "-160" };
-        QTest::newRow("lower bound") << QList<double> { -6827, 0 } << false << qint64(0)
-                                     << qint64(-8191) << qint64(8191)
-                                     << QStringList { "-32764", "-24573", "-16382", "-8191", "0" };
+        QTest::newRow("-100 to -50")
+            << QList<double> { -100, -50 } << true << qint64(-40) << qint64(-120) << qint64(80)
+            << QStringList { "-480", "-400", "-320", "-240", "-160" };
+        QTest::newRow("lower bound")
+            << QList<double> { -6827, 0 } << false << qint64(0) << qint64(-8191) << qint64(8191)
+            << QStringList { "-32764", "-24573", "-16382", "-8191", "0" };
         QTest::newRow("ties to even") << QList<double> { 2.5, 0 } << false << qint64(2) << qint64(0)
                                       << qint64(2) << QStringList { "0", "2", "4", "6", "8" };
         // No 16-bit wrap for large words.
-        QTest::newRow("large word") << QList<double> { 40000, 0 } << false << qint64(48000)
-                                    << qint64(0) << qint64(48000)
-                                    << QStringList { "0", "48000", "96000", "144000", "192000" };
+        QTest::newRow("large word")
+            << QList<double> { 40000, 0 } << false << qint64(48000) << qint64(0) << qint64(48000)
+            << QStringList { "0", "48000", "96000", "144000", "192000" };
         // All zero: a small range with the trace in the middle, not a division by zero.
         QTest::newRow("all zero") << QList<double> { 0 } << true << qint64(1) << qint64(-1)
                                   << qint64(2) << QStringList { "-4", "-2", "0", "2", "4" };
@@ -142,7 +145,8 @@ private slots:
 
         Record r;
         for (int i = 0; i < 512; ++i)
-            r.plot[i] = static_cast<float>(i < values.size() ? values[i] : (fill ? values.last() : 0));
+            r.plot[i]
+                = static_cast<float>(i < values.size() ? values[i] : (fill ? values.last() : 0));
         const PlotRange p = plotRange(r, RecordShape { 512, false, 1 });
         QCOMPARE(p.max, max);
         QCOMPARE(p.min, min);
@@ -225,8 +229,7 @@ private slots:
         const auto &items = g.items();
         // grid 14, channel 1 two points, then four tracks of two points each.
         QCOMPARE(items.size(), 14 + 2 + 4 * 2);
-        const struct
-        {
+        const struct {
             quint32 color;
             double first;
             double second;

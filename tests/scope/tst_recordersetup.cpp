@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-class TestRecorderSetup final : public QObject
-{
+class TestRecorderSetup final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -16,8 +15,10 @@ private slots:
 
         const char *spans[] = { "100", "200", "300", "400", "500" };
         for (int k = 0; k < 5; ++k) {
-            QTest::addRow("%s new", spans[k]) << spans[k] << true << QString::number(4 * (k + 1)) << 100 * (k + 2);
-            QTest::addRow("%s old", spans[k]) << spans[k] << false << QString::number(2 * (k + 1)) << 100 * (k + 2);
+            QTest::addRow("%s new", spans[k])
+                << spans[k] << true << QString::number(4 * (k + 1)) << 100 * (k + 2);
+            QTest::addRow("%s old", spans[k])
+                << spans[k] << false << QString::number(2 * (k + 1)) << 100 * (k + 2);
         }
         // Anything else has no code.
         QTest::newRow("typed 250") << "250" << true << QString() << 0;
@@ -78,11 +79,16 @@ private slots:
 
         using B = ChannelSelection::BoxChange;
         QTest::newRow("one tick") << QList<int> { +3 } << 1 << 10 << 3 << int(B::None) << -1;
-        QTest::newRow("second tick") << QList<int> { +3, +0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
-        QTest::newRow("clear second") << QList<int> { +3, +0, -0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
-        QTest::newRow("clear first") << QList<int> { +3, +0, -3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
-        QTest::newRow("clear last") << QList<int> { +3, +0, -3, -0 } << 0 << 10 << 10 << int(B::None) << -1;
-        QTest::newRow("tick again") << QList<int> { +3, +0, -3, +5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
+        QTest::newRow("second tick")
+            << QList<int> { +3, +0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
+        QTest::newRow("clear second")
+            << QList<int> { +3, +0, -0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
+        QTest::newRow("clear first")
+            << QList<int> { +3, +0, -3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
+        QTest::newRow("clear last")
+            << QList<int> { +3, +0, -3, -0 } << 0 << 10 << 10 << int(B::None) << -1;
+        QTest::newRow("tick again")
+            << QList<int> { +3, +0, -3, +5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
     }
     void selection()
     {

@@ -7,12 +7,12 @@
 
 // A few drives on the scripted line, answering in virtual time. Station n answers only
 // once "ST n" addressed it; commands without a scripted reply get plausible defaults.
-class FakeBus final
-{
+class FakeBus final {
 public:
     explicit FakeBus(ScriptedSerialPort &port) : m_port(port)
     {
-        port.setResponder([this](ScriptedSerialPort &p, const QByteArray &line) { answer(p, line); });
+        port.setResponder(
+            [this](ScriptedSerialPort &p, const QByteArray &line) { answer(p, line); });
     }
 
     QSet<int> present { 1 };

@@ -15,8 +15,7 @@
 
 // The far end of a real pseudo-terminal, answering command lines from its own thread.
 // The port under test opens path() through the console's QSerialPort adapter.
-class PtyPeer final
-{
+class PtyPeer final {
 public:
     using Answer = std::function<QByteArray(const QByteArray &line)>;
 

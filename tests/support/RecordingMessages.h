@@ -8,8 +8,7 @@
 
 // Records message-box texts instead of blocking; onMessage lets a test act while a box
 // would be open (the operator clicking elsewhere before pressing OK).
-class RecordingMessages final : public MessageSink
-{
+class RecordingMessages final : public MessageSink {
 public:
     void MsgBox(const QString &text) override
     {

@@ -7,8 +7,7 @@
 
 // The drive simulator as a child process: the line's path from its first output line, and
 // its control commands on standard input, each answered by one line.
-class SimProcess final
-{
+class SimProcess final {
 public:
     explicit SimProcess(const QStringList &args)
     {

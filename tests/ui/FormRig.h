@@ -9,8 +9,7 @@
 #include <QPushButton>
 
 // The window on a scripted line in virtual time, with the port already open.
-struct FormRig
-{
+struct FormRig {
     FormRig() : port(clock), bus(port), form(port, clock, messages)
     {
         form.cmdCommStart->click();

@@ -15,8 +15,7 @@ const QColor Black(0, 0, 0);
 
 Q_DECLARE_METATYPE(BoxArray)
 
-class TestForm1Edit final : public QObject
-{
+class TestForm1Edit final : public QObject {
     Q_OBJECT
 
 private:
@@ -62,25 +61,29 @@ private slots:
         QTest::addColumn<int>("index");
         QTest::addColumn<QByteArray>("command");
 
-        const struct
-        {
+        const struct {
             BoxArray array;
             int index;
             const char *command;
         } rows[] = {
-            { BoxArray::KG, 0, "WT 0 0 " },  { BoxArray::KG, 1, "WT 0 1 " },  { BoxArray::KG, 2, "WT 0 2 " },
-            { BoxArray::KG, 3, "WT 0 3 " },  { BoxArray::KG, 4, "WT 0 4 " },  { BoxArray::KG, 5, "WT 0 5 " },
-            { BoxArray::KG, 6, "WT 0 6 " },  { BoxArray::KG, 7, "WT 0 7 " },  { BoxArray::VG, 0, "WT 1 0 " },
-            { BoxArray::VG, 1, "WT 1 1 " },  { BoxArray::VG, 2, "WT 1 2 " },  { BoxArray::VG, 3, "WT 1 3 " },
-            { BoxArray::VG, 4, "WT 1 10 " }, { BoxArray::VG, 5, "WT 1 5 " },  { BoxArray::VG, 6, "WT 1 6 " },
-            { BoxArray::VG, 7, "WT 1 7 " },  { BoxArray::VG, 8, "WT 1 8 " },  { BoxArray::VG, 9, "WT 1 9 " },
-            { BoxArray::VG, 10, "WT 1 11 " }, { BoxArray::POS, 0, "WT 2 0 " }, { BoxArray::POS, 1, "WT 2 1 " },
-            { BoxArray::POS, 2, "WT 3 0 " }, { BoxArray::POS, 3, "WT 3 1 " }, { BoxArray::POS, 4, "WT 4 0 " },
+            { BoxArray::KG, 0, "WT 0 0 " },   { BoxArray::KG, 1, "WT 0 1 " },
+            { BoxArray::KG, 2, "WT 0 2 " },   { BoxArray::KG, 3, "WT 0 3 " },
+            { BoxArray::KG, 4, "WT 0 4 " },   { BoxArray::KG, 5, "WT 0 5 " },
+            { BoxArray::KG, 6, "WT 0 6 " },   { BoxArray::KG, 7, "WT 0 7 " },
+            { BoxArray::VG, 0, "WT 1 0 " },   { BoxArray::VG, 1, "WT 1 1 " },
+            { BoxArray::VG, 2, "WT 1 2 " },   { BoxArray::VG, 3, "WT 1 3 " },
+            { BoxArray::VG, 4, "WT 1 10 " },  { BoxArray::VG, 5, "WT 1 5 " },
+            { BoxArray::VG, 6, "WT 1 6 " },   { BoxArray::VG, 7, "WT 1 7 " },
+            { BoxArray::VG, 8, "WT 1 8 " },   { BoxArray::VG, 9, "WT 1 9 " },
+            { BoxArray::VG, 10, "WT 1 11 " }, { BoxArray::POS, 0, "WT 2 0 " },
+            { BoxArray::POS, 1, "WT 2 1 " },  { BoxArray::POS, 2, "WT 3 0 " },
+            { BoxArray::POS, 3, "WT 3 1 " },  { BoxArray::POS, 4, "WT 4 0 " },
             { BoxArray::POS, 5, "WT 4 1 " },
         };
         const char *names[] = { "txtKG", "txtVG", "txtPOS" };
         for (const auto &r : rows)
-            QTest::addRow("%s(%d)", names[int(r.array)], r.index) << r.array << r.index << QByteArray(r.command);
+            QTest::addRow("%s(%d)", names[int(r.array)], r.index)
+                << r.array << r.index << QByteArray(r.command);
     }
     void writeCommands()
     {
@@ -107,7 +110,7 @@ private slots:
         QVERIFY(rig.port.lines().isEmpty());
         QVERIFY(!rig.form.Timer1->isActive());
         QTimer *timer = array == BoxArray::KG ? rig.form.Timer2
-                : array == BoxArray::POS      ? rig.form.Timer3
+            : array == BoxArray::POS          ? rig.form.Timer3
                                               : rig.form.Timer4;
         QVERIFY(timer->isActive());
         rig.form.PollIdle = true;
@@ -127,16 +130,26 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("red");
 
-        QTest::newRow("at once, no prompt") << false << QByteArray() << "1500" << "ERR" << true;
-        QTest::newRow("at once, no equals") << false << QByteArray("1500 ok>") << "1500" << "ER" << true;
-        QTest::newRow("at once, other echo") << false << QByteArray("=1000 ok>") << "1500" << "ER" << true;
-        QTest::newRow("at once, equal echo") << false << QByteArray("=1500 ok>") << "1500" << "1500" << false;
-        QTest::newRow("at once, 007 is 7") << false << QByteArray("=7 ok>") << "007" << "007" << false;
-        QTest::newRow("at once, no number") << false << QByteArray("=7 ok>") << "x" << "ER" << true;
-        QTest::newRow("later, no prompt") << true << QByteArray() << "1500" << "KR" << true;
-        QTest::newRow("later, no equals") << true << QByteArray("1500 ok>") << "1500" << "KRR" << true;
-        QTest::newRow("later, other echo") << true << QByteArray("=1000 ok>") << "1500" << "KRR" << true;
-        QTest::newRow("later, equal echo") << true << QByteArray("=1500 ok>") << "1500" << "1500" << false;
+        QTest::newRow("at once, no prompt") << false << QByteArray() << "1500"
+                                            << "ERR" << true;
+        QTest::newRow("at once, no equals") << false << QByteArray("1500 ok>") << "1500"
+                                            << "ER" << true;
+        QTest::newRow("at once, other echo") << false << QByteArray("=1000 ok>") << "1500"
+                                             << "ER" << true;
+        QTest::newRow("at once, equal echo") << false << QByteArray("=1500 ok>") << "1500"
+                                             << "1500" << false;
+        QTest::newRow("at once, 007 is 7") << false << QByteArray("=7 ok>") << "007"
+                                           << "007" << false;
+        QTest::newRow("at once, no number") << false << QByteArray("=7 ok>") << "x"
+                                            << "ER" << true;
+        QTest::newRow("later, no prompt") << true << QByteArray() << "1500"
+                                          << "KR" << true;
+        QTest::newRow("later, no equals") << true << QByteArray("1500 ok>") << "1500"
+                                          << "KRR" << true;
+        QTest::newRow("later, other echo") << true << QByteArray("=1000 ok>") << "1500"
+                                           << "KRR" << true;
+        QTest::newRow("later, equal echo") << true << QByteArray("=1500 ok>") << "1500"
+                                           << "1500" << false;
     }
     void markers()
     {

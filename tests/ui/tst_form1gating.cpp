@@ -21,20 +21,19 @@ QString gatedButtons(const Form1 &f)
 
 void setGatedButtons(Form1 &f, const QString &states)
 {
-    const QList<QPushButton *> buttons { f.cmdCommStop, f.CmdScan, f.CmdSelect, f.cmdRead,
-                                         f.CmdSave, f.cmdSet, f.cmdSetup, f.cmdStart, f.cmdStop };
+    const QList<QPushButton *> buttons { f.cmdCommStop, f.CmdScan,  f.CmdSelect,
+                                         f.cmdRead,     f.CmdSave,  f.cmdSet,
+                                         f.cmdSetup,    f.cmdStart, f.cmdStop };
     for (int i = 0; i < buttons.size(); ++i)
         buttons[i]->setEnabled(states.at(i) == QLatin1Char('1'));
 }
 } // namespace
 
-class TestForm1Gating final : public QObject
-{
+class TestForm1Gating final : public QObject {
     Q_OBJECT
 
 private:
-    struct Rig
-    {
+    struct Rig {
         Rig() : port(clock), form(port, clock, messages)
         {
             form.cmdCommStart->click();
@@ -58,10 +57,18 @@ private slots:
         QTest::addColumn<QString>("after");
 
         // Unlock always enables the first five and restores the last four.
-        QTest::newRow("recorder ready") << "111110110" << "000001111" << "111110110";
-        QTest::newRow("recorder running") << "111111001" << "111111111" << "111111001";
-        QTest::newRow("all off") << "000000000" << "111111111" << "111110000";
-        QTest::newRow("all on") << "111111111" << "000000000" << "111111111";
+        QTest::newRow("recorder ready") << "111110110"
+                                        << "000001111"
+                                        << "111110110";
+        QTest::newRow("recorder running") << "111111001"
+                                          << "111111111"
+                                          << "111111001";
+        QTest::newRow("all off") << "000000000"
+                                 << "111111111"
+                                 << "111110000";
+        QTest::newRow("all on") << "111111111"
+                                << "000000000"
+                                << "111111111";
     }
     void lockAndUnlock()
     {
@@ -104,9 +111,9 @@ private slots:
         rig.form.ResumePolling();
         rig.form.PollIdle = false;
         const QMap<QString, QPushButton *> buttons { { "cmdSetup", rig.form.cmdSetup },
-                                                    { "cmdSet", rig.form.cmdSet },
-                                                    { "CmdSave", rig.form.CmdSave },
-                                                    { "cmdRead", rig.form.cmdRead } };
+                                                     { "cmdSet", rig.form.cmdSet },
+                                                     { "CmdSave", rig.form.CmdSave },
+                                                     { "cmdRead", rig.form.cmdRead } };
         buttons.value(button)->click();
 
         QCOMPARE(int(rig.form.PendingAction), code);

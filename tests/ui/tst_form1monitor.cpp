@@ -41,8 +41,7 @@ QColor textColor(const QLineEdit *box)
 }
 } // namespace
 
-class TestForm1Monitor final : public QObject
-{
+class TestForm1Monitor final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -52,21 +51,49 @@ private slots:
         QTest::addColumn<QString>("stat");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("0000") << "FFFF" << "0000" << "GGGGR GGGGG GGGG --";
-        QTest::newRow("0800 all green") << "0000" << "0800" << "GGGGG GGGGG GGGG --";
-        QTest::newRow("FFFF") << "0000" << "FFFF" << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("0100 servo") << "0000" << "0100" << "GGGGR RGGGG GGGG S-";
-        QTest::newRow("1 over load") << "0800" << "1" << "RGGGR GGGGG GGGG --";
-        QTest::newRow("0900") << "0000" << "0900" << "GGGGG RGGGG GGGG S-";
-        QTest::newRow("1900 DI1") << "0000" << "1900" << "GGGGG RGGRG GGGG SD";
-        QTest::newRow("2070 DI2 and outputs") << "0000" << "2070" << "GGGGR GGGGR RRRG --";
-        QTest::newRow("0600 BOND BTYPE") << "0000" << "0600" << "GGGGR GRRGG GGGG --";
+        QTest::newRow("0000") << "FFFF"
+                              << "0000"
+                              << "GGGGR GGGGG GGGG --";
+        QTest::newRow("0800 all green") << "0000"
+                                        << "0800"
+                                        << "GGGGG GGGGG GGGG --";
+        QTest::newRow("FFFF") << "0000"
+                              << "FFFF"
+                              << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("0100 servo") << "0000"
+                                    << "0100"
+                                    << "GGGGR RGGGG GGGG S-";
+        QTest::newRow("1 over load") << "0800"
+                                     << "1"
+                                     << "RGGGR GGGGG GGGG --";
+        QTest::newRow("0900") << "0000"
+                              << "0900"
+                              << "GGGGG RGGGG GGGG S-";
+        QTest::newRow("1900 DI1") << "0000"
+                                  << "1900"
+                                  << "GGGGG RGGRG GGGG SD";
+        QTest::newRow("2070 DI2 and outputs") << "0000"
+                                              << "2070"
+                                              << "GGGGR GGGGR RRRG --";
+        QTest::newRow("0600 BOND BTYPE") << "0000"
+                                         << "0600"
+                                         << "GGGGR GRRGG GGGG --";
         // Nothing changes, not even the flags.
-        QTest::newRow("ER") << "FFFF" << "ER" << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("garbage") << "FFFF" << "x1z" << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("empty") << "FFFF" << "" << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("five digits") << "0000" << "00000" << "GGGGR GGGGG GGGG --";
-        QTest::newRow("blank") << "0100" << " 100" << "GGGGR RGGGG GGGG S-";
+        QTest::newRow("ER") << "FFFF"
+                            << "ER"
+                            << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("garbage") << "FFFF"
+                                 << "x1z"
+                                 << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("empty") << "FFFF"
+                               << ""
+                               << "RRRRG RRRRR RRRG SD";
+        QTest::newRow("five digits") << "0000"
+                                     << "00000"
+                                     << "GGGGR GGGGG GGGG --";
+        QTest::newRow("blank") << "0100"
+                               << " 100"
+                               << "GGGGR RGGGG GGGG S-";
     }
     void translate()
     {
@@ -94,8 +121,9 @@ private slots:
 
         rig.form.Timer1_Timer();
 
-        QCOMPARE(rig.port.lines(), (QList<QByteArray> { "RV 0", "RV 1", "RV 2", "RV 3", "RV 4",
-                                                         "RV 5", "RV 6", "RV 8" }));
+        QCOMPARE(
+            rig.port.lines(),
+            (QList<QByteArray> { "RV 0", "RV 1", "RV 2", "RV 3", "RV 4", "RV 5", "RV 6", "RV 8" }));
         QCOMPARE(rig.form.txtRG[1]->text(), QStringLiteral("123"));
         QCOMPARE(textColor(rig.form.txtRG[1]), QColor(Qt::black));
         QCOMPARE(rig.form.txtRG[2]->text(), QStringLiteral("100"));
@@ -148,16 +176,16 @@ private slots:
         QTest::addColumn<int>("sent");
         QTest::addColumn<QString>("message");
 
-        QTest::newRow("RV 3 silent") << QByteArray("RV 3") << QByteArray() << 4 << 4
-                                     << "Communication error\r\n";
-        QTest::newRow("RV 0 prompt too early") << QByteArray("RV 0") << QByteArray("12>") << 1 << 1
-                                               << "Communication error\r\n12>";
-        QTest::newRow("RV 8 silent") << QByteArray("RV 8") << QByteArray() << 0 << 8
-                                     << "Communication error\r\n";
+        QTest::newRow("RV 3 silent")
+            << QByteArray("RV 3") << QByteArray() << 4 << 4 << "Communication error\r\n";
+        QTest::newRow("RV 0 prompt too early")
+            << QByteArray("RV 0") << QByteArray("12>") << 1 << 1 << "Communication error\r\n12>";
+        QTest::newRow("RV 8 silent")
+            << QByteArray("RV 8") << QByteArray() << 0 << 8 << "Communication error\r\n";
         QTest::newRow("RV 8 not hex") << QByteArray("RV 8") << QByteArray("08Z0 ok>") << 0 << 8
                                       << "Communication error\r\n08Z0 ok>";
-        QTest::newRow("RV 8 short") << QByteArray("RV 8") << QByteArray("1>") << 0 << 8
-                                    << "Communication error\r\n1>";
+        QTest::newRow("RV 8 short")
+            << QByteArray("RV 8") << QByteArray("1>") << 0 << 8 << "Communication error\r\n1>";
     }
     void failedExchangeEndsTheTick()
     {

@@ -2,8 +2,7 @@
 
 #include <QtTest>
 
-class TestForm1Motion final : public QObject
-{
+class TestForm1Motion final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -33,9 +32,8 @@ private slots:
         rig.messages.texts.clear();
         rig.port.clearRecord();
         bool buttonsLockedDuringMessage = false;
-        rig.messages.onMessage = [&](const QString &) {
-            buttonsLockedDuringMessage = !rig.form.CmdSave->isEnabled();
-        };
+        rig.messages.onMessage
+            = [&](const QString &) { buttonsLockedDuringMessage = !rig.form.CmdSave->isEnabled(); };
         if (deferred) {
             rig.form.PollIdle = false;
             rig.form.CmdSave->click();

@@ -11,8 +11,7 @@ QColor textColor(const QLineEdit *box)
 }
 } // namespace
 
-class TestForm1Params final : public QObject
-{
+class TestForm1Params final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -22,9 +21,9 @@ private slots:
         rig.select(1);
         rig.messages.texts.clear();
         rig.bus.set(1, "RD 1 10", "RD 1 10=4321 ok>");
-        rig.bus.set(1, "RD 0 2", QByteArray());        // silent
-        rig.bus.set(1, "RD 2 1", "1500 ok>");          // no "="
-        rig.bus.set(1, "RD 4 1", "=1>");               // marks too close
+        rig.bus.set(1, "RD 0 2", QByteArray()); // silent
+        rig.bus.set(1, "RD 2 1", "1500 ok>"); // no "="
+        rig.bus.set(1, "RD 4 1", "=1>"); // marks too close
         rig.port.clearRecord();
         rig.form.txtKG[0]->setText(QStringLiteral("ER"));
 

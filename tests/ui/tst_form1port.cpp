@@ -24,7 +24,8 @@ QByteArray quietDrive(const QByteArray &)
 QString portButtons(const Form1 &form)
 {
     QString s;
-    for (const QPushButton *b : { form.cmdCommStart, form.cmdCommStop, form.CmdScan, form.CmdSelect })
+    for (const QPushButton *b :
+         { form.cmdCommStart, form.cmdCommStop, form.CmdScan, form.CmdSelect })
         s += b->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
     return s;
 }
@@ -41,13 +42,11 @@ bool canOpen(const QString &path)
 
 // Start and Stop of the port frame, on real pseudo-terminals through the QSerialPort
 // adapter and the real clock.
-class TestForm1Port final : public QObject
-{
+class TestForm1Port final : public QObject {
     Q_OBJECT
 
 private:
-    struct Rig
-    {
+    struct Rig {
         explicit Rig(const QString &portText = QStringLiteral("4"))
             : form(port, clock, messages, portText)
         {
@@ -65,10 +64,9 @@ private slots:
         Form1 &f = rig.form;
         QCOMPARE(f.listComPort->text(), QStringLiteral("4"));
         QCOMPARE(portButtons(f), QStringLiteral("1000"));
-        for (QWidget *w : std::initializer_list<QWidget *> { f.FrameCmdSource, f.cmdSet, f.FrameParaAdj,
-                                                            f.cmdRead, f.CmdSave, f.FrameScope[0],
-                                                            f.cmdStart, f.cmdStop, f.cmdSetup,
-                                                            f.FrameMotion, f.cmdSetMotion })
+        for (QWidget *w : std::initializer_list<QWidget *> {
+                 f.FrameCmdSource, f.cmdSet, f.FrameParaAdj, f.cmdRead, f.CmdSave, f.FrameScope[0],
+                 f.cmdStart, f.cmdStop, f.cmdSetup, f.FrameMotion, f.cmdSetMotion })
             QVERIFY2(!w->isEnabled(), qPrintable(w->objectName()));
         for (QTimer *t : { f.Timer1, f.Timer2, f.Timer3, f.Timer4, f.Timer5 })
             QVERIFY(!t->isActive());
@@ -109,7 +107,8 @@ private slots:
         QFETCH(QString, text);
         Rig rig(text);
         rig.form.cmdCommStart->click();
-        QCOMPARE(rig.messages.texts, QStringList { QStringLiteral("Fail, COM Port does not exist!") });
+        QCOMPARE(rig.messages.texts,
+                 QStringList { QStringLiteral("Fail, COM Port does not exist!") });
         QVERIFY(!rig.form.PortOpened);
         QCOMPARE(portButtons(rig.form), QStringLiteral("1000"));
     }
@@ -144,7 +143,8 @@ private slots:
         rig.form.cmdCommStart->click();
         // Start is disabled now; the handler can still be reached (RESET, a stale click).
         rig.form.cmdCommStart_Click();
-        QCOMPARE(rig.messages.last(), QStringLiteral("COMM ") + drive.path() + QStringLiteral(" has been opened"));
+        QCOMPARE(rig.messages.last(),
+                 QStringLiteral("COMM ") + drive.path() + QStringLiteral(" has been opened"));
         QVERIFY(rig.port.isOpen());
         QCOMPARE(portButtons(rig.form), QStringLiteral("0110"));
     }
@@ -185,13 +185,15 @@ private slots:
         QTest::addColumn<int>("shown");
         QTest::newRow("short") << 40 << 40;
         QTest::newRow("at the limit") << 600 << 600;
-        QTest::newRow("babble") << 256 * 1024 << 600 + int(sizeof(" ... (261544 more characters)")) - 1;
+        QTest::newRow("babble") << 256 * 1024
+                                << 600 + int(sizeof(" ... (261544 more characters)")) - 1;
     }
     void longRepliesAreShortenedInTheBox()
     {
         QFETCH(int, length);
         QFETCH(int, shown);
-        const QString text = QStringLiteral("Communication error\r\n") + QString(length - 21, QLatin1Char('x'));
+        const QString text
+            = QStringLiteral("Communication error\r\n") + QString(length - 21, QLatin1Char('x'));
         QCOMPARE(messageBoxText(text).size(), shown);
         QVERIFY(messageBoxText(text).startsWith(QStringLiteral("Communication error\r\n")));
     }

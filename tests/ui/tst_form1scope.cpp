@@ -23,8 +23,7 @@ QString enabledBoxes(const Form1 &f)
 }
 } // namespace
 
-class TestForm1Scope final : public QObject
-{
+class TestForm1Scope final : public QObject {
     Q_OBJECT
 
 private:
@@ -82,9 +81,9 @@ private slots:
         QTest::newRow("500 new") << QList<int> { 3, 0 } << "500" << true
                                  << QList<QByteArray> { "WT 9 4 20", "RC 1 4" } << 256 << 600
                                  << "Red--1st variable\nYellow--2nd variable";
-        QTest::newRow("100 old, DIO") << QList<int> { 0, 7 } << "100" << false
-                                      << QList<QByteArray> { "WT 9 4 2", "RC 1 8" } << 512 << 200
-                                      << "Red--1st variable\nBlue--INPOS\nYellow--DQ0\nGreen--BOND\nWhite--DI1";
+        QTest::newRow("100 old, DIO")
+            << QList<int> { 0, 7 } << "100" << false << QList<QByteArray> { "WT 9 4 2", "RC 1 8" }
+            << 512 << 200 << "Red--1st variable\nBlue--INPOS\nYellow--DQ0\nGreen--BOND\nWhite--DI1";
     }
     void setup()
     {
@@ -126,8 +125,9 @@ private slots:
                                   << QStringList { "Communication error write interval\r\n" } << 1;
         QTest::newRow("channel") << "500" << QByteArray("RC 2 3")
                                  << QStringList { "Communication error write channel\r\n" } << 2;
-        QTest::newRow("typed span") << "250" << QByteArray()
-                                    << QStringList { " Interval must be 100, 200, 300, 400 or 500" } << 0;
+        QTest::newRow("typed span")
+            << "250" << QByteArray()
+            << QStringList { " Interval must be 100, 200, 300, 400 or 500" } << 0;
     }
     void setupFails()
     {
@@ -186,7 +186,8 @@ private slots:
         QCOMPARE(rig.form.Label6[5]->text(), QStringLiteral("500"));
         QCOMPARE(rig.form.Graph1->displayList().items().size(), 14 + 512);
         QCOMPARE(rig.form.Timer1->interval(), 2500);
-        QVERIFY(rig.form.lastRecordCsv().startsWith(QStringLiteral("time_ms,PCMD,PFBK\n0,400,400\n")));
+        QVERIFY(
+            rig.form.lastRecordCsv().startsWith(QStringLiteral("time_ms,PCMD,PFBK\n0,400,400\n")));
     }
 
     void testMotionAlternates()
@@ -240,11 +241,14 @@ private slots:
         QTest::addColumn<bool>("plotCleared");
 
         QTest::newRow("arming") << QByteArray("RN 0 1") << QByteArray()
-                                << "Communication error enable recoder\r\n" << false;
+                                << "Communication error enable recoder\r\n"
+                                << false;
         QTest::newRow("motion") << QByteArray("WT 2 0 2000") << QByteArray()
-                                << "Communication error motion\r\n" << false;
+                                << "Communication error motion\r\n"
+                                << false;
         QTest::newRow("upload") << QByteArray("RO") << QByteArray()
-                                << "Communication error of read output\r\n" << false;
+                                << "Communication error of read output\r\n"
+                                << false;
         QTest::newRow("upload too short") << QByteArray("RO") << QByteArray(">")
                                           << "Communication error of read output\r\n>" << false;
         QTest::newRow("long field") << QByteArray("RO") << QByteArray("RO:1,123456789012,3,;\r\n>")

@@ -21,12 +21,11 @@ QStringList items(const QComboBox *c)
 bool disconnected(const Form1 &f)
 {
     return f.cmdCommStart->isEnabled() && !f.cmdCommStop->isEnabled() && !f.CmdScan->isEnabled()
-            && !f.CmdSelect->isEnabled() && !f.FrameParaAdj->isEnabled();
+        && !f.CmdSelect->isEnabled() && !f.FrameParaAdj->isEnabled();
 }
 } // namespace
 
-class TestForm1Station final : public QObject
-{
+class TestForm1Station final : public QObject {
     Q_OBJECT
 
 private slots:
@@ -37,10 +36,10 @@ private slots:
         QTest::addColumn<QList<int>>("onlyFirst");
         QTest::addColumn<QStringList>("found");
 
-        QTest::newRow("stations 1 and 5") << QList<int> { 1, 5 } << QList<int>() << QList<int>()
-                                          << QStringList { "1", "5" };
+        QTest::newRow("stations 1 and 5")
+            << QList<int> { 1, 5 } << QList<int>() << QList<int>() << QStringList { "1", "5" };
         QTest::newRow("only the second ST counts")
-                << QList<int> { 2, 9 } << QList<int> { 2 } << QList<int> { 9 } << QStringList { "2" };
+            << QList<int> { 2, 9 } << QList<int> { 2 } << QList<int> { 9 } << QStringList { "2" };
         QTest::newRow("all") << QList<int> { 0, 15 } << QList<int>() << QList<int>()
                              << QStringList { "0", "15" };
         QTest::newRow("none") << QList<int>() << QList<int>() << QList<int>() << QStringList();
@@ -117,16 +116,16 @@ private slots:
         rig.form.Text1[0]->setText(QStringLiteral("7"));
         rig.select(1);
 
-        QCOMPARE(rig.messages.texts, QStringList { QStringLiteral("VCM Driver Board communication OK") });
+        QCOMPARE(rig.messages.texts,
+                 QStringList { QStringLiteral("VCM Driver Board communication OK") });
         QCOMPARE(rig.form.Option2->isChecked(), upDown);
         QCOMPARE(rig.form.Option1->isChecked(), !upDown);
         QCOMPARE(rig.form.UpDownMode, upDown);
         QCOMPARE(rig.form.FrameMotion->isEnabled(), upDown);
-        for (QWidget *w : std::initializer_list<QWidget *> { rig.form.FrameCmdSource, rig.form.cmdSet,
-                                                            rig.form.FrameParaAdj, rig.form.cmdRead,
-                                                            rig.form.CmdSave, rig.form.FrameScope[0],
-                                                            rig.form.cmdCommStop, rig.form.CmdScan,
-                                                            rig.form.CmdSelect })
+        for (QWidget *w : std::initializer_list<QWidget *> {
+                 rig.form.FrameCmdSource, rig.form.cmdSet, rig.form.FrameParaAdj, rig.form.cmdRead,
+                 rig.form.CmdSave, rig.form.FrameScope[0], rig.form.cmdCommStop, rig.form.CmdScan,
+                 rig.form.CmdSelect })
             QVERIFY(w->isEnabled());
         QVERIFY(!rig.form.cmdStart->isEnabled());
         QVERIFY(!rig.form.cmdStop->isEnabled());
@@ -155,19 +154,21 @@ private slots:
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<bool>("closed");
 
-        QTest::newRow("station silent") << "3" << QByteArray() << QByteArray()
-                                        << QStringList { "Com Port Closed" } << true;
-        QTest::newRow("no station picked") << "" << QByteArray() << QByteArray()
-                                           << QStringList { "Com Port Closed" } << true;
-        QTest::newRow("station text") << "one" << QByteArray() << QByteArray()
-                                      << QStringList { "Com Port Closed" } << true;
-        QTest::newRow("RV 8 silent") << "1" << QByteArray("RV 8") << QByteArray()
-                                     << QStringList { "Communication error write\r\n", "Com Port Closed" } << true;
-        QTest::newRow("RV 8 not hex") << "1" << QByteArray("RV 8") << QByteArray("zz ok>")
-                                      << QStringList { "Communication error write\r\nzz ok>", "Com Port Closed" }
-                                      << true;
+        QTest::newRow("station silent")
+            << "3" << QByteArray() << QByteArray() << QStringList { "Com Port Closed" } << true;
+        QTest::newRow("no station picked")
+            << "" << QByteArray() << QByteArray() << QStringList { "Com Port Closed" } << true;
+        QTest::newRow("station text")
+            << "one" << QByteArray() << QByteArray() << QStringList { "Com Port Closed" } << true;
+        QTest::newRow("RV 8 silent")
+            << "1" << QByteArray("RV 8") << QByteArray()
+            << QStringList { "Communication error write\r\n", "Com Port Closed" } << true;
+        QTest::newRow("RV 8 not hex")
+            << "1" << QByteArray("RV 8") << QByteArray("zz ok>")
+            << QStringList { "Communication error write\r\nzz ok>", "Com Port Closed" } << true;
         QTest::newRow("servo on") << "1" << QByteArray("RV 8") << QByteArray("0100 ok>")
-                                  << QStringList { " You must servo off before start.", "Com Port Closed" }
+                                  << QStringList { " You must servo off before start.",
+                                                   "Com Port Closed" }
                                   << true;
         QTest::newRow("RV 10 silent") << "1" << QByteArray("RV 10") << QByteArray()
                                       << QStringList { "Communication error\r\n" } << false;

@@ -24,8 +24,7 @@
 
 // The window's controls. They are found by object name, "Label1(22)" for array members;
 // arrayIndices() ties those names to the members.
-class TstForm1Ui : public QObject
-{
+class TstForm1Ui : public QObject {
     Q_OBJECT
 
 private slots:
@@ -51,7 +50,7 @@ static QList<int> range(int first, int last)
     return r;
 }
 
-template <class T>
+template<class T>
 static void arrayRow(const char *name, const ControlArray<T> &array, const QList<int> &expected)
 {
     QStringList misnamed;
@@ -156,8 +155,8 @@ void TstForm1Ui::designStates()
     QCOMPARE(m_ui.listInterval->currentText(), QStringLiteral("500"));
     QCOMPARE(m_ui.listComPort->text(), QStringLiteral("4"));
     for (QPushButton *b : m_form.findChildren<QPushButton *>()) {
-        const bool disabled = b == m_ui.cmdSetup || b == m_ui.cmdStart || b == m_ui.cmdStop
-                || b == m_ui.cmdRead;
+        const bool disabled
+            = b == m_ui.cmdSetup || b == m_ui.cmdStart || b == m_ui.cmdStop || b == m_ui.cmdRead;
         QVERIFY2(b->isEnabled() != disabled, qPrintable(b->objectName()));
     }
     for (const auto *lamps : { &m_ui.lightDI, &m_ui.lightDO, &m_ui.ShapeALM })
@@ -165,9 +164,8 @@ void TstForm1Ui::designStates()
             QCOMPARE(lamp->fillColor(), QColor(0, 255, 0));
     QCOMPARE(m_ui.Shape1->fillColor(), QColor(255, 0, 0));
     const QImage image = m_form.grab().toImage();
-    const auto centre = [&](QWidget *w) {
-        return image.pixelColor(w->mapTo(&m_form, w->rect().center()));
-    };
+    const auto centre
+        = [&](QWidget *w) { return image.pixelColor(w->mapTo(&m_form, w->rect().center())); };
     QCOMPARE(centre(m_ui.lightDI[4]), QColor(0, 255, 0));
     QCOMPARE(centre(m_ui.Shape1), QColor(255, 0, 0));
     for (QTimer *t : { m_ui.Timer1, m_ui.Timer2, m_ui.Timer3, m_ui.Timer4, m_ui.Timer5 }) {

@@ -16,9 +16,9 @@ Bus::Bus(const std::vector<int> &stations, const std::vector<int> &newRecorderSt
         if (number < 0 || number >= StationLimit)
             continue;
         const bool isNew = std::find(newRecorderStations.begin(), newRecorderStations.end(), number)
-                != newRecorderStations.end();
+            != newRecorderStations.end();
         m_stations[number] = std::make_unique<Station>(
-                number, isNew ? Recorder::Variant::New : Recorder::Variant::Classic);
+            number, isNew ? Recorder::Variant::New : Recorder::Variant::Classic);
     }
 }
 

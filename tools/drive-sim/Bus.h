@@ -14,14 +14,12 @@
 // The multi-drop line as the drives see it: it assembles command lines from the bytes
 // received, routes each to the addressed station, and queues the replies with the time
 // (in microseconds of the bus's own clock) at which each piece goes on the line.
-class Bus final
-{
+class Bus final {
 public:
     static constexpr std::size_t MaxLineLength = 80;
     static constexpr int StationLimit = 16;
 
-    struct Output
-    {
+    struct Output {
         std::int64_t dueUs;
         std::string bytes;
     };

@@ -24,10 +24,7 @@ std::optional<int> milliseconds(const std::string &text)
 }
 } // namespace
 
-ControlCommands::ControlCommands(Bus &bus)
-    : m_bus(bus)
-{
-}
+ControlCommands::ControlCommands(Bus &bus) : m_bus(bus) { }
 
 std::string ControlCommands::help()
 {

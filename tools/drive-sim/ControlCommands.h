@@ -7,13 +7,11 @@
 
 // The simulator's own console on standard input: the bench switches, alarms and faults
 // that the drive's serial line cannot change.
-class ControlCommands final
-{
+class ControlCommands final {
 public:
     enum class LineAction { None, Drop, Restore };
 
-    struct Result
-    {
+    struct Result {
         bool ok = true;
         std::string message;
         LineAction line = LineAction::None;

@@ -3,8 +3,7 @@
 #include <string>
 
 // Misbehaviour a station can be told to show, for testing the console against it.
-struct FaultSet
-{
+struct FaultSet {
     bool silent = false; // executes commands but never answers
     int delayMs = 0; // every reply starts this late
     int splitPromptMs = -1; // the ">" follows in a separate write this late; -1 off
@@ -17,7 +16,7 @@ struct FaultSet
     bool any() const
     {
         return silent || delayMs > 0 || splitPromptMs >= 0 || garbage || noEquals || badStatus
-                || longField || shortRecord;
+            || longField || shortRecord;
     }
     std::string describe() const;
 };

@@ -5,8 +5,7 @@
 // The simulator's end of the serial line: the master side of a pseudo-terminal (with an
 // optional symbolic link to its slave), or a real serial device at 38400 8N1. The file
 // descriptor is non-blocking.
-class LinePort final
-{
+class LinePort final {
 public:
     LinePort() = default;
     ~LinePort();

@@ -72,7 +72,7 @@ std::int32_t ParameterTable::write(std::size_t index, std::int64_t requested)
     const ParameterInfo &info = table()[index];
     if (info.writable) {
         m_values[index] = static_cast<std::int32_t>(
-                std::clamp<std::int64_t>(requested, info.minimum, info.maximum));
+            std::clamp<std::int64_t>(requested, info.minimum, info.maximum));
     }
     return m_values[index];
 }

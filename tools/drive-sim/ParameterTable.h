@@ -8,8 +8,7 @@
 
 // One drive parameter as the drive knows it: its address, the name it answers with, and
 // the range a write is clamped to.
-struct ParameterInfo
-{
+struct ParameterInfo {
     int group;
     int item;
     const char *name;
@@ -21,8 +20,7 @@ struct ParameterInfo
 };
 
 // The working values of one drive's parameters.
-class ParameterTable final
-{
+class ParameterTable final {
 public:
     ParameterTable();
 

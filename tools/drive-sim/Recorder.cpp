@@ -3,9 +3,9 @@
 #include <algorithm>
 
 Recorder::Recorder(Variant variant)
-    : m_variant(variant)
-    , m_firstSamples(static_cast<std::size_t>(samplesPerChannel()), 0)
-    , m_secondSamples(static_cast<std::size_t>(samplesPerChannel()), 0)
+    : m_variant(variant),
+      m_firstSamples(static_cast<std::size_t>(samplesPerChannel()), 0),
+      m_secondSamples(static_cast<std::size_t>(samplesPerChannel()), 0)
 {
 }
 

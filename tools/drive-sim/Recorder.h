@@ -6,8 +6,7 @@
 // The drive's two-channel recorder. Armed, it takes a sample of both channels at once and
 // then one every interval until each channel holds its length; the record then stays
 // until the next arming.
-class Recorder final
-{
+class Recorder final {
 public:
     enum class Variant { Classic, New }; // 256 or 128 samples a channel
 

@@ -125,15 +125,15 @@ void ServoModel::runLoops()
     const double dt = StepSeconds;
 
     m_velocityCommand
-            = s.positionGain * positionError() + s.velocityFeedForward * m_profileVelocity;
+        = s.positionGain * positionError() + s.velocityFeedForward * m_profileVelocity;
     m_velocityCommand = std::clamp(m_velocityCommand, -s.velocityLimit, s.velocityLimit);
     const double velocityError = m_velocityCommand - m_velocityFeedback;
 
     const double feedForward = s.accelFeedForward * m_profileAccel * Mass / ForceConstant
-            + s.springCompensation * SpringRate * m_position / ForceConstant
-            + s.frictionCompensation * sign(m_profileVelocity) + s.gravityCompensation;
-    const double wanted = s.velocityGain * (velocityError + s.velocityIntegral * m_velocityIntegral)
-            + feedForward;
+        + s.springCompensation * SpringRate * m_position / ForceConstant
+        + s.frictionCompensation * sign(m_profileVelocity) + s.gravityCompensation;
+    const double wanted
+        = s.velocityGain * (velocityError + s.velocityIntegral * m_velocityIntegral) + feedForward;
     const double limited = std::clamp(wanted, -s.peakCurrent, s.peakCurrent);
     // Integrate only while the output is free or the error pulls it back, so that a
     // saturated move does not wind the integral up.
@@ -161,7 +161,7 @@ void ServoModel::advancePlant(double voltage)
     }
 
     double force = ForceConstant * m_current - SpringRate * m_position - ViscousDamping * m_velocity
-            - Mass * Gravity;
+        - Mass * Gravity;
     if (m_position > Travel)
         force -= EndStopRate * (m_position - Travel) + EndStopDamping * m_velocity;
     else if (m_position < -Travel)

@@ -6,8 +6,7 @@
 // friction, end stops at the ends of its travel) driven by a cascade of position,
 // velocity and current loops. It advances in fixed steps of simulated time, so that a
 // run is the same whatever the host's speed.
-class ServoModel final
-{
+class ServoModel final {
 public:
     static constexpr int StepsPerSecond = 20480;
     static constexpr double StepSeconds = 1.0 / StepsPerSecond;

@@ -1,8 +1,7 @@
 #pragma once
 
 // The loop settings in SI units, derived from the drive's parameters.
-struct ServoSettings
-{
+struct ServoSettings {
     double positionGain = 250.0; // 1/s: velocity command per metre of error
     double velocityFeedForward = 0.0; // fraction of the move's speed added to the command
     double velocityGain = 10.0; // A per m/s of velocity error

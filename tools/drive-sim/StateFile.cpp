@@ -5,10 +5,7 @@
 #include <cstdio>
 #include <fstream>
 
-StateFile::StateFile(std::string path)
-    : m_path(std::move(path))
-{
-}
+StateFile::StateFile(std::string path) : m_path(std::move(path)) { }
 
 bool StateFile::load()
 {

@@ -9,8 +9,7 @@
 // The stations' non-volatile copies kept in a text file between runs, one
 // "<station> <name> <value>" line per saved parameter ("UD" for the command source).
 // Stations not present in this run keep their lines.
-class StateFile final
-{
+class StateFile final {
 public:
     explicit StateFile(std::string path);
 

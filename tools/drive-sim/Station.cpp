@@ -37,9 +37,7 @@ std::optional<int> smallNumber(const std::string &text)
 }
 } // namespace
 
-Station::Station(int number, Recorder::Variant variant)
-    : m_number(number)
-    , m_recorder(variant)
+Station::Station(int number, Recorder::Variant variant) : m_number(number), m_recorder(variant)
 {
     m_memory.values = m_parameters.values();
     applySettings();
@@ -225,8 +223,7 @@ std::uint16_t Station::statusWord() const
         word |= 0x0010; // DRDY
     if (energized() && m_inPositionSteps > 0
         && m_inPositionSteps * 1000
-                >= static_cast<std::int64_t>(m_parameters.value(Param::Settings, 11))
-                        * StepsPerSecond)
+            >= static_cast<std::int64_t>(m_parameters.value(Param::Settings, 11)) * StepsPerSecond)
         word |= 0x0020; // INPOS
     if (variable(1) >= m_parameters.value(Param::Thresholds, 1))
         word |= 0x0040; // DO0
@@ -393,7 +390,7 @@ void Station::step()
         checkAlarms();
 
     const bool inWindow = energized() && !m_model.moving()
-            && std::abs(variable(2)) <= m_parameters.value(Param::Thresholds, 0);
+        && std::abs(variable(2)) <= m_parameters.value(Param::Thresholds, 0);
     m_inPositionSteps = inWindow ? m_inPositionSteps + 1 : 0;
 
     if (m_recorder.sampleDue()) {

@@ -13,8 +13,7 @@
 // One drive on the bus: its parameters and their non-volatile copy, the actuator under
 // its loops, the recorder, the bench inputs and the alarms, and the command interpreter
 // that answers the console.
-class Station final
-{
+class Station final {
 public:
     // Every reply ends with these; a value sits right before them.
     static constexpr const char *ReplyEnd = ";\r\n>";
@@ -26,15 +25,13 @@ public:
         PcmdOver = 0x8,
     };
 
-    struct Execution
-    {
+    struct Execution {
         std::string reply;
         bool saved = false; // the command stored the non-volatile copy
     };
 
     // What "SV" keeps; values are indexed like ParameterTable::all().
-    struct Memory
-    {
+    struct Memory {
         std::vector<std::int32_t> values;
         bool upDown = false;
     };

@@ -1,8 +1,7 @@
 #pragma once
 
 // The drive's inputs that only the bench, not the console, can change.
-struct StationInputs
-{
+struct StationInputs {
     bool servoOn = false;
     bool emergencyStop = false;
     bool di1 = false;

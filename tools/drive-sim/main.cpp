@@ -28,8 +28,7 @@ void onSignal(int)
     g_stop = 1;
 }
 
-struct Options
-{
+struct Options {
     std::vector<int> stations { 0 };
     std::vector<int> newRecorder;
     std::string link;
@@ -117,14 +116,13 @@ void say(const std::string &text)
     std::fflush(stdout);
 }
 
-class Simulator final
-{
+class Simulator final {
 public:
     explicit Simulator(const Options &options)
-        : m_options(options)
-        , m_bus(options.stations, options.newRecorder)
-        , m_control(m_bus)
-        , m_start(std::chrono::steady_clock::now())
+        : m_options(options),
+          m_bus(options.stations, options.newRecorder),
+          m_control(m_bus),
+          m_start(std::chrono::steady_clock::now())
     {
     }
 
@@ -228,7 +226,7 @@ private:
         if (const auto due = m_bus.nextDue()) {
             const std::int64_t wait = (*due - nowUs()) / 1000;
             timeoutMs = static_cast<int>(
-                    std::max<std::int64_t>(0, std::min<std::int64_t>(timeoutMs, wait)));
+                std::max<std::int64_t>(0, std::min<std::int64_t>(timeoutMs, wait)));
         }
         pollfd fds[2] {};
         int count = 0;
