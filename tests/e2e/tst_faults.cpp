@@ -20,14 +20,7 @@
 
 #include <QtTest>
 
-#include <atomic>
-#include <fcntl.h>
 #include <functional>
-#include <poll.h>
-#include <pty.h>
-#include <termios.h>
-#include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -104,79 +97,13 @@ long residentKb()
     return -1;
 }
 
-// A drive on a pseudo-terminal that stays silent to the first "RV 10" and, while told to,
-// babbles prompt-less noise as fast as the line takes it.
-class BabblingDrive final {
-public:
-    BabblingDrive()
-    {
-        int slave = -1;
-        char name[256] = {};
-        if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
-            return;
-        termios tio {};
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
-        ::close(slave);
-        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
-        m_path = QString::fromLocal8Bit(name);
-        m_thread = std::thread([this] { run(); });
-    }
-    ~BabblingDrive()
-    {
-        m_stop = true;
-        if (m_thread.joinable())
-            m_thread.join();
-        if (m_master >= 0)
-            ::close(m_master);
-    }
-    BabblingDrive(const BabblingDrive &) = delete;
-    BabblingDrive &operator=(const BabblingDrive &) = delete;
-
-    QString path() const { return m_path; }
-    std::atomic<bool> babble { false };
-    std::atomic<qint64> babbled { 0 };
-
-private:
-    void run()
-    {
-        const QByteArray noise(4096, 'A');
-        QByteArray line;
-        while (!m_stop) {
-            if (babble) {
-                const ssize_t n = ::write(m_master, noise.constData(), noise.size());
-                if (n > 0)
-                    babbled += n;
-                else
-                    ::usleep(200);
-                continue;
-            }
-            pollfd p { m_master, POLLIN, 0 };
-            if (::poll(&p, 1, 5) <= 0)
-                continue;
-            char buf[256];
-            const ssize_t n = ::read(m_master, buf, sizeof buf);
-            if (n <= 0) {
-                ::usleep(2000);
-                continue;
-            }
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buf[i] != '\r') {
-                    line += buf[i];
-                    continue;
-                }
-                const QByteArray reply = answer(line);
-                line.clear();
-                if (::write(m_master, reply.constData(), reply.size()) < 0)
-                    continue;
-            }
-        }
-    }
-    QByteArray answer(const QByteArray &line)
-    {
+// A drive that stays silent to the first "RV 10" (so that the poller stays stopped) and
+// answers everything else plainly.
+PtyPeer::Answer quietAfterFirstSource()
+{
+    return [answeredSource = 0](const QByteArray &line) mutable -> QByteArray {
         if (line == "RV 10")
-            return m_answeredSource++ == 0 ? QByteArray() : QByteArray("0040;\r\n>");
+            return answeredSource++ == 0 ? QByteArray() : QByteArray("0040;\r\n>");
         if (line == "RV 8")
             return "0810;\r\n>";
         if (line.startsWith("RD"))
@@ -184,14 +111,8 @@ private:
         if (line.startsWith("RV"))
             return "123;\r\n>";
         return "OK;\r\n>";
-    }
-
-    int m_master = -1;
-    QString m_path;
-    std::thread m_thread;
-    std::atomic<bool> m_stop { false };
-    int m_answeredSource = 0;
-};
+    };
+}
 
 QString linkPath()
 {
@@ -658,7 +579,7 @@ private slots:
     // the poller stopped): the window's event loop still reads it, and must not keep it all.
     void babbleWhileNothingPolls()
     {
-        BabblingDrive drive;
+        PtyPeer drive(quietAfterFirstSource());
         SystemSerialPort port;
         SteadyClock clock;
         RecordingMessages messages;

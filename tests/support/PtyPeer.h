@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <mutex>
@@ -14,7 +15,8 @@
 #include <unistd.h>
 
 // The far end of a real pseudo-terminal, answering command lines from its own thread.
-// The port under test opens path() through the console's QSerialPort adapter.
+// The port under test opens path() through the console's QSerialPort adapter. While
+// `babble` is set it floods the line with prompt-less noise instead, as fast as it drains.
 class PtyPeer final {
 public:
     using Answer = std::function<QByteArray(const QByteArray &line)>;
@@ -30,6 +32,7 @@ public:
         cfmakeraw(&tio);
         tcsetattr(slave, TCSANOW, &tio);
         ::close(slave);
+        ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
         m_path = QString::fromLocal8Bit(name);
         m_thread = std::thread([this] { run(); });
     }
@@ -47,11 +50,23 @@ public:
     QString path() const { return m_path; }
     int linesSeen() const { return m_lines; }
 
+    std::atomic<bool> babble { false };
+    std::atomic<qint64> babbled { 0 };
+
 private:
     void run()
     {
+        const QByteArray noise(4096, 'A');
         QByteArray line;
         while (!m_stop) {
+            if (babble) {
+                const ssize_t n = ::write(m_master, noise.constData(), noise.size());
+                if (n > 0)
+                    babbled += n;
+                else
+                    ::usleep(200);
+                continue;
+            }
             pollfd p { m_master, POLLIN, 0 };
             if (::poll(&p, 1, 5) <= 0)
                 continue;
@@ -70,10 +85,26 @@ private:
                 ++m_lines;
                 const QByteArray reply = m_answer(line);
                 line.clear();
-                if (!reply.isEmpty() && ::write(m_master, reply.constData(), reply.size()) < 0)
+                if (!writeAll(reply))
                     return;
             }
         }
+    }
+
+    // The master is non-blocking (for the flood); a reply still goes out whole.
+    bool writeAll(const QByteArray &bytes)
+    {
+        qsizetype done = 0;
+        while (done < bytes.size() && !m_stop) {
+            const ssize_t n = ::write(m_master, bytes.constData() + done, bytes.size() - done);
+            if (n > 0)
+                done += n;
+            else if (n < 0 && errno != EAGAIN)
+                return false;
+            else
+                ::usleep(200);
+        }
+        return true;
     }
 
     Answer m_answer;
