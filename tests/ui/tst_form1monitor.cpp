@@ -222,33 +222,6 @@ private slots:
         QCOMPARE(rig.form.Shape1->fillColor(), QColor(0, 128, 0));
     }
 
-    void intervalFollowsTheOscilloscope()
-    {
-        FormRig rig;
-        rig.select(1);
-        QCOMPARE(rig.form.Timer1->interval(), 100);
-        rig.form.Timer1_Timer();
-        QCOMPARE(rig.form.Timer1->interval(), 1500);
-        rig.form.ScopeRunning = true;
-        rig.form.DriveNotReady = true;
-        rig.form.Timer1_Timer();
-        QCOMPARE(rig.form.Timer1->interval(), 2500);
-    }
-
-    void singleMotionStopsTheOscilloscope()
-    {
-        FormRig rig;
-        rig.select(1);
-        rig.form.cmdStart->setEnabled(true);
-        rig.form.cmdStart_Click();
-        rig.form.MotionMode = 1;
-        rig.form.DriveNotReady = true;
-        rig.form.Timer1_Timer();
-        QVERIFY(!rig.form.ScopeRunning);
-        QVERIFY(rig.form.cmdStart->isEnabled());
-        QVERIFY(!rig.form.cmdStop->isEnabled());
-    }
-
     void noTickInsideAnotherTick()
     {
         FormRig rig;
