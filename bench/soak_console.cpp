@@ -11,12 +11,12 @@
 #include "Form1.h"
 #include "GraphSurface.h"
 #include "MessageSink.h"
+#include "ResidentMemory.h"
 #include "SimProcess.h"
 #include "SystemSerialPort.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -26,18 +26,6 @@ namespace {
 
 constexpr double MaxGrowthPercent = 5.0;
 constexpr int SetupTimeoutMs = 60000;
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
 
 // Message boxes never block here; before the run each must be the one the step expects,
 // during the run every one is a failure.
