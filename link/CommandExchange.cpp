@@ -5,6 +5,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 CommandExchange::CommandExchange(SerialPort &port, Clock &clock)
     : m_port(port), m_clock(clock), m_eventPump([] { QCoreApplication::processEvents(); })
 {
@@ -39,8 +41,23 @@ bool CommandExchange::exchange(const QString &command, const ExchangeTiming &tim
     return found;
 }
 
+bool CommandExchange::fitsTheLine(const QString &command)
+{
+    if (command.size() > MaxCommandChars)
+        return false;
+    return std::all_of(command.cbegin(), command.cend(), [](QChar c) {
+        const char16_t u = c.unicode();
+        return u >= 0x20 && u != 0x7F && u <= 0xFF;
+    });
+}
+
 bool CommandExchange::run(const QString &command, const ExchangeTiming &timing)
 {
+    if (!fitsTheLine(command)) {
+        // Cut or re-encoded, the drive would receive another command than the one built.
+        RxBuffer.clear();
+        return false;
+    }
     CommDone = false;
 
     m_port.readAll();
@@ -52,9 +69,7 @@ bool CommandExchange::run(const QString &command, const ExchangeTiming &timing)
     const QByteArray bytes = command.toLatin1();
     bool written = true;
     if (timing.paced) {
-        // The character count is a 16-bit integer in the drive's protocol.
-        const int count = qMin(bytes.size(), 32767);
-        for (int i = 0; i < count && written; ++i) {
+        for (int i = 0; i < bytes.size() && written; ++i) {
             written = m_port.write(bytes.mid(i, 1));
             Delay(Timing::PacedCharGap);
         }

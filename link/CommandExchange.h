@@ -33,6 +33,12 @@ class CommandExchange {
 public:
     // Largest reply kept; input beyond it is still searched for the prompt.
     static constexpr int MaxReplyBytes = 256 * 1024;
+    // The protocol counts a command's characters in 16 bits.
+    static constexpr int MaxCommandChars = 32767;
+
+    // Whether the line would carry the command as built: one byte per character, no line
+    // end or other control character inside it, and no more than MaxCommandChars.
+    static bool fitsTheLine(const QString &command);
 
     CommandExchange(SerialPort &port, Clock &clock);
 
