@@ -1,5 +1,6 @@
 #include "Form1Ui.h"
 
+#include "ClassicFrame.h"
 #include "GraphSurface.h"
 #include "Lamp.h"
 #include "LineShape.h"
@@ -137,7 +138,9 @@ public:
     QLineEdit *textBox(QWidget *parent, const QString &name, QRect geometry,
                        double points = DefaultFont)
     {
-        return make<QLineEdit>(parent, name, geometry, points);
+        auto *box = make<QLineEdit>(parent, name, geometry, points);
+        box->setMaxLength(Form1Ui::MaxValueChars);
+        return box;
     }
 
     Lamp *lamp(QWidget *parent, const QString &name, QRect geometry, quint32 color)
@@ -161,7 +164,7 @@ public:
     QGroupBox *frame(QWidget *parent, const QString &name, const QString &caption, QRect geometry,
                      double points, quint32 captionColor)
     {
-        auto *f = make<QGroupBox>(parent, name, geometry, points);
+        auto *f = make<ClassicFrame>(parent, name, geometry, points);
         f->setTitle(caption);
         f->setAlignment(Qt::AlignLeft);
         setForeColor(f, vbColor(captionColor));
@@ -242,6 +245,7 @@ void Form1Ui::setupUi(QWidget *form)
                      R(240, 2880, 975, 255), Pt975);
     Combo1 = b.make<QComboBox>(form, QStringLiteral("Combo1"), R(1320, 2880, 735, 300));
     Combo1->setEditable(true);
+    Combo1->lineEdit()->setMaxLength(MaxValueChars);
     CmdSelect = b.button(form, QStringLiteral("CmdSelect"), QStringLiteral("Select"),
                          R(2160, 2880, 855, 375), Pt12);
 
@@ -250,6 +254,7 @@ void Form1Ui::setupUi(QWidget *form)
     Label2 = b.label(f, QStringLiteral("Label2"), QStringLiteral("VCM COM Port"),
                      R(120, 480, 1815, 375), Pt975);
     listComPort = b.textBox(f, QStringLiteral("listComPort"), R(1680, 360, 735, 375), Pt1425);
+    listComPort->setMaxLength(MaxPortChars);
     listComPort->setText(QStringLiteral("4"));
     cmdCommStart = b.button(f, QStringLiteral("cmdCommStart"), QStringLiteral("Start"),
                             R(240, 840, 975, 375), Pt12);
@@ -402,6 +407,7 @@ void Form1Ui::setupUi(QWidget *form)
                           R(6600, 360, 1335, 375), Pt12));
     listInterval = b.make<QComboBox>(f, QStringLiteral("listInterval"), R(6840, 720, 855, 300));
     listInterval->setEditable(true);
+    listInterval->lineEdit()->setMaxLength(MaxValueChars);
     listInterval->addItems({ QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("300"),
                              QStringLiteral("400"), QStringLiteral("500") });
     listInterval->setCurrentIndex(4);

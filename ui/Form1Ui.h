@@ -101,6 +101,11 @@ public:
     QTimer *Timer4 = nullptr;
     QTimer *Timer5 = nullptr;
 
+    // Longest text an edit box takes: a 16-bit value needs six characters, the rest is slack
+    // for typing; the port box takes device paths.
+    static constexpr int MaxValueChars = 12;
+    static constexpr int MaxPortChars = 255;
+
     // The form's client area, in twips.
     static constexpr int ClientWidthTwips = 15045;
     static constexpr int ClientHeightTwips = 10290;
