@@ -7,24 +7,44 @@
 #include "SerialPort.h"
 #include "VbStyle.h"
 
+#include <QAction>
 #include <QCloseEvent>
-#include <QCompleter>
 #include <QKeyEvent>
+#include <QMenu>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
-#include <QStringListModel>
 #include <QTimer>
+
+namespace {
+// A small down-pointing triangle: the platform's arrow icon is missing from some styles.
+QIcon downArrowIcon()
+{
+    QPixmap pixmap(12, 12);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    painter.drawPolygon(QPolygonF({ QPointF(2, 4), QPointF(10, 4), QPointF(6, 9) }));
+    return QIcon(pixmap);
+}
+} // namespace
 
 Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QString &comPortText,
              QWidget *parent)
     : QWidget(parent), MSComm1(port), m_messages(messages), m_comm(port, clock)
 {
     setupUi(this);
+    // The whole text, also when a long path scrolls out of the box.
+    connect(listComPort, &QLineEdit::textChanged, listComPort, &QWidget::setToolTip);
     listComPort->setText(comPortText);
-    // Offers the ports the system reports; any other text can still be typed.
-    m_portCompleter = new QCompleter(this);
-    m_portCompleter->setModel(new QStringListModel(m_portCompleter));
-    m_portCompleter->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
-    listComPort->setCompleter(m_portCompleter);
+    // The ports the system reports, offered only when asked for (the arrow, or Down): a list
+    // that opened while typing would swallow the next click on Start.
+    QAction *portList = listComPort->addAction(downArrowIcon(), QLineEdit::TrailingPosition);
+    portList->setObjectName(QStringLiteral("portListAction"));
+    portList->setToolTip(QStringLiteral("Serial ports of this computer"));
+    connect(portList, &QAction::triggered, this, &Form1::showPortList);
     listComPort->installEventFilter(this);
     wireHandlers();
     Form_Load();
@@ -128,12 +148,27 @@ void Form1::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void Form1::showPortList()
+{
+    QMenu menu(listComPort);
+    menu.setObjectName(QStringLiteral("portListMenu"));
+    // Adapters come and go: ask the system each time.
+    const QStringList names = systemPortNames();
+    for (const QString &name : names)
+        menu.addAction(name);
+    if (names.isEmpty())
+        menu.addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
+    const QAction *chosen = menu.exec(listComPort->mapToGlobal(QPoint(0, listComPort->height())));
+    if (chosen && chosen->isEnabled())
+        listComPort->setText(chosen->text());
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == listComPort && event->type() == QEvent::FocusIn) {
-        // Adapters come and go: ask the system each time the box is entered.
-        static_cast<QStringListModel *>(m_portCompleter->model())->setStringList(systemPortNames());
-        return QWidget::eventFilter(watched, event);
+    if (watched == listComPort && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Down) {
+        showPortList();
+        return true;
     }
     if (event->type() == QEvent::KeyPress) {
         const auto it = m_parameterBoxes.constFind(watched);
@@ -142,6 +177,9 @@ bool Form1::eventFilter(QObject *watched, QEvent *event)
             std::int16_t keyAscii = 0;
             if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
                 keyAscii = 13;
+            // Tab and Shift+Tab move the focus; they type nothing into the box.
+            else if (key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
+                keyAscii = 0;
             else if (!key->text().isEmpty())
                 keyAscii = static_cast<std::int16_t>(key->text().at(0).unicode());
             // Keys that type nothing (arrows, shift) are no key press to the handlers.
