@@ -23,7 +23,6 @@
 #include <optional>
 
 class Clock;
-class QCompleter;
 class MessageSink;
 class SerialPort;
 
@@ -141,9 +140,15 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // The first half of every gated action: lock, and when a poll tick is in progress
-    // hand the action to Timer5. True when the action was deferred.
+    // The first half of every gated action: lock, and when a poll tick, a scan or a
+    // selection holds the line, hand the action to Timer5. True when the action was deferred.
     bool deferWhilePolling(Action action);
+    // No poll tick, scan or selection is using the line: an action may talk to the drive.
+    bool lineFree() const { return PollIdle && !m_inTick && !m_scanning && !m_selecting; }
+    // Drops deferred actions and writes: they were meant for the drive selected before.
+    void dropWaitingWork();
+    // No test motion until "Set Motion" is pressed again for the drive now selected.
+    void resetTestMotion();
     // The capture step of a poll tick; false when it failed and ends the tick.
     bool runCapture();
     // The status poll of a tick; false when an exchange failed.
@@ -156,6 +161,8 @@ private:
     QLineEdit *parameterBox(BoxArray array, int index) const;
     void showCommError(const QString &title);
     void showPlotMenu(const QPoint &pos);
+    // The system's serial ports, below the port box; the one picked goes into the box.
+    void showPortList();
     void releasePort();
     // Only the port frame usable, as at start and after Stop.
     void showDisconnected();
@@ -166,13 +173,15 @@ private:
     void wireHandlers();
 
     SerialPort &MSComm1;
-    QCompleter *m_portCompleter = nullptr;
     MessageSink &m_messages;
     CommandExchange m_comm;
     // The station the last successful selection addressed; the scan addresses it again.
     std::optional<std::int16_t> m_selectedStation;
     bool m_scanning = false;
+    bool m_selecting = false;
     bool m_inTick = false;
+    // A recorder set-up succeeded for the drive selected and the channels ticked now.
+    bool m_setupValid = false;
     std::array<PendingEdit, 3> m_pendingEdits;
     // Gated actions waiting for Timer5, oldest first; PendingAction is the first of them.
     QList<Action> m_waitingActions;

@@ -36,8 +36,10 @@ void Form1::LockButtons()
 void Form1::UnlockButtons()
 {
     cmdCommStop->setEnabled(true);
-    CmdScan->setEnabled(true);
-    CmdSelect->setEnabled(true);
+    // A scan in progress keeps the line addressed to other stations: no second scan and no
+    // selection until it has ended.
+    CmdScan->setEnabled(!m_scanning);
+    CmdSelect->setEnabled(!m_scanning);
     cmdRead->setEnabled(true);
     CmdSave->setEnabled(true);
 
@@ -56,7 +58,7 @@ void Form1::ResumePolling()
 bool Form1::deferWhilePolling(Action action)
 {
     LockButtons();
-    if (PollIdle) {
+    if (lineFree()) {
         m_waitingActions.removeAll(action);
         return false;
     }
@@ -69,6 +71,15 @@ bool Form1::deferWhilePolling(Action action)
     Timer5->start();
     UnlockButtons();
     return true;
+}
+
+void Form1::dropWaitingWork()
+{
+    Timer2->stop();
+    Timer3->stop();
+    Timer4->stop();
+    Timer5->stop();
+    m_waitingActions.clear();
 }
 
 void Form1::Timer5_Timer()

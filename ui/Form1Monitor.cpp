@@ -126,6 +126,8 @@ void Form1::cmdStart_Click()
 void Form1::cmdStop_Click()
 {
     ScopeRunning = false;
-    cmdStart->setEnabled(true);
+    // Without a set-up for the channels ticked now, a capture would decode the record with
+    // settings the drive was never given.
+    cmdStart->setEnabled(m_setupValid);
     cmdStop->setEnabled(false);
 }

@@ -32,9 +32,10 @@ void Form1::cmdSet_Click()
         return;
     }
     // The drive did not confirm: as far as we know it keeps its source, so test motions
-    // must not be commanded on the strength of the new one.
+    // must not be commanded on the strength of the new one, and the buttons show it.
     UpDownMode = wasUpDown;
     FrameMotion->setEnabled(motionWasEnabled);
+    (wasUpDown ? Option2 : Option1)->setChecked(true);
     m_messages.MsgBox(QStringLiteral("SET failed"));
     UnlockButtons();
     ResumePolling();
@@ -52,6 +53,15 @@ void Form1::Command1_Click()
         return;
     }
     ResumePolling();
+}
+
+void Form1::resetTestMotion()
+{
+    const MotionSettings none;
+    MotionMode = none.MotionMode;
+    MotionToggle = none.MotionToggle;
+    MotionValue1 = DefaultMotionValue1;
+    MotionValue2 = DefaultMotionValue2;
 }
 
 void Form1::cmdSetMotion_Click()

@@ -43,7 +43,8 @@ void Form1::readParameter(BoxArray array, int index)
     QLineEdit *box = parameterBox(array, index);
     const bool ok = CommDone() && SendCmdLong(ParameterMap::readCommand(array, index));
     const std::optional<QString> value = ok ? parameterValue(RxBuffer()) : std::nullopt;
-    if (value) {
+    // A value longer than the box holds would show cut, in black, as if the drive held it.
+    if (value && value->size() <= box->maxLength()) {
         RxValue = *value;
         box->setText(RxValue);
         setForeColor(box, vbColor(0x000000));
@@ -90,7 +91,7 @@ void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAsc
 
     LockButtons();
     const QString command = ParameterMap::writeCommand(array, index, box->text());
-    if (!PollIdle) {
+    if (!lineFree()) {
         PendingEdit &pending = pendingEdit(array);
         pending.PendingWrite = command;
         pending.EditIndex = index;
@@ -136,7 +137,7 @@ void Form1::Timer4_Timer()
 
 void Form1::writeBack(BoxArray array, QTimer *timer)
 {
-    if (!PollIdle)
+    if (!lineFree())
         return;
     timer->stop();
     // Stop closed the port meanwhile: the edit is dropped with the link.

@@ -55,6 +55,8 @@ void Form1::cmdCommStop_Click()
     m_comm.CommDone = true;
     ScopeRunning = false;
     m_selectedStation.reset();
+    m_setupValid = false;
+    resetTestMotion();
 
     CheckContinuous->setChecked(false);
     CheckTrig->setChecked(false);

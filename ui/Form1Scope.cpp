@@ -38,6 +38,7 @@ void Form1::chkBox_Click(std::int16_t Index)
             chkBox[i]->setEnabled(true);
     }
     if (effect.setupEnabled) {
+        m_setupValid = false;
         cmdSetup->setEnabled(*effect.setupEnabled);
         cmdStart->setEnabled(false);
         cmdStop->setEnabled(false);
@@ -91,6 +92,7 @@ void Form1::cmdSetup_Click()
         return;
     }
 
+    m_setupValid = true;
     StartWasEnabled = true;
     cmdStart->setEnabled(true);
     cmdStop->setEnabled(false);
@@ -139,6 +141,13 @@ bool Form1::runCapture()
     shape.recordLength = RecordLength == 256 ? 256 : 512;
     shape.dio = chkBox[7]->isChecked();
     shape.step = Check_VCRR->isChecked() ? 2 : 1;
+    // Named with the shape, before a click in the event processing below can change the boxes.
+    QString names[2];
+    int named = 0;
+    for (int i : chkBox.indices()) {
+        if (chkBox[i]->isChecked() && named < 2)
+            names[named++] = QString::fromLatin1(ChannelNames[i]);
+    }
     const RecordParse parse = parseRecord(RxBuffer().mid(3), shape);
     if (!parse.ok) {
         m_messages.MsgBox(QStringLiteral("Communication error\r\n") + parse.rest);
@@ -160,11 +169,8 @@ bool Form1::runCapture()
     m_lastRecord = parse.record;
     m_lastShape = shape;
     m_lastSpanMs = lenientNumber(span);
-    int named = 0;
-    for (int i : chkBox.indices()) {
-        if (chkBox[i]->isChecked() && named < 2)
-            m_lastChannelNames[named++] = QString::fromLatin1(ChannelNames[i]);
-    }
+    m_lastChannelNames[0] = names[0];
+    m_lastChannelNames[1] = names[1];
 
     Shape1->setFillColor(vbColor(0x008080));
     Shape1->repaint();

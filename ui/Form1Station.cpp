@@ -16,13 +16,19 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 void Form1::CmdScan_Click()
 {
-    // Poll ticks that fall into the scan's event processing are skipped: they would talk
-    // to whichever station the scan addressed last.
+    // One scan at a time: a nested one would end the outer one's hold on the line.
+    if (m_scanning)
+        return;
+    // While the scan addresses other stations, poll ticks are skipped and every other
+    // exchange waits (lineFree) until the selected station is addressed again.
     m_scanning = true;
+    CmdScan->setEnabled(false);
+    CmdSelect->setEnabled(false);
     Combo1->clear();
     for (int n = 0; n <= 15; ++n) {
         // Stop (or a failed selection) closed the port while the scan processed events.
@@ -34,23 +40,31 @@ void Form1::CmdScan_Click()
         Label8->setText(QString::number(n));
         QCoreApplication::processEvents();
     }
+    // Leave the line addressed to the drive the poller watches.
+    if (m_selectedStation && MSComm1.isOpen()) {
+        SendCmd(stationCommand(*m_selectedStation));
+        SendCmd(stationCommand(*m_selectedStation));
+    }
     m_scanning = false;
 
     if (!MSComm1.isOpen())
         return;
+    CmdScan->setEnabled(true);
     if (Combo1->count() > 0)
         CmdSelect->setEnabled(true);
-    // Leave the line addressed to the drive the poller watches.
-    if (m_selectedStation) {
-        SendCmd(stationCommand(*m_selectedStation));
-        SendCmd(stationCommand(*m_selectedStation));
-    }
 }
 
 void Form1::CmdSelect_Click()
 {
+    if (m_scanning || m_selecting)
+        return;
     Timer1->stop();
+    // Actions and writes still waiting were meant for the drive selected before, and what
+    // is clicked during the wait below waits too: none of it may run against the new drive.
+    dropWaitingWork();
+    const QScopedValueRollback<bool> selecting(m_selecting, true);
     DelayDoEvents(500);
+    dropWaitingWork();
 
     const std::optional<std::int16_t> station = stationFromText(Combo1->currentText());
     // A station text that is no number is treated as a station that does not answer.
@@ -64,6 +78,11 @@ void Form1::CmdSelect_Click()
         return;
     }
     m_selectedStation = station;
+    // Another drive answers now: the test motion and the recorder set-up in force were the
+    // previous drive's, also if the selection fails further on.
+    resetTestMotion();
+    m_setupValid = false;
+    ScopeRunning = false;
 
     const bool statusRead = CommDone() && SendCmdLong(QStringLiteral("RV 8"));
     const std::optional<std::int16_t> status = statusRead ? hexWord(RxBuffer()) : std::nullopt;
@@ -112,6 +131,7 @@ void Form1::CmdSelect_Click()
     PollIdle = true;
     m_comm.CommDone = true;
     ScopeRunning = false;
+    m_selecting = false;
 
     cmdRead_Click();
     ResumePolling();
