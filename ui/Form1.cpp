@@ -8,9 +8,11 @@
 #include "VbStyle.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -18,6 +20,46 @@
 
 namespace {
 // A small down-pointing triangle: the platform's arrow icon is missing from some styles.
+// Remembers the press that closed a popup outside it, and delivers it where it was meant to go.
+class ClickThrough final : public QObject {
+public:
+    explicit ClickThrough(QWidget &popup) { popup.installEventFilter(this); }
+
+    void replay()
+    {
+        QWidget *target = m_pressed ? QApplication::widgetAt(m_at) : nullptr;
+        if (!target || !target->isEnabled())
+            return;
+        const QPointF local = target->mapFromGlobal(m_at);
+        for (const QEvent::Type type : { QEvent::MouseButtonPress, QEvent::MouseButtonRelease }) {
+            QCoreApplication::postEvent(
+                target,
+                new QMouseEvent(type, local, local, QPointF(m_at), Qt::LeftButton,
+                                type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                                Qt::NoModifier));
+        }
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonPress) {
+            const auto *press = static_cast<QMouseEvent *>(event);
+            auto *popup = static_cast<QWidget *>(watched);
+            if (press->button() == Qt::LeftButton
+                && !popup->rect().contains(press->position().toPoint())) {
+                m_pressed = true;
+                m_at = press->globalPosition().toPoint();
+            }
+        }
+        return false;
+    }
+
+private:
+    bool m_pressed = false;
+    QPoint m_at;
+};
+
 QIcon downArrowIcon()
 {
     QPixmap pixmap(12, 12);
@@ -158,9 +200,13 @@ void Form1::showPortList()
         menu.addAction(name);
     if (names.isEmpty())
         menu.addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
+    // A click outside closes the list; X11 does not hand that click on to the window, so the
+    // list does it, or a click on Start would only close the list.
+    ClickThrough clickThrough(menu);
     const QAction *chosen = menu.exec(listComPort->mapToGlobal(QPoint(0, listComPort->height())));
     if (chosen && chosen->isEnabled())
         listComPort->setText(chosen->text());
+    clickThrough.replay();
 }
 
 bool Form1::eventFilter(QObject *watched, QEvent *event)

@@ -59,9 +59,8 @@ void Form1::CmdSelect_Click()
     if (m_scanning || m_selecting)
         return;
     Timer1->stop();
-    // Actions and writes still waiting were meant for the drive selected before, and what
-    // is clicked during the wait below waits too: none of it may run against the new drive.
-    dropWaitingWork();
+    // Nothing talks to the drive during the wait below. What waits after it, deferred before
+    // the click or clicked meanwhile, was meant for the drive shown before: it is dropped.
     const QScopedValueRollback<bool> selecting(m_selecting, true);
     DelayDoEvents(500);
     dropWaitingWork();

@@ -20,6 +20,8 @@
 #include "SystemSerialPort.h"
 #include "VbStyle.h"
 
+#include "MessageSink.h"
+
 #include <QtTest>
 
 #include <memory>
@@ -487,6 +489,9 @@ private slots:
         QCOMPARE(b.messages.texts.size(), 1);
         QVERIFY(shown.startsWith(QStringLiteral("Communication error\r\nAAAA")));
         QVERIFY(shown.size() <= CommandExchange::MaxReplyBytes + 21);
+        // The box shows its beginning, and OK stays on the screen.
+        QVERIFY(messageBoxText(shown).startsWith(QStringLiteral("Communication error\r\nAAAA")));
+        QVERIFY(messageBoxText(shown).size() < 1000);
         QCOMPARE(b.form.txtRG[1]->text(), QStringLiteral("ER"));
 
         QTest::qWait(300);

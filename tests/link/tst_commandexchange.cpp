@@ -173,6 +173,32 @@ private slots:
         QCOMPARE(rig.link.RxBuffer, QStringLiteral("ok>trailing"));
     }
 
+    // What the line would not carry as built is refused whole, never cut or re-encoded.
+    void commandThatDoesNotFitIsNotSent_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("sent");
+        QTest::newRow("longest") << QString(32767, QLatin1Char('1')) << true;
+        QTest::newRow("one too long") << QString(32768, QLatin1Char('1')) << false;
+        QTest::newRow("line end inside") << QStringLiteral("WT 0 0 1\rSV") << false;
+        QTest::newRow("not one byte") << QStringLiteral("WT 0 0 1\u20ac") << false;
+        QTest::newRow("Latin-1") << QStringLiteral("WT 0 0 \u00e9") << true;
+    }
+    void commandThatDoesNotFitIsNotSent()
+    {
+        QFETCH(QString, command);
+        QFETCH(bool, sent);
+        Rig rig;
+        rig.link.RxBuffer = QStringLiteral("stale");
+        rig.link.SendCmdPaced(command);
+        QCOMPARE(rig.port.written().isEmpty(), !sent);
+        if (sent)
+            QCOMPARE(rig.port.written(), command.toLatin1() + '\r');
+        else
+            QVERIFY(rig.link.RxBuffer.isEmpty());
+        QVERIFY(rig.link.CommDone);
+    }
+
     void closedPortFailsAtOnce()
     {
         Rig rig;

@@ -13,12 +13,19 @@ private slots:
         QTest::addColumn<QString>("code");
         QTest::addColumn<int>("wait");
 
-        const char *spans[] = { "100", "200", "300", "400", "500" };
-        for (int k = 0; k < 5; ++k) {
-            QTest::addRow("%s new", spans[k])
-                << spans[k] << true << QString::number(4 * (k + 1)) << 100 * (k + 2);
-            QTest::addRow("%s old", spans[k])
-                << spans[k] << false << QString::number(2 * (k + 1)) << 100 * (k + 2);
+        // The recorder's interval table: span, code with "VCRR new", code without, wait.
+        const struct {
+            const char *span;
+            const char *newCode;
+            const char *oldCode;
+            int wait;
+        } table[] = {
+            { "100", "4", "2", 200 },  { "200", "8", "4", 300 },   { "300", "12", "6", 400 },
+            { "400", "16", "8", 500 }, { "500", "20", "10", 600 },
+        };
+        for (const auto &t : table) {
+            QTest::addRow("%s new", t.span) << t.span << true << t.newCode << t.wait;
+            QTest::addRow("%s old", t.span) << t.span << false << t.oldCode << t.wait;
         }
         // Anything else has no code.
         QTest::newRow("typed 250") << "250" << true << QString() << 0;

@@ -5,6 +5,8 @@
 #include <QMap>
 #include <QSet>
 
+#include <functional>
+
 // A few drives on the scripted line, answering in virtual time. Station n answers only
 // once "ST n" addressed it; commands without a scripted reply get plausible defaults.
 class FakeBus final {
@@ -24,6 +26,8 @@ public:
     QMap<int, int> stCount;
     QSet<int> answerOnlySecondSt;
     QSet<int> answerOnlyFirstSt;
+    // Called with every command line as it goes out, before it is answered.
+    std::function<void(const QByteArray &)> onLine;
 
     void set(int station, const QByteArray &line, const QByteArray &reply)
     {
@@ -33,6 +37,8 @@ public:
 private:
     void answer(ScriptedSerialPort &port, const QByteArray &line)
     {
+        if (onLine)
+            onLine(line);
         if (line.startsWith("ST ")) {
             addressed = line.mid(3).toInt();
             const int count = ++stCount[addressed];

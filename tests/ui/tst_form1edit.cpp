@@ -48,36 +48,33 @@ private slots:
         type(b, QStringLiteral("12"));
         QCOMPARE(textColor(b), Red);
         QVERIFY(rig.port.lines().isEmpty());
-        // Keys that type nothing do not count.
+        // Keys that type nothing do not count, nor does moving on with Tab or Shift+Tab.
         rig.form.txtKG[4]->setFocus();
         QTest::keyClick(rig.form.txtKG[4], Qt::Key_Left);
+        QTest::keyClick(rig.form.txtKG[4], Qt::Key_Tab);
+        QTest::keyClick(rig.form.txtKG[5], Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(textColor(rig.form.txtKG[4]), Black);
+        QCOMPARE(textColor(rig.form.txtKG[5]), Black);
+        // A 16-bit value with slack, no more: a long text would freeze the window while paced.
+        type(b, QString(40, QLatin1Char('9')));
+        QCOMPARE(b->text().size(), 12);
     }
 
-    // The write command of every box, at once (paced) and deferred (txtVG whole).
+    // The write command at once (paced) and deferred (txtVG whole), by its array's timer.
     void writeCommands_data()
     {
         QTest::addColumn<BoxArray>("array");
         QTest::addColumn<int>("index");
         QTest::addColumn<QByteArray>("command");
 
+        // One box of each array; the map itself is the box map's own table.
         const struct {
             BoxArray array;
             int index;
             const char *command;
         } rows[] = {
-            { BoxArray::KG, 0, "WT 0 0 " },   { BoxArray::KG, 1, "WT 0 1 " },
-            { BoxArray::KG, 2, "WT 0 2 " },   { BoxArray::KG, 3, "WT 0 3 " },
-            { BoxArray::KG, 4, "WT 0 4 " },   { BoxArray::KG, 5, "WT 0 5 " },
-            { BoxArray::KG, 6, "WT 0 6 " },   { BoxArray::KG, 7, "WT 0 7 " },
-            { BoxArray::VG, 0, "WT 1 0 " },   { BoxArray::VG, 1, "WT 1 1 " },
-            { BoxArray::VG, 2, "WT 1 2 " },   { BoxArray::VG, 3, "WT 1 3 " },
-            { BoxArray::VG, 4, "WT 1 10 " },  { BoxArray::VG, 5, "WT 1 5 " },
-            { BoxArray::VG, 6, "WT 1 6 " },   { BoxArray::VG, 7, "WT 1 7 " },
-            { BoxArray::VG, 8, "WT 1 8 " },   { BoxArray::VG, 9, "WT 1 9 " },
-            { BoxArray::VG, 10, "WT 1 11 " }, { BoxArray::POS, 0, "WT 2 0 " },
-            { BoxArray::POS, 1, "WT 2 1 " },  { BoxArray::POS, 2, "WT 3 0 " },
-            { BoxArray::POS, 3, "WT 3 1 " },  { BoxArray::POS, 4, "WT 4 0 " },
+            { BoxArray::KG, 3, "WT 0 3 " },
+            { BoxArray::VG, 4, "WT 1 10 " },
             { BoxArray::POS, 5, "WT 4 1 " },
         };
         const char *names[] = { "txtKG", "txtVG", "txtPOS" };
@@ -125,35 +122,33 @@ private slots:
     void markers_data()
     {
         QTest::addColumn<bool>("deferred");
+        QTest::addColumn<bool>("setting"); // a txtVG box, deferred by Timer4; else txtKG, Timer2
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("text");
         QTest::addColumn<bool>("red");
 
-        QTest::newRow("at once, no prompt") << false << QByteArray() << "1500"
-                                            << "ERR" << true;
-        QTest::newRow("at once, no equals") << false << QByteArray("1500 ok>") << "1500"
-                                            << "ER" << true;
-        QTest::newRow("at once, other echo") << false << QByteArray("=1000 ok>") << "1500"
-                                             << "ER" << true;
-        QTest::newRow("at once, equal echo") << false << QByteArray("=1500 ok>") << "1500"
-                                             << "1500" << false;
-        QTest::newRow("at once, 007 is 7") << false << QByteArray("=7 ok>") << "007"
-                                           << "007" << false;
-        QTest::newRow("at once, no number") << false << QByteArray("=7 ok>") << "x"
-                                            << "ER" << true;
-        QTest::newRow("later, no prompt") << true << QByteArray() << "1500"
-                                          << "KR" << true;
-        QTest::newRow("later, no equals") << true << QByteArray("1500 ok>") << "1500"
-                                          << "KRR" << true;
-        QTest::newRow("later, other echo") << true << QByteArray("=1000 ok>") << "1500"
-                                           << "KRR" << true;
-        QTest::newRow("later, equal echo") << true << QByteArray("=1500 ok>") << "1500"
-                                           << "1500" << false;
+        const auto row = [](const char *name, bool deferred, bool setting, const char *reply,
+                            const char *typed, const char *text, bool red) {
+            QTest::newRow(name) << deferred << setting << QByteArray(reply) << QString(typed)
+                                << QString(text) << red;
+        };
+        row("at once, no prompt", false, false, "", "1500", "ERR", true);
+        row("at once, no equals", false, false, "1500 ok>", "1500", "ER", true);
+        row("at once, other echo", false, false, "=1000 ok>", "1500", "ER", true);
+        row("at once, equal echo", false, false, "=1500 ok>", "1500", "1500", false);
+        row("at once, 007 is 7", false, false, "=7 ok>", "007", "007", false);
+        row("at once, no number", false, false, "=7 ok>", "x", "ER", true);
+        row("later, no prompt", true, false, "", "1500", "KR", true);
+        row("later, setting, no prompt", true, true, "", "1500", "KR", true);
+        row("later, no equals", true, false, "1500 ok>", "1500", "KRR", true);
+        row("later, other echo", true, false, "=1000 ok>", "1500", "KRR", true);
+        row("later, equal echo", true, false, "=1500 ok>", "1500", "1500", false);
     }
     void markers()
     {
         QFETCH(bool, deferred);
+        QFETCH(bool, setting);
         QFETCH(QByteArray, reply);
         QFETCH(QString, typed);
         QFETCH(QString, text);
@@ -161,14 +156,14 @@ private slots:
 
         FormRig rig;
         rig.select(1);
-        rig.bus.set(1, "WT 0 5 " + typed.toLatin1(), reply);
-        QLineEdit *b = rig.form.txtKG[5];
+        rig.bus.set(1, (setting ? "WT 1 5 " : "WT 0 5 ") + typed.toLatin1(), reply);
+        QLineEdit *b = setting ? rig.form.txtVG[5] : rig.form.txtKG[5];
         type(b, typed);
         rig.form.PollIdle = !deferred;
         QTest::keyClick(b, Qt::Key_Return);
         if (deferred) {
             rig.form.PollIdle = true;
-            rig.form.Timer2_Timer();
+            setting ? rig.form.Timer4_Timer() : rig.form.Timer2_Timer();
         }
         QCOMPARE(b->text(), text);
         QCOMPARE(textColor(b), red ? Red : Black);

@@ -164,6 +164,14 @@ private slots:
         QCOMPARE(rig.form.FrameMotion->isEnabled(), motion);
         QCOMPARE(rig.form.cmdSetMotion->isEnabled(), motion);
         QCOMPARE(rig.form.DriveNotReady, notReady);
+        if (notReady) {
+            // A running oscilloscope keeps its 2500 ms pace while captures are held back.
+            rig.form.ScopeRunning = true;
+            rig.port.clearRecord();
+            rig.form.Timer1_Timer();
+            QCOMPARE(rig.form.Timer1->interval(), 2500);
+            QCOMPARE(rig.port.lines().value(0), QByteArray("RV 0"));
+        }
     }
 
     // Each way a tick's exchange can fail: the box or lamps show it, one message, the tick

@@ -84,11 +84,14 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("upDownAfter");
+        QTest::addColumn<bool>("deferred");
 
-        QTest::newRow("UD 1 ok") << true << QByteArray("? ok>") << "SET OK" << true;
-        QTest::newRow("UD 0 ok") << false << QByteArray("? ok>") << "SET OK" << false;
-        // Not confirmed: the console keeps the source it had.
-        QTest::newRow("UD 1 failed") << true << QByteArray() << "SET failed" << false;
+        QTest::newRow("UD 1 ok") << true << QByteArray("? ok>") << "SET OK" << true << false;
+        QTest::newRow("UD 0 ok") << false << QByteArray("? ok>") << "SET OK" << false << false;
+        QTest::newRow("UD 1 ok, deferred") << true << QByteArray("? ok>") << "SET OK" << true
+                                           << true;
+        // Not confirmed: the console keeps the source it had, and shows it.
+        QTest::newRow("UD 1 failed") << true << QByteArray() << "SET failed" << false << false;
     }
     void setCommandSource()
     {
@@ -96,6 +99,7 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QString, message);
         QFETCH(bool, upDownAfter);
+        QFETCH(bool, deferred);
 
         FormRig rig;
         rig.select(1); // pulse/dir, motion frame closed
@@ -108,11 +112,19 @@ private slots:
         rig.messages.onMessage = [&](const QString &) {
             frameOpenWhileWaiting = rig.form.FrameMotion->isEnabledTo(&rig.form);
         };
+        rig.form.PollIdle = !deferred;
         rig.form.cmdSet->click();
+        if (deferred) {
+            QVERIFY(rig.port.lines().isEmpty());
+            rig.form.PollIdle = true;
+            rig.form.Timer5_Timer();
+        }
         QCOMPARE(rig.port.lines(), QList<QByteArray> { command });
         QCOMPARE(rig.messages.texts, QStringList { message });
         QCOMPARE(frameOpenWhileWaiting, upDownAfter);
         QCOMPARE(rig.form.UpDownMode, upDownAfter);
+        QCOMPARE(rig.form.Option2->isChecked(), upDownAfter);
+        QCOMPARE(rig.form.Option1->isChecked(), !upDownAfter);
         QCOMPARE(rig.form.FrameMotion->isEnabledTo(&rig.form), upDownAfter);
         QVERIFY(rig.form.cmdSet->isEnabled());
     }
@@ -135,13 +147,23 @@ private slots:
         QVERIFY(rig.form.cmdSet->isEnabled());
     }
 
+    void resetReopensAndPolls_data()
+    {
+        QTest::addColumn<bool>("closed");
+        QTest::newRow("poller stopped") << false;
+        QTest::newRow("port closed") << true;
+    }
     void resetReopensAndPolls()
     {
+        QFETCH(bool, closed);
         FormRig rig;
         rig.select(1);
         rig.form.PollIdle = false;
         rig.form.cmdRead->click(); // deferral stopped the poller
         QVERIFY(!rig.form.Timer1->isActive());
+        rig.form.PollIdle = true;
+        if (closed)
+            rig.port.close();
         const int opens = rig.port.openCount();
         const qint64 start = rig.clock.now();
         rig.form.Command1->click();

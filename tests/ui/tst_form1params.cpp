@@ -24,18 +24,29 @@ private slots:
         rig.bus.set(1, "RD 0 2", QByteArray()); // silent
         rig.bus.set(1, "RD 2 1", "1500 ok>"); // no "="
         rig.bus.set(1, "RD 4 1", "=1>"); // marks too close
+        rig.bus.set(1, "RD 0 7", "=1234567890123;\r\n>"); // longer than the box holds
         rig.port.clearRecord();
-        rig.form.txtKG[0]->setText(QStringLiteral("ER"));
+        QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("9")); // red: typed, not confirmed
+        QCOMPARE(textColor(rig.form.txtKG[0]), QColor(255, 0, 0));
+        rig.form.txtPOS[4]->setText(QStringLiteral("old"));
+        QStringList whileReading;
+        rig.bus.onLine = [&](const QByteArray &line) {
+            if (line == "RD 0 0")
+                whileReading << rig.form.txtVG[10]->text() << rig.form.txtPOS[4]->text();
+        };
 
         rig.form.cmdRead->click();
 
+        // Gains and settings are cleared before the first read; positions are not.
+        QCOMPARE(whileReading, (QStringList { "", "old" }));
         QCOMPARE(rig.port.lines().size(), 25);
         QCOMPARE(rig.form.txtKG[0]->text(), QStringLiteral("005"));
         QCOMPARE(textColor(rig.form.txtKG[0]), QColor(Qt::black));
         QCOMPARE(rig.form.txtVG[4]->text(), QStringLiteral("4321"));
         QCOMPARE(rig.form.txtVG[10]->text(), QStringLiteral("1115"));
         QCOMPARE(rig.form.txtPOS[3]->text(), QStringLiteral("315"));
-        for (QLineEdit *bad : { rig.form.txtKG[2], rig.form.txtPOS[1], rig.form.txtPOS[5] }) {
+        for (QLineEdit *bad :
+             { rig.form.txtKG[2], rig.form.txtKG[7], rig.form.txtPOS[1], rig.form.txtPOS[5] }) {
             QCOMPARE(bad->text(), QStringLiteral("ER"));
             QCOMPARE(textColor(bad), QColor(255, 0, 0));
         }

@@ -179,25 +179,6 @@ private slots:
         QCOMPARE(portButtons(rig.form), QStringLiteral("1000"));
     }
 
-    void longRepliesAreShortenedInTheBox_data()
-    {
-        QTest::addColumn<int>("length");
-        QTest::addColumn<int>("shown");
-        QTest::newRow("short") << 40 << 40;
-        QTest::newRow("at the limit") << 600 << 600;
-        QTest::newRow("babble") << 256 * 1024
-                                << 600 + int(sizeof(" ... (261544 more characters)")) - 1;
-    }
-    void longRepliesAreShortenedInTheBox()
-    {
-        QFETCH(int, length);
-        QFETCH(int, shown);
-        const QString text
-            = QStringLiteral("Communication error\r\n") + QString(length - 21, QLatin1Char('x'));
-        QCOMPARE(messageBoxText(text).size(), shown);
-        QVERIFY(messageBoxText(text).startsWith(QStringLiteral("Communication error\r\n")));
-    }
-
     void closingTheWindowReleasesThePort()
     {
         PtyPeer drive(quietDrive);

@@ -120,14 +120,18 @@ private slots:
         QTest::addColumn<QByteArray>("silent");
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<int>("sent");
+        QTest::addColumn<bool>("legend");
 
         QTest::newRow("interval") << "500" << QByteArray("WT 9 4 10")
-                                  << QStringList { "Communication error write interval\r\n" } << 1;
+                                  << QStringList { "Communication error write interval\r\n" } << 1
+                                  << false;
+        // The legend is set before the channel command goes out.
         QTest::newRow("channel") << "500" << QByteArray("RC 2 3")
-                                 << QStringList { "Communication error write channel\r\n" } << 2;
+                                 << QStringList { "Communication error write channel\r\n" } << 2
+                                 << true;
         QTest::newRow("typed span")
             << "250" << QByteArray()
-            << QStringList { " Interval must be 100, 200, 300, 400 or 500" } << 0;
+            << QStringList { " Interval must be 100, 200, 300, 400 or 500" } << 0 << false;
     }
     void setupFails()
     {
@@ -135,6 +139,7 @@ private slots:
         QFETCH(QByteArray, silent);
         QFETCH(QStringList, messages);
         QFETCH(int, sent);
+        QFETCH(bool, legend);
 
         FormRig rig;
         rig.select(1);
@@ -149,8 +154,73 @@ private slots:
         rig.form.cmdSetup->click();
         QCOMPARE(rig.messages.texts, messages);
         QCOMPARE(rig.port.lines().size(), sent);
+        QCOMPARE(rig.form.Graph1->toolTip(),
+                 legend ? QStringLiteral("Red--1st variable\nYellow--2nd variable") : QString());
         QVERIFY(!rig.form.cmdStart->isEnabled());
         QVERIFY(rig.form.cmdSetup->isEnabled());
+    }
+
+    // Start is offered only while the set-up in force matches the ticked channels, also
+    // after the stop that follows a status poll in single-motion mode.
+    void startNeedsTheSetUpInForce_data()
+    {
+        QTest::addColumn<QList<int>>("ticked");
+        QTest::addColumn<bool>("setUp");
+        QTest::addColumn<int>("untickedAfter");
+        QTest::addColumn<bool>("selectedAgain");
+        QTest::addColumn<bool>("start");
+
+        QTest::newRow("set up") << QList<int> { 0, 1 } << true << -1 << false << true;
+        QTest::newRow("one box, no set-up") << QList<int> { 0 } << false << -1 << false << false;
+        QTest::newRow("a box cleared since") << QList<int> { 0, 1 } << true << 1 << false << false;
+        QTest::newRow("another selection since")
+            << QList<int> { 0, 1 } << true << -1 << true << false;
+    }
+    void startNeedsTheSetUpInForce()
+    {
+        QFETCH(QList<int>, ticked);
+        QFETCH(bool, setUp);
+        QFETCH(int, untickedAfter);
+        QFETCH(bool, selectedAgain);
+        QFETCH(bool, start);
+
+        FormRig rig;
+        rig.select(1);
+        for (int b : ticked)
+            rig.form.chkBox[b]->click();
+        if (setUp)
+            rig.form.cmdSetup->click();
+        if (untickedAfter >= 0)
+            rig.form.chkBox[untickedAfter]->click();
+        if (selectedAgain)
+            rig.select(1);
+        rig.form.CheckTrig->setChecked(true);
+        rig.form.cmdSetMotion_Click();
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.form.cmdStart->isEnabled(), start);
+    }
+
+    // A new drive, or a closed port, makes no test motion until "Set Motion" is pressed again.
+    void motionEndsWithTheDrive_data()
+    {
+        QTest::addColumn<bool>("stop");
+        QTest::newRow("selection") << false;
+        QTest::newRow("port stop") << true;
+    }
+    void motionEndsWithTheDrive()
+    {
+        QFETCH(bool, stop);
+
+        FormRig rig;
+        rig.select(1);
+        rig.form.CheckContinuous->setChecked(true);
+        rig.form.cmdSetMotion_Click();
+        if (stop)
+            rig.form.cmdCommStop->click();
+        else
+            rig.select(1);
+        QCOMPARE(int(rig.form.MotionMode), 0);
+        QVERIFY(!rig.form.MotionToggle);
     }
 
     void setupNeedsTwoChannels()
@@ -176,8 +246,21 @@ private slots:
         FormRig rig;
         ready(rig, { 0, 1 });
         rig.bus.set(1, "RO", upload(512, 400));
+        QList<QColor> lamp;
+        rig.bus.onLine = [&](const QByteArray &line) {
+            if (line == "RN 0 1" || line == "RV 0")
+                lamp << rig.form.Shape1->fillColor();
+            // The operator clears a channel box in the capture's event processing.
+            if (line == "RO")
+                QTimer::singleShot(0, &rig.form, [&] { rig.form.chkBox[1]->click(); });
+        };
         rig.form.Timer1_Timer();
+        lamp << rig.form.Shape1->fillColor();
+        QCOMPARE(lamp, (QList<QColor> { QColor(128, 0, 0), QColor(128, 128, 0), QColor(0, 128, 0) }));
         QCOMPARE(rig.port.lines().mid(0, 2), (QList<QByteArray> { "RN 0 1", "RO" }));
+        // The record waits span + 100 ms: "RN 0 1" answered (about 27 ms), 601 ms, 5 ms.
+        const qint64 waited = rig.port.writes().at(1).at - rig.port.writes().at(0).at;
+        QVERIFY2(waited >= 601 + 25 && waited < 601 + 50, QByteArray::number(waited));
         QCOMPARE(rig.port.lines().size(), 2 + 8);
         QVERIFY(rig.messages.texts.isEmpty());
         // Plot values 100: max 120, min 80.
@@ -186,6 +269,7 @@ private slots:
         QCOMPARE(rig.form.Label6[5]->text(), QStringLiteral("500"));
         QCOMPARE(rig.form.Graph1->displayList().items().size(), 14 + 512);
         QCOMPARE(rig.form.Timer1->interval(), 2500);
+        QVERIFY(!rig.form.chkBox[1]->isChecked());
         QVERIFY(
             rig.form.lastRecordCsv().startsWith(QStringLiteral("time_ms,PCMD,PFBK\n0,400,400\n")));
     }
@@ -239,20 +323,21 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("message");
         QTest::addColumn<bool>("plotCleared");
+        QTest::addColumn<bool>("toggled");
 
         QTest::newRow("arming") << QByteArray("RN 0 1") << QByteArray()
-                                << "Communication error enable recoder\r\n"
-                                << false;
+                                << "Communication error enable recoder\r\n" << false << false;
+        // The alternation moves on before the motion is sent, also when it then fails.
         QTest::newRow("motion") << QByteArray("WT 2 0 2000") << QByteArray()
-                                << "Communication error motion\r\n"
-                                << false;
+                                << "Communication error motion\r\n" << false << true;
         QTest::newRow("upload") << QByteArray("RO") << QByteArray()
-                                << "Communication error of read output\r\n"
-                                << false;
+                                << "Communication error of read output\r\n" << false << true;
         QTest::newRow("upload too short") << QByteArray("RO") << QByteArray(">")
-                                          << "Communication error of read output\r\n>" << false;
+                                          << "Communication error of read output\r\n>" << false
+                                          << true;
         QTest::newRow("long field") << QByteArray("RO") << QByteArray("RO:1,123456789012,3,;\r\n>")
-                                    << "Communication error\r\n123456789012,3,;\r\n>" << true;
+                                    << "Communication error\r\n123456789012,3,;\r\n>" << true
+                                    << true;
     }
     void captureFails()
     {
@@ -260,6 +345,7 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(QString, message);
         QFETCH(bool, plotCleared);
+        QFETCH(bool, toggled);
 
         FormRig rig;
         ready(rig, { 0, 1 });
@@ -280,6 +366,7 @@ private slots:
         QCOMPARE(rig.messages.texts, QStringList { message });
         QVERIFY(!rig.port.lines().contains("RV 0")); // no status poll in this tick
         QCOMPARE(rig.form.Graph1->displayList().isEmpty(), plotCleared);
+        QCOMPARE(rig.form.MotionToggle, !toggled);
         QVERIFY(rig.form.ScopeRunning);
         QCOMPARE(rig.form.Shape1->fillColor(), QColor(0, 128, 0));
     }

@@ -5,9 +5,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <QtTest>
+
+#include <functional>
 
 namespace {
 QStringList items(const QComboBox *c)
@@ -67,21 +70,128 @@ private slots:
         QVERIFY(rig.messages.texts.isEmpty());
     }
 
-    void scanWhileSelectedLeavesTheSelectedStationAddressed()
+    // Everything the operator does during a scan waits until the selected station is addressed
+    // again: no write, save, read or source change may reach the station the scan addressed.
+    void scanHoldsTheLine()
     {
         FormRig rig;
         rig.bus.present = { 1, 5 };
         rig.select(5);
+        rig.bus.set(5, "WT 0 0 123", "KPP=123;\r\n>");
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
         // A poll tick falls due during the scan's event processing.
         rig.form.Timer1->setInterval(0);
         rig.form.Timer1->start();
-        rig.port.clearRecord();
+
+        // One operator action at each event-processing point of the scan.
+        QLineEdit *kpp = rig.form.txtKG[0];
+        const QList<std::function<void()>> actions {
+            [&] {
+                kpp->clear();
+                QTest::keyClicks(kpp, QStringLiteral("123"));
+                QTest::keyClick(kpp, Qt::Key_Return);
+            },
+            [&] { rig.form.CmdSave->click(); },
+            [&] { rig.form.CmdScan_Click(); }, // a second scan
+            [&] { rig.form.cmdRead->click(); },
+            [&] {
+                rig.form.Option2->setChecked(true);
+                rig.form.cmdSet->click();
+            },
+        };
+        int next = 0;
+        std::function<void()> act = [&] {
+            actions[next++]();
+            if (next < actions.size())
+                QTimer::singleShot(0, &rig.form, act);
+        };
+        QTimer::singleShot(0, &rig.form, act);
         rig.form.CmdScan->click();
-        const QList<QByteArray> lines = rig.port.lines();
-        for (const QByteArray &l : lines)
-            QVERIFY2(l.startsWith("ST "), l.constData());
+        QCOMPARE(next, actions.size());
+
+        QList<QByteArray> lines = rig.port.lines();
+        QCOMPARE(lines.size(), 32 + 2); // the scan and its "ST 5" pair, nothing else
         QCOMPARE(lines.mid(32), (QList<QByteArray> { "ST 5", "ST 5" }));
-        QCOMPARE(rig.bus.addressed, 5);
+        QCOMPARE(items(rig.form.Combo1), (QStringList { "1", "5" }));
+
+        // The waiting work runs once the scan has ended.
+        for (int i = 0; i < 10 && (rig.form.Timer2->isActive() || rig.form.Timer5->isActive()); ++i) {
+            if (rig.form.Timer2->isActive())
+                rig.form.Timer2_Timer();
+            else
+                rig.form.Timer5_Timer();
+            if (i == 0) {
+                QCOMPARE(kpp->text(), QStringLiteral("123"));
+                QCOMPARE(kpp->palette().color(QPalette::Text), QColor(Qt::black));
+            }
+        }
+        lines = rig.port.lines();
+        QByteArray addressed;
+        QStringList sent;
+        for (const QByteArray &l : lines) {
+            if (l.startsWith("ST "))
+                addressed = l;
+            else
+                QVERIFY2(addressed == "ST 5", l.constData());
+            if (!l.startsWith("ST ") && !l.startsWith("RD "))
+                sent << QString::fromLatin1(l);
+        }
+        QCOMPARE(sent, (QStringList { "WT 0 0 123", "SV", "UD 1" }));
+        QCOMPARE(lines.count("RD 0 0"), 1);
+        QCOMPARE(rig.messages.texts, (QStringList { "SAVE OK", "SET OK" }));
+        QVERIFY(rig.form.Timer1->isActive());
+    }
+
+    // A gated action or a deferred write waiting when Select is pressed, or clicked during its
+    // wait, was meant for the drive shown before: it is dropped, and polling stays as the
+    // selection leaves it.
+    void selectDropsWaitingWork_data()
+    {
+        QTest::addColumn<QByteArray>("source");
+        QTest::addColumn<bool>("polling");
+        QTest::newRow("selected") << QByteArray("0000;\r\n>") << true;
+        QTest::newRow("RV 10 silent") << QByteArray() << false;
+    }
+    void selectDropsWaitingWork()
+    {
+        QFETCH(QByteArray, source);
+        QFETCH(bool, polling);
+
+        FormRig rig;
+        rig.bus.present = { 1, 5 };
+        rig.select(1);
+        rig.bus.set(5, "RV 10", source);
+        rig.form.PollIdle = false; // a tick is in progress
+        rig.form.CmdSave->click();
+        rig.form.txtKG[2]->setText(QStringLiteral("77"));
+        QTest::keyClick(rig.form.txtKG[2], Qt::Key_Return);
+        rig.form.PollIdle = true;
+        rig.port.clearRecord();
+
+        // The selection's wait lets timers fire, and the operator clicks LOAD meanwhile.
+        bool clicked = false;
+        rig.form.exchange().setEventPump([&] {
+            if (!clicked) {
+                clicked = true;
+                rig.form.cmdRead->click();
+            }
+            for (QTimer *t : { rig.form.Timer2, rig.form.Timer5 }) {
+                if (t->isActive())
+                    QMetaObject::invokeMethod(t, "timeout", Qt::DirectConnection);
+            }
+        });
+        rig.form.Combo1->setEditText(QStringLiteral("5"));
+        rig.form.CmdSelect_Click();
+
+        const QList<QByteArray> lines = rig.port.lines();
+        QCOMPARE(lines.mid(0, 4), (QList<QByteArray> { "ST 5", "ST 5", "RV 8", "RV 10" }));
+        QVERIFY(!lines.contains("SV"));
+        QVERIFY(!lines.contains("WT 0 2 77"));
+        QCOMPARE(lines.size(), polling ? 4 + 25 : 4);
+        QVERIFY(!rig.form.Timer2->isActive());
+        QVERIFY(!rig.form.Timer5->isActive());
+        QCOMPARE(rig.form.Timer1->isActive(), polling);
     }
 
     void stopDuringScanEndsIt()

@@ -1,3 +1,4 @@
+#include "ClassicFrame.h"
 #include "ControlArray.h"
 #include "Form1Ui.h"
 #include "GraphSurface.h"
@@ -168,6 +169,18 @@ void TstForm1Ui::designStates()
         = [&](QWidget *w) { return image.pixelColor(w->mapTo(&m_form, w->rect().center())); };
     QCOMPARE(centre(m_ui.lightDI[4]), QColor(0, 255, 0));
     QCOMPARE(centre(m_ui.Shape1), QColor(255, 0, 0));
+    // Frames as the design draws them: the border at the middle of the caption, above every
+    // control of the frame, not under the first row of them.
+    for (auto *frame : m_form.findChildren<ClassicFrame *>()) {
+        const QImage drawn = frame->grab().toImage();
+        const QRgb border = frame->palette().color(QPalette::Dark).rgb();
+        int top = 0;
+        while (top < drawn.height() && drawn.pixel(0, top) != border)
+            ++top;
+        QCOMPARE(top, frame->fontMetrics().height() / 2);
+        for (auto *child : frame->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            QVERIFY2(child->y() > top + 2, qPrintable(child->objectName()));
+    }
     for (QTimer *t : { m_ui.Timer1, m_ui.Timer2, m_ui.Timer3, m_ui.Timer4, m_ui.Timer5 }) {
         QCOMPARE(t->interval(), t == m_ui.Timer1 ? 0 : 100); // Timer1's is set by code
         QVERIFY(!t->isActive());

@@ -1,0 +1,107 @@
+// The port box in a real X11 window (Xvfb), driven with xdotool as an operator would: popups
+// take the pointer there, unlike on the offscreen platform, and can swallow a click.
+#include "PtyPeer.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+// Window positions in pixels, from the design's twips: the "Comm Port Setup" frame at
+// (120, 840), in it the port box at (1680, 360), Start at (240, 840), Scan drive at (240, 1320).
+const QPoint PortBox(8 + 112 + 10, 56 + 24 + 12);
+const QPoint StartButton(8 + 16 + 32, 56 + 56 + 12);
+const QPoint ScanButton(8 + 16 + 52, 56 + 88 + 12);
+
+QString run(const QString &program, const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.waitForFinished(10000);
+    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+}
+} // namespace
+
+class TestConsoleX11 final : public QObject {
+    Q_OBJECT
+
+private:
+    QProcess m_xvfb;
+    QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
+
+    QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args, m_env); }
+    void click(QPoint at)
+    {
+        xdotool({ "mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1" });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // -displayfd picks a free display and reports its number.
+        m_xvfb.start(QStringLiteral("Xvfb"),
+                     { "-displayfd", "1", "-screen", "0", "1100x760x24", "-nolisten", "tcp" });
+        QVERIFY2(m_xvfb.waitForStarted(5000), "Xvfb is missing (scripts/setup installs it)");
+        QVERIFY(m_xvfb.waitForReadyRead(10000));
+        const QString display = QString::fromLatin1(m_xvfb.readLine()).trimmed();
+        QVERIFY(!display.isEmpty());
+        m_env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + display);
+        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    }
+    void cleanupTestCase()
+    {
+        m_xvfb.terminate();
+        m_xvfb.waitForFinished(5000);
+    }
+
+    // Type a path, click Start once: the port opens (Scan drive then reaches the line).
+    void startTakesTheFirstClick_data()
+    {
+        QTest::addColumn<bool>("listOpen");
+        QTest::newRow("typed") << false;
+        QTest::newRow("port list open") << true;
+    }
+    void startTakesTheFirstClick()
+    {
+        QFETCH(bool, listOpen);
+
+        PtyPeer peer([](const QByteArray &) { return QByteArray("OK;\r\n>"); });
+        QProcess console;
+        console.setProcessEnvironment(m_env);
+        console.start(QStringLiteral(VCM_CONSOLE), QStringList());
+        QVERIFY(console.waitForStarted(5000));
+        const QString window = xdotool({ "search", "--sync", "--name", "^Korvane$" });
+        QVERIFY(!window.isEmpty());
+        QTest::qWait(300);
+
+        click(PortBox);
+        xdotool({ "key", "ctrl+a" });
+        xdotool({ "type", "--delay", "10", peer.path() });
+        if (listOpen) {
+            xdotool({ "key", "Down" });
+            QTest::qWait(300);
+        }
+        click(StartButton);
+
+        // "COM Port Open Success" in a box of its own, titled as the application.
+        QString box;
+        QElapsedTimer t;
+        t.start();
+        while (box.isEmpty() && t.elapsed() < 5000) {
+            QTest::qWait(100);
+            box = xdotool({ "search", "--name", "^VCM Drive Console$" });
+        }
+        QVERIFY2(!box.isEmpty(), "no message after one click on Start");
+        xdotool({ "key", "--window", box.section(QLatin1Char('\n'), 0, 0), "Return" });
+        QTest::qWait(300);
+        click(ScanButton);
+        QTRY_VERIFY_WITH_TIMEOUT(peer.linesSeen() >= 2, 5000);
+
+        console.kill();
+        console.waitForFinished(5000);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConsoleX11)
+#include "tst_console_sim_x11.moc"
