@@ -38,6 +38,11 @@ public:
                     qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" | "))));
         std::fflush(stdout);
     }
+    bool Confirm(const QString &text, const QString &) override
+    {
+        MsgBox(text);
+        return false;
+    }
     QStringList texts;
 };
 
