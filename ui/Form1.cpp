@@ -75,7 +75,12 @@ QIcon downArrowIcon()
 
 Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QString &comPortText,
              QWidget *parent)
-    : QWidget(parent), MSComm1(port), m_messages(messages), m_comm(port, clock)
+    : QWidget(parent),
+      MSComm1(port),
+      m_messages(messages),
+      m_comm(port, clock),
+      m_qtFileDialogs(std::make_unique<QtFileDialogs>(this)),
+      m_fileDialogs(m_qtFileDialogs.get())
 {
     setupUi(this);
     // The whole text, also when a long path scrolls out of the box.
@@ -118,6 +123,9 @@ void Form1::wireHandlers()
                 [this, i] { chkBox_Click(static_cast<std::int16_t>(i)); });
     Graph1->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(Graph1, &QWidget::customContextMenuRequested, this, &Form1::showPlotMenu);
+    // On the frame's background and captions; the boxes keep their own edit menu.
+    FrameParaAdj->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FrameParaAdj, &QWidget::customContextMenuRequested, this, &Form1::showParameterMenu);
 
     for (const ParameterBox &box : ParameterMap::loadOrder()) {
         QLineEdit *edit = parameterBox(box.array, box.index);

@@ -3,7 +3,9 @@
 #include "CommandExchange.h"
 #include "Form1Ui.h"
 #include "ParameterMap.h"
+#include "ParameterSet.h"
 #include "Record.h"
+#include "WriteEcho.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,15 +16,18 @@
 #include <QList>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 class Clock;
+class FileDialogs;
 class MessageSink;
 class SerialPort;
 
@@ -39,6 +44,8 @@ public:
         ActionCommandSource = 2,
         ActionSave = 3,
         ActionLoad = 4,
+        // Not a button's: the writes of a parameter set loaded from a file.
+        ActionWriteSet = 5,
     };
 
     Form1(SerialPort &port, Clock &clock, MessageSink &messages,
@@ -86,6 +93,13 @@ public:
     void Timer3_Timer();
     void Timer4_Timer();
     void Timer5_Timer();
+
+    // Parameter sets as files, from the Parameter Adjustment frame's context menu.
+    void saveParameterSet();
+    void loadParameterSet();
+    void compareParameterSet();
+    // Where file names come from; Qt's dialogs unless a test scripts them.
+    void setFileDialogs(FileDialogs &dialogs) { m_fileDialogs = &dialogs; }
 
     // Gated button actions (deferred through Timer5 while a poll tick runs).
     void cmdSetup_Click();
@@ -161,6 +175,18 @@ private:
     QLineEdit *parameterBox(BoxArray array, int index) const;
     void showCommError(const QString &title);
     void showPlotMenu(const QPoint &pos);
+    void showParameterMenu(const QPoint &pos);
+    // The 25 box texts in box order; red ones (typed, or a marker) as empty in the first.
+    QStringList confirmedBoxTexts() const;
+    QStringList boxTexts() const;
+    // A file picked and validated whole; a refused one is reported, nothing sent.
+    std::optional<ParameterSet> chooseParameterSet(const QString &title);
+    // The writes of m_setToWrite, behind the same gate as Enter in a box.
+    void writeParameterSet();
+    // A set waiting for its turn is dropped with the link or the drive; the operator is told.
+    void dropWaitingSet(const QString &why);
+    void clearCompareMark(QLineEdit *box);
+    void clearCompareMarks();
     // The system's serial ports, below the port box; the one picked goes into the box.
     void showPortList();
     void releasePort();
@@ -168,8 +194,8 @@ private:
     void showDisconnected();
     void stopTimers();
     // Shows the outcome of a "WT" in its box: black when confirmed, else the mark in red.
-    void showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
-                          const QString &refusedMark);
+    WriteEcho showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
+                               const QString &refusedMark);
     void wireHandlers();
 
     SerialPort &MSComm1;
@@ -189,6 +215,13 @@ private:
     // The last record drawn, kept for saving it.
     std::optional<Record> m_lastRecord;
     RecordShape m_lastShape;
+    // Parameter-set files: the changes waiting to be written, the file's name for messages,
+    // and the boxes that a compare marked.
+    QList<ParameterDifference> m_setToWrite;
+    QString m_setFileName;
+    QSet<QLineEdit *> m_comparedBoxes;
+    std::unique_ptr<FileDialogs> m_qtFileDialogs;
+    FileDialogs *m_fileDialogs = nullptr;
     double m_lastSpanMs = 0;
     QString m_lastChannelNames[2];
 };

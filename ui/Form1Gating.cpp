@@ -80,6 +80,7 @@ void Form1::dropWaitingWork()
     Timer4->stop();
     Timer5->stop();
     m_waitingActions.clear();
+    dropWaitingSet(QStringLiteral("another station was selected."));
 }
 
 void Form1::Timer5_Timer()
@@ -88,6 +89,7 @@ void Form1::Timer5_Timer()
     // A port closed meanwhile (Stop, a failed selection) cancels the waiting actions.
     if (!MSComm1.isOpen()) {
         m_waitingActions.clear();
+        dropWaitingSet(QStringLiteral("the port was closed."));
         return;
     }
     switch (PendingAction) {
@@ -102,6 +104,9 @@ void Form1::Timer5_Timer()
         break;
     case ActionLoad:
         cmdRead_Click();
+        break;
+    case ActionWriteSet:
+        writeParameterSet();
         break;
     default:
         m_waitingActions.clear();

@@ -27,6 +27,7 @@ void Form1::cmdRead_Click()
     if (deferWhilePolling(ActionLoad))
         return;
 
+    clearCompareMarks();
     for (int i : txtKG.indices())
         txtKG[i]->clear();
     for (int i : txtVG.indices())
@@ -85,6 +86,7 @@ QTimer *Form1::readBackTimer(BoxArray array) const
 void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii)
 {
     QLineEdit *box = parameterBox(array, index);
+    clearCompareMark(box);
     setForeColor(box, vbColor(0x0000FF));
     if (keyAscii != 13)
         return;
@@ -106,18 +108,19 @@ void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAsc
     UnlockButtons();
 }
 
-void Form1::showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
-                             const QString &refusedMark)
+WriteEcho Form1::showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
+                                  const QString &refusedMark)
 {
     // The echo is compared with the box as it reads now, which may have been typed into again.
     const WriteEcho echo
         = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue) : WriteEcho::NoValue;
     if (echo == WriteEcho::Confirmed) {
         setForeColor(box, vbColor(0x000000));
-        return;
+        return echo;
     }
     box->setText(answered ? refusedMark : noPromptMark);
     setForeColor(box, vbColor(0x0000FF));
+    return echo;
 }
 
 void Form1::Timer2_Timer()

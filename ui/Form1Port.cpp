@@ -48,6 +48,7 @@ void Form1::cmdCommStop_Click()
         MSComm1.close();
         m_messages.MsgBox(QStringLiteral("Com Port Closed"));
     }
+    dropWaitingSet(QStringLiteral("the port was closed."));
 
     showDisconnected();
 
