@@ -3,7 +3,9 @@
 #include <QList>
 #include <QPointF>
 #include <QSize>
+#include <QString>
 #include <QtGlobal>
+#include <qnamespace.h>
 
 #include <optional>
 
@@ -28,6 +30,9 @@ struct UserScale {
 // top to bottom is visible. An axis of zero extent maps to the middle of the surface.
 QPointF mapToPixels(const UserScale &scale, QPointF user, QSize pixels);
 
+// The inverse: the user point under a pixel position.
+QPointF mapFromPixels(const UserScale &scale, QPointF pixel, QSize pixels);
+
 // The scale in force before any scale() call: pixel coordinates, (0,0) the top-left pixel.
 UserScale pixelScale(QSize pixels);
 
@@ -37,17 +42,21 @@ UserScale pixelScale(QSize pixels);
 class DisplayList final {
 public:
     struct Item {
-        enum class Kind { Point, Line };
+        enum class Kind { Point, Line, Text };
         Kind kind = Kind::Point;
-        QPointF from; // the point itself for Kind::Point
+        QPointF from; // the point itself for Kind::Point, the text's anchor for Kind::Text
         QPointF to;
         quint32 color = 0; // &H00BBGGRR&
         std::optional<UserScale> scale; // none: pixel coordinates
+        quint8 alpha = 255; // below 255: drawn dimmed, over what lies underneath
+        QString text;
+        Qt::Alignment align; // which side of the text the anchor is on
 
         friend bool operator==(const Item &a, const Item &b)
         {
             return a.kind == b.kind && a.from == b.from && a.to == b.to && a.color == b.color
-                && a.scale == b.scale;
+                && a.scale == b.scale && a.alpha == b.alpha && a.text == b.text
+                && a.align == b.align;
         }
     };
 
@@ -62,6 +71,12 @@ public:
     void point(double x, double y);
     // A line from the current position to (x, y), which becomes the current position.
     void lineTo(double x, double y);
+    // A label anchored at (x, y): align says where the anchor sits on the text (AlignLeft:
+    // the text starts there; AlignBottom: it stands on it). The position does not move.
+    void text(double x, double y, const QString &text, Qt::Alignment align);
+    // Everything `other` drew, seen through `view` instead of its own scale (a zoom, or a
+    // record on another time base), at `alpha`. Pixel-coordinate items stay as they are.
+    void append(const DisplayList &other, const UserScale &view, quint8 alpha = 255);
 
     const QList<Item> &items() const { return m_items; }
     bool isEmpty() const { return m_items.isEmpty(); }

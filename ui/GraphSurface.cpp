@@ -2,6 +2,7 @@
 
 #include "VbStyle.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <cmath>
@@ -20,6 +21,24 @@ bool toPixel(const DisplayList::Item &item, QPointF user, QSize size, QPoint &ou
     out = QPoint(int(std::floor(qBound(-PixelLimit, p.x(), PixelLimit))),
                  int(std::floor(qBound(-PixelLimit, p.y(), PixelLimit))));
     return true;
+}
+
+void drawAnchoredText(QPainter &painter, QPoint anchor, const QString &text, Qt::Alignment align)
+{
+    const QFontMetricsF metrics(painter.font());
+    const double w = metrics.horizontalAdvance(text);
+    const double h = metrics.height();
+    double x = anchor.x();
+    if (align & Qt::AlignRight)
+        x -= w;
+    else if (align & Qt::AlignHCenter)
+        x -= w / 2;
+    double y = anchor.y();
+    if (align & Qt::AlignBottom)
+        y -= h;
+    else if (align & Qt::AlignVCenter)
+        y -= h / 2;
+    painter.drawText(QRectF(x, y, w + 1, h), Qt::AlignLeft | Qt::AlignTop, text);
 }
 
 } // namespace
@@ -48,8 +67,12 @@ void GraphSurface::paintDisplayList(QPainter &painter, const DisplayList &list, 
         QPoint to;
         if (!toPixel(item, item.from, size, from) || !toPixel(item, item.to, size, to))
             continue;
-        painter.setPen(QPen(vbColor(item.color), 0, Qt::SolidLine, Qt::SquareCap));
-        if (item.kind == DisplayList::Item::Kind::Point)
+        QColor color = vbColor(item.color);
+        color.setAlpha(item.alpha);
+        painter.setPen(QPen(color, 0, Qt::SolidLine, Qt::SquareCap));
+        if (item.kind == DisplayList::Item::Kind::Text)
+            drawAnchoredText(painter, from, item.text, item.align);
+        else if (item.kind == DisplayList::Item::Kind::Point)
             painter.drawPoint(from);
         else
             painter.drawLine(from, to);
