@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QString>
@@ -25,6 +26,7 @@
 class Clock;
 class QCompleter;
 class MessageSink;
+class ScopeWindow;
 class SerialPort;
 
 // The console's one window: its controls (Form1Ui), its form-level state and its event
@@ -75,6 +77,8 @@ public:
     void cmdStop_Click();
     // The last uploaded record as CSV; empty before the first capture.
     QString lastRecordCsv() const;
+    // Opens (or raises) the scope window, which is then handed every capture.
+    void openScopeWindow();
 
     // Gating of the command buttons around actions that talk to the drive.
     void LockButtons();
@@ -182,4 +186,5 @@ private:
     RecordShape m_lastShape;
     double m_lastSpanMs = 0;
     QString m_lastChannelNames[2];
+    QPointer<ScopeWindow> m_scopeWindow;
 };
