@@ -1,9 +1,11 @@
-// The scope window's work for one capture at 1920 x 1080: the step-response figures, the
-// picture (display lists) and the repaint, with a reference record and both cursors shown.
+// The scope window's work for one capture at 1920 x 1080: the step-response figures, taking
+// the record in, and the repaint, with a reference record held.
 // Prints medians; a 60 Hz frame (16.7 ms) is the budget.
 #include "Measure.h"
+#include "MessageSink.h"
 #include "ScopePlot.h"
 #include "ScopeView.h"
+#include "ScopeWindow.h"
 #include "StepResponse.h"
 
 #include <QApplication>
@@ -44,6 +46,11 @@ Record stepRecord(double zeta)
     return r;
 }
 
+class NoMessages final : public MessageSink {
+public:
+    void MsgBox(const QString &) override { }
+};
+
 template<typename F> double medianUs(F &&work)
 {
     std::vector<double> us;
@@ -75,44 +82,42 @@ int main(int argc, char *argv[])
     const double computeUs
         = medianUs([&] { figures = stepFigures(now.record, now.shape, now.spanMs); });
 
-    ScopePlot plot;
-    plot.resize(Size);
-    plot.setRecords(now, reference, 0, figures);
-    plot.show();
+    // The whole window at 1920 x 1080, the reference held.
+    NoMessages messages;
+    ScopeWindow window(messages);
+    window.resize(Size);
+    window.showRecord(reference.record, shape, 200, now.names[0], now.names[1]);
+    window.holdReference();
+    window.show();
     QCoreApplication::processEvents();
+    const double captureUs
+        = medianUs([&] { window.showRecord(now.record, shape, 200, now.names[0], now.names[1]); });
 
-    ScopeMarks marks;
-    marks.cursorMs = 80;
-    marks.aMs = 30;
-    marks.bMs = 60;
-    const DataRect view = fullView(now, &reference);
-    int items = 0;
-    const double pictureUs = medianUs([&] {
-        const ScopePicture p
-            = scopePicture(now, &reference, 0, view, &figures, marks,
-                           QRect(80, 12, Size.width() - 100, Size.height() - 50), QSizeF(8, 16));
-        items = p.plot.items().size() + p.frame.items().size();
-    });
-
+    ScopePlot *plot = window.plot();
+    const double repaintUs = medianUs([&] { plot->repaint(); });
     QImage image(Size, QImage::Format_ARGB32_Premultiplied);
     const double imageUs = medianUs([&] {
         QPainter painter(&image);
-        plot.paintTo(painter, Size);
+        plot->paintTo(painter, Size);
     });
-    const double repaintUs = medianUs([&] { plot.repaint(); });
 
     const auto row = [](const char *what, double us) {
         std::printf("| %s | %.3f ms | %.3f of a 60 Hz frame |\n", what, us / 1000,
                     us / 1000 / (1000.0 / 60));
     };
-    std::printf("scope window, 512-value record (PCMD + PFBK) with a reference, %d x %d px, "
-                "medians of %d rounds; %d display items\n\n",
-                Size.width(), Size.height(), Rounds - 1, items);
+    std::printf("scope window, 512-value record (PCMD + PFBK) and a reference, medians of %d "
+                "rounds\n\n",
+                Rounds - 1);
     std::printf("| measure | median | share of a frame |\n|---|---|---|\n");
-    row("Step-response figures (`stepFigures`)", computeUs);
-    row("Build the picture (`scopePicture`: both records, axes, cursors)", pictureUs);
-    row("Paint it into a 1920 x 1080 image (`ScopePlot::paintTo`, picture included)", imageUs);
-    row("Repaint the 1920 x 1080 plot widget (offscreen)", repaintUs);
+    row("Step-response figures of the record (`stepFigures`)", computeUs);
+    row("A capture handed to the window (`showRecord`: figures of both, display lists, panel)",
+        captureUs);
+    char repaint[120];
+    std::snprintf(repaint, sizeof repaint,
+                  "Repaint the plot, window at 1920 x 1080 (plot %d x %d px, offscreen)",
+                  plot->width(), plot->height());
+    row(repaint, repaintUs);
+    row("Paint the plot into a 1920 x 1080 image (`ScopePlot::paintTo`)", imageUs);
     std::printf("\nstep %.0f, rise %.2f ms, overshoot %.1f %%, settling %.2f ms\n", figures.size(),
                 figures.riseMs.value_or(-1), figures.overshootPercent,
                 figures.settlingMs.value_or(-1));

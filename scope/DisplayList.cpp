@@ -40,6 +40,7 @@ UserScale pixelScale(QSize pixels)
 void DisplayList::clear()
 {
     m_items.clear();
+    m_texts.clear();
     m_current = QPointF();
 }
 
@@ -53,32 +54,34 @@ void DisplayList::foreColor(quint32 bgr)
     m_color = bgr & 0x00FFFFFF;
 }
 
+void DisplayList::add(Item::Kind kind, QPointF from, QPointF to)
+{
+    Item item;
+    item.kind = kind;
+    item.color = m_color;
+    item.from = from;
+    item.to = to;
+    item.scale = m_scale;
+    m_items.append(item);
+}
+
 void DisplayList::point(double x, double y)
 {
     m_current = QPointF(x, y);
-    m_items.append(Item { Item::Kind::Point, m_current, m_current, m_color, m_scale, 255, {}, {} });
+    add(Item::Kind::Point, m_current, m_current);
 }
 
 void DisplayList::lineTo(double x, double y)
 {
     const QPointF to(x, y);
-    m_items.append(Item { Item::Kind::Line, m_current, to, m_color, m_scale, 255, {}, {} });
+    add(Item::Kind::Line, m_current, to);
     m_current = to;
 }
 
 void DisplayList::text(double x, double y, const QString &text, Qt::Alignment align)
 {
-    m_items.append(Item { Item::Kind::Text, QPointF(x, y), QPointF(x, y), m_color, m_scale, 255,
-                          text, align });
-}
-
-void DisplayList::append(const DisplayList &other, const UserScale &view, quint8 alpha)
-{
-    m_items.reserve(m_items.size() + other.m_items.size());
-    for (Item item : other.m_items) {
-        if (item.scale)
-            item.scale = view;
-        item.alpha = static_cast<quint8>(item.alpha * alpha / 255);
-        m_items.append(item);
-    }
+    add(Item::Kind::Text, QPointF(x, y), QPointF(x, y));
+    m_items.last().text = int(m_texts.size());
+    m_items.last().align = align;
+    m_texts.append(text);
 }

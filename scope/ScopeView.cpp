@@ -147,17 +147,16 @@ ScopePicture scopePicture(const ScopeRecord &now, const ScopeRecord *reference,
                           const ScopeMarks &marks, const QRect &plotRect, QSizeF charSize)
 {
     ScopePicture p;
-    DisplayList &plot = p.plot;
+    p.recordView = recordScale(now, view);
     if (reference) {
         DataRect shifted = view;
         shifted.t0 -= referenceShiftMs;
         shifted.t1 -= referenceShiftMs;
-        plot.append(plotRecord(reference->record, reference->shape, reference->range, false),
-                    recordScale(*reference, shifted), ScopeColor::ReferenceAlpha);
+        p.referenceView = recordScale(*reference, shifted);
     }
-    plot.append(plotRecord(now.record, now.shape, now.range), recordScale(now, view));
 
-    // From here on in ms and raw values.
+    DisplayList &plot = p.marks;
+    // The marks are in ms and raw values.
     plot.scale(view.t0, view.v1, view.t1, view.v0);
     if (figures && figures->ok()) {
         plot.foreColor(ScopeColor::Band);

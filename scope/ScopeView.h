@@ -78,16 +78,20 @@ struct ScopeMarks {
     std::optional<DataRect> dragged;
 };
 
-// What the scope window paints: the plot, drawn into plotRect; and the frame around it (axes,
-// ticks, labels) in the surface's own pixels.
+// What the scope window paints into plotRect: the record's display list (plotRecord) seen
+// through recordView, under it the reference's (without its grid) through referenceView,
+// dimmed, and over them the marks (settling band, cursors, the zoom being dragged). Around
+// plotRect, the frame (axes, ticks, labels) in the surface's own pixels.
 struct ScopePicture {
-    DisplayList plot;
+    UserScale recordView;
+    UserScale referenceView;
+    DisplayList marks;
     DisplayList frame;
 };
 
-// The reference is drawn dimmed underneath, referenceShiftMs later than it was recorded (to
-// line its step up with the record's). charSize: the width of a digit and the height of a line
-// of the surface's font, to space the labels.
+// The reference is drawn referenceShiftMs later than it was recorded (to line its step up with
+// the record's). charSize: the width of a digit and the height of a line of the surface's
+// font, to space the labels.
 ScopePicture scopePicture(const ScopeRecord &now, const ScopeRecord *reference,
                           double referenceShiftMs, const DataRect &view, const StepFigures *figures,
                           const ScopeMarks &marks, const QRect &plotRect, QSizeF charSize);

@@ -13,9 +13,9 @@ constexpr double PixelLimit = 1.0e6;
 
 // The pixel whose square holds the mapped point. Far-off points (an extreme or degenerate
 // scale) are pulled in to keep the rasteriser sane; that far out they are off the surface.
-bool toPixel(const DisplayList::Item &item, QPointF user, QSize size, QPoint &out)
+bool toPixel(const std::optional<UserScale> &scale, QPointF user, QSize size, QPoint &out)
 {
-    const QPointF p = mapToPixels(item.scale.value_or(pixelScale(size)), user, size);
+    const QPointF p = mapToPixels(scale.value_or(pixelScale(size)), user, size);
     if (!std::isfinite(p.x()) || !std::isfinite(p.y()))
         return false;
     out = QPoint(int(std::floor(qBound(-PixelLimit, p.x(), PixelLimit))),
@@ -55,7 +55,8 @@ void GraphSurface::setDisplayList(const DisplayList &list)
     update();
 }
 
-void GraphSurface::paintDisplayList(QPainter &painter, const DisplayList &list, QSize size)
+void GraphSurface::paintDisplayList(QPainter &painter, const DisplayList &list, QSize size,
+                                    const std::optional<UserScale> &view, quint8 alpha)
 {
     // Aliased one-pixel strokes between whole pixels, end pixels included, as the original
     // plot had.
@@ -63,15 +64,16 @@ void GraphSurface::paintDisplayList(QPainter &painter, const DisplayList &list, 
     painter.setRenderHint(QPainter::Antialiasing, false);
     painter.setBrush(Qt::NoBrush);
     for (const DisplayList::Item &item : list.items()) {
+        const std::optional<UserScale> &scale = item.scale && view ? view : item.scale;
         QPoint from;
         QPoint to;
-        if (!toPixel(item, item.from, size, from) || !toPixel(item, item.to, size, to))
+        if (!toPixel(scale, item.from, size, from) || !toPixel(scale, item.to, size, to))
             continue;
         QColor color = vbColor(item.color);
-        color.setAlpha(item.alpha);
+        color.setAlpha(alpha);
         painter.setPen(QPen(color, 0, Qt::SolidLine, Qt::SquareCap));
         if (item.kind == DisplayList::Item::Kind::Text)
-            drawAnchoredText(painter, from, item.text, item.align);
+            drawAnchoredText(painter, from, list.texts().value(item.text), item.align);
         else if (item.kind == DisplayList::Item::Kind::Point)
             painter.drawPoint(from);
         else

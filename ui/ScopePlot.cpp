@@ -36,6 +36,10 @@ void ScopePlot::setRecords(const std::optional<ScopeRecord> &now,
     m_now = now;
     m_reference = reference;
     m_referenceShiftMs = referenceShiftMs;
+    m_recordList = now ? plotRecord(now->record, now->shape, now->range) : DisplayList();
+    m_referenceList = reference
+        ? plotRecord(reference->record, reference->shape, reference->range, false)
+        : DisplayList();
     m_figures = figures;
     update();
     emit marksChanged();
@@ -109,7 +113,10 @@ void ScopePlot::paintTo(QPainter &painter, QSize size) const
     painter.save();
     painter.translate(r.topLeft());
     painter.setClipRect(QRect(QPoint(), r.size()));
-    GraphSurface::paintDisplayList(painter, picture.plot, r.size());
+    GraphSurface::paintDisplayList(painter, m_referenceList, r.size(), picture.referenceView,
+                                   ScopeColor::ReferenceAlpha);
+    GraphSurface::paintDisplayList(painter, m_recordList, r.size(), picture.recordView);
+    GraphSurface::paintDisplayList(painter, picture.marks, r.size());
     painter.restore();
     GraphSurface::paintDisplayList(painter, picture.frame, size);
 }

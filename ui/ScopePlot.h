@@ -52,6 +52,9 @@ private:
     std::optional<ScopeRecord> m_reference;
     double m_referenceShiftMs = 0;
     std::optional<StepFigures> m_figures;
+    // Their display lists, built once for each record rather than at every repaint.
+    DisplayList m_recordList;
+    DisplayList m_referenceList;
     ScopeZoom m_zoom;
     ScopeMarks m_marks;
     ScopeMarks m_marksBeforeClick;

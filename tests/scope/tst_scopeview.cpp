@@ -7,7 +7,7 @@ namespace {
 ScopeRecord record(bool dio, int count)
 {
     Record r;
-    const float raw[] = { 10, 20, 30, 40, 1, 2, dio ? 32 + 4096 : 3, 4 };
+    const float raw[] = { 10, 20, 30, 40, 1, 2, dio ? 32.0f + 4096 : 3, 4 };
     std::copy(std::begin(raw), std::end(raw), r.raw.begin());
     r.count = count;
     return ScopeRecord(r, { 8, dio, 1 }, 4, QStringLiteral("PCMD"),
