@@ -64,8 +64,14 @@ private slots:
         for (int x = 0; x < plot->width(); x += 5)
             mouse(plot, QEvent::MouseMove, { x, x % plot->height() }, Qt::NoButton);
         QVERIFY(rig.port.writes().isEmpty());
+        const auto dragged = plot->zoom().time;
+        QVERIFY(dragged && !plot->zoom().value);
+        const QPoint middle(plot->width() / 2, y);
+        QWheelEvent wheel(middle, plot->mapToGlobal(middle), {}, { 0, 120 }, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(plot, &wheel);
         const auto zoomed = plot->zoom().time;
-        QVERIFY(zoomed && !plot->zoom().value);
+        QVERIFY(zoomed && zoomed->second - zoomed->first < dragged->second - dragged->first);
 
         rig.bus.set(1, "RO", stepUpload(2600));
         rig.form.Timer1_Timer();
