@@ -28,7 +28,7 @@ private slots:
         QTest::newRow("nearest sample") << false << 8 << 1.4 << "1.4 ms:  PCMD 20  PFBK 2";
         QTest::newRow("next sample") << false << 8 << 1.6 << "1.6 ms:  PCMD 30  PFBK 3";
         QTest::newRow("not uploaded") << false << 7 << 3.0 << "3.0 ms:  PCMD 40  PFBK –";
-        QTest::newRow("after the record") << false << 8 << 4.6 << "4.6 ms:  PCMD –  PFBK –";
+        QTest::newRow("after the record") << false << 8 << 4.4 << "4.4 ms:  PCMD –  PFBK –";
         QTest::newRow("DIO bits") << true << 8 << 2.0
                                   << "2.0 ms:  PCMD 30  INPOS 1  DQ0 0  BOND 0  DI1 1";
     }
