@@ -22,6 +22,15 @@ QPointF mapToPixels(const UserScale &scale, QPointF user, QSize pixels)
                    mapAxis(user.y(), scale.top, scale.bottom, pixels.height()));
 }
 
+QPointF mapFromPixels(const UserScale &scale, QPointF pixel, QSize pixels)
+{
+    const auto unmap = [](double p, double from, double to, int extent) {
+        return extent > 1 ? from + (p - 0.5) / (extent - 1) * (to - from) : from;
+    };
+    return QPointF(unmap(pixel.x(), scale.left, scale.right, pixels.width()),
+                   unmap(pixel.y(), scale.top, scale.bottom, pixels.height()));
+}
+
 UserScale pixelScale(QSize pixels)
 {
     return UserScale { 0, 0, double(qMax(0, pixels.width() - 1)),
@@ -31,6 +40,7 @@ UserScale pixelScale(QSize pixels)
 void DisplayList::clear()
 {
     m_items.clear();
+    m_texts.clear();
     m_current = QPointF();
 }
 
@@ -44,15 +54,34 @@ void DisplayList::foreColor(quint32 bgr)
     m_color = bgr & 0x00FFFFFF;
 }
 
+void DisplayList::add(Item::Kind kind, QPointF from, QPointF to)
+{
+    Item item;
+    item.kind = kind;
+    item.color = m_color;
+    item.from = from;
+    item.to = to;
+    item.scale = m_scale;
+    m_items.append(item);
+}
+
 void DisplayList::point(double x, double y)
 {
     m_current = QPointF(x, y);
-    m_items.append(Item { Item::Kind::Point, m_current, m_current, m_color, m_scale });
+    add(Item::Kind::Point, m_current, m_current);
 }
 
 void DisplayList::lineTo(double x, double y)
 {
     const QPointF to(x, y);
-    m_items.append(Item { Item::Kind::Line, m_current, to, m_color, m_scale });
+    add(Item::Kind::Line, m_current, to);
     m_current = to;
+}
+
+void DisplayList::text(double x, double y, const QString &text, Qt::Alignment align)
+{
+    add(Item::Kind::Text, QPointF(x, y), QPointF(x, y));
+    m_items.last().text = int(m_texts.size());
+    m_items.last().align = align;
+    m_texts.append(text);
 }

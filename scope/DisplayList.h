@@ -3,7 +3,10 @@
 #include <QList>
 #include <QPointF>
 #include <QSize>
+#include <QString>
+#include <QStringList>
 #include <QtGlobal>
+#include <qnamespace.h>
 
 #include <optional>
 
@@ -28,6 +31,9 @@ struct UserScale {
 // top to bottom is visible. An axis of zero extent maps to the middle of the surface.
 QPointF mapToPixels(const UserScale &scale, QPointF user, QSize pixels);
 
+// The inverse: the user point under a pixel position.
+QPointF mapFromPixels(const UserScale &scale, QPointF pixel, QSize pixels);
+
 // The scale in force before any scale() call: pixel coordinates, (0,0) the top-left pixel.
 UserScale pixelScale(QSize pixels);
 
@@ -36,18 +42,23 @@ UserScale pixelScale(QSize pixels);
 // it was recorded, as drawing on the surface would; the surface maps them at paint time.
 class DisplayList final {
 public:
+    // Kept as small as before labels came (texts live beside the items): a plot's list is
+    // built anew for every capture, and a bigger one crosses the allocator's threshold for
+    // mapping fresh pages.
     struct Item {
-        enum class Kind { Point, Line };
+        enum class Kind : quint8 { Point, Line, Text };
         Kind kind = Kind::Point;
-        QPointF from; // the point itself for Kind::Point
-        QPointF to;
         quint32 color = 0; // &H00BBGGRR&
+        QPointF from; // the point itself for Kind::Point, the text's anchor for Kind::Text
+        QPointF to;
         std::optional<UserScale> scale; // none: pixel coordinates
+        int text = -1; // Kind::Text: its index in texts()
+        Qt::Alignment align; // which side of the text the anchor is on
 
         friend bool operator==(const Item &a, const Item &b)
         {
-            return a.kind == b.kind && a.from == b.from && a.to == b.to && a.color == b.color
-                && a.scale == b.scale;
+            return a.kind == b.kind && a.color == b.color && a.from == b.from && a.to == b.to
+                && a.scale == b.scale && a.text == b.text && a.align == b.align;
         }
     };
 
@@ -62,8 +73,12 @@ public:
     void point(double x, double y);
     // A line from the current position to (x, y), which becomes the current position.
     void lineTo(double x, double y);
+    // A label anchored at (x, y): align says where the anchor sits on the text (AlignLeft:
+    // the text starts there; AlignBottom: it stands on it). The position does not move.
+    void text(double x, double y, const QString &text, Qt::Alignment align);
 
     const QList<Item> &items() const { return m_items; }
+    const QStringList &texts() const { return m_texts; }
     bool isEmpty() const { return m_items.isEmpty(); }
     QPointF currentPosition() const { return m_current; }
     quint32 currentColor() const { return m_color; }
@@ -71,13 +86,16 @@ public:
 
     friend bool operator==(const DisplayList &a, const DisplayList &b)
     {
-        return a.m_items == b.m_items && a.m_current == b.m_current && a.m_color == b.m_color
-            && a.m_scale == b.m_scale;
+        return a.m_items == b.m_items && a.m_texts == b.m_texts && a.m_current == b.m_current
+            && a.m_color == b.m_color && a.m_scale == b.m_scale;
     }
     friend bool operator!=(const DisplayList &a, const DisplayList &b) { return !(a == b); }
 
 private:
+    void add(Item::Kind kind, QPointF from, QPointF to);
+
     QList<Item> m_items;
+    QStringList m_texts;
     QPointF m_current;
     quint32 m_color = DefaultColor;
     std::optional<UserScale> m_scale;

@@ -145,7 +145,8 @@ std::array<QString, 5> timeAxisLabels(const QString &span)
     return labels;
 }
 
-DisplayList plotRecord(const Record &record, const RecordShape &shape, const PlotRange &range)
+DisplayList plotRecord(const Record &record, const RecordShape &shape, const PlotRange &range,
+                       bool withGrid)
 {
     DisplayList g;
     const double R = static_cast<double>(range.range);
@@ -154,12 +155,12 @@ DisplayList plotRecord(const Record &record, const RecordShape &shape, const Plo
     g.scale(0, R, 255, 0);
 
     g.foreColor(PlotColor::Grid);
-    for (int k = 1; k <= 3; ++k) {
+    for (int k = 1; k <= 3 && withGrid; ++k) {
         const double y = std::trunc(min + R * k / 4) - min;
         g.point(0, y);
         g.lineTo(255, y);
     }
-    for (int k = 1; k <= 4; ++k) {
+    for (int k = 1; k <= 4 && withGrid; ++k) {
         g.point(51 * k, 0);
         g.lineTo(51 * k, R);
     }

@@ -58,8 +58,9 @@ std::array<QString, 5> valueAxisLabels(const PlotRange &range);
 std::array<QString, 5> timeAxisLabels(const QString &span);
 
 // Everything Graph1 shows for a capture: grid, channel 1, and channel 2 or the four DIO bit
-// tracks in their bands.
-DisplayList plotRecord(const Record &record, const RecordShape &shape, const PlotRange &range);
+// tracks in their bands. Without the grid for a record drawn over another.
+DisplayList plotRecord(const Record &record, const RecordShape &shape, const PlotRange &range,
+                       bool withGrid = true);
 
 namespace PlotColor {
 inline constexpr quint32 Grid = 0x808080;

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
@@ -29,6 +30,7 @@
 class Clock;
 class FileDialogs;
 class MessageSink;
+class ScopeWindow;
 class SerialPort;
 
 // The console's one window: its controls (Form1Ui), its form-level state and its event
@@ -81,6 +83,8 @@ public:
     void cmdStop_Click();
     // The last uploaded record as CSV; empty before the first capture.
     QString lastRecordCsv() const;
+    // Opens (or raises) the scope window, which is then handed every capture.
+    void openScopeWindow();
 
     // Gating of the command buttons around actions that talk to the drive.
     void LockButtons();
@@ -224,4 +228,5 @@ private:
     FileDialogs *m_fileDialogs = nullptr;
     double m_lastSpanMs = 0;
     QString m_lastChannelNames[2];
+    QPointer<ScopeWindow> m_scopeWindow;
 };

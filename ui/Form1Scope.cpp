@@ -7,6 +7,7 @@
 #include "Record.h"
 #include "RecordCsv.h"
 #include "RecorderSetup.h"
+#include "ScopeWindow.h"
 #include "SerialPort.h"
 #include "VbStyle.h"
 
@@ -171,6 +172,9 @@ bool Form1::runCapture()
     m_lastSpanMs = lenientNumber(span);
     m_lastChannelNames[0] = names[0];
     m_lastChannelNames[1] = names[1];
+    if (m_scopeWindow && m_scopeWindow->isVisible())
+        m_scopeWindow->showRecord(*m_lastRecord, shape, m_lastSpanMs, m_lastChannelNames[0],
+                                  m_lastChannelNames[1]);
 
     Shape1->setFillColor(vbColor(0x008080));
     Shape1->repaint();
@@ -185,15 +189,31 @@ QString Form1::lastRecordCsv() const
                      m_lastChannelNames[1]);
 }
 
+void Form1::openScopeWindow()
+{
+    if (!m_scopeWindow)
+        m_scopeWindow = new ScopeWindow(m_messages, this);
+    if (m_lastRecord)
+        m_scopeWindow->showRecord(*m_lastRecord, m_lastShape, m_lastSpanMs, m_lastChannelNames[0],
+                                  m_lastChannelNames[1]);
+    m_scopeWindow->show();
+    m_scopeWindow->raise();
+    m_scopeWindow->activateWindow();
+}
+
 void Form1::showPlotMenu(const QPoint &pos)
 {
     QMenu menu(Graph1);
+    QAction *scope = menu.addAction(QStringLiteral("Open scope window"));
+    menu.addSeparator();
     QAction *copy = menu.addAction(QStringLiteral("Copy plot"));
     QAction *png = menu.addAction(QStringLiteral("Save plot as PNG..."));
     QAction *csv = menu.addAction(QStringLiteral("Save record as CSV..."));
     csv->setEnabled(m_lastRecord.has_value());
     QAction *chosen = menu.exec(Graph1->mapToGlobal(pos));
-    if (chosen == copy) {
+    if (chosen == scope) {
+        openScopeWindow();
+    } else if (chosen == copy) {
         QApplication::clipboard()->setPixmap(Graph1->grab());
     } else if (chosen == png) {
         const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Save plot"),

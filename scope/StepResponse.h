@@ -1,0 +1,64 @@
+#pragma once
+
+#include "Record.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+struct StepOptions {
+    double minStep = 4; // raw units: a smaller change of the command is no step
+    double bandPercent = 2; // settling band, % of the step
+    double bandMin = 0; // ... but never narrower than this, raw units
+};
+
+enum class StepVerdict {
+    Step,
+    TooShort, // too few samples to tell
+    TooSmall, // the command changes less than the threshold (or only by its noise)
+    SeveralSteps, // the command changes more than once
+    NoPlateau, // the command is not flat before and after its change (a ramp, a slow move)
+};
+
+// How a feedback followed one step of its command. Times run from the step: the first sample
+// that shows the command leaving its first level. Values are raw, as the drive sends them.
+struct StepFigures {
+    StepVerdict verdict = StepVerdict::TooShort;
+    double sampleMs = 0;
+    double startMs = 0; // when the step came, from the start of the record
+    double from = 0; // command level before the step
+    double to = 0; // ... and after it: the target
+    std::optional<double> riseMs; // feedback from 10 % to 90 % of the step; none: never got there
+    double overshootPercent = 0; // beyond the target, % of the step
+    std::optional<double> peakMs; // time of the largest overshoot; none without overshoot
+    std::optional<double> settlingMs; // until it stays within the band; none: not in the record
+    double band = 0; // half-width of the settling band
+    double steadyStateError = 0; // command - feedback, mean of the last 10 % of the record
+
+    double size() const { return to - from; }
+    bool ok() const { return verdict == StepVerdict::Step; }
+};
+
+StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
+                        double sampleMs, const StepOptions &options = {});
+
+// Channel 1 as the command, channel 2 as its feedback, over the values the upload held: the
+// zeros that stand in for missing values would read as a second step.
+StepFigures stepFigures(const Record &record, const RecordShape &shape, double spanMs,
+                        const StepOptions &options = {});
+
+// A command and its own feedback: PCMD with PFBK, or VCMD with VFBK.
+bool isStepPair(const QString &first, const QString &second);
+
+// Why there are no figures, for the operator.
+QString verdictText(StepVerdict verdict);
+
+// The figures as the scope window lists them; with a reference, each value reads
+// "reference → now".
+struct FigureRow {
+    QString name;
+    QString value;
+};
+QList<FigureRow> figureRows(const StepFigures &now, const StepFigures *reference = nullptr);

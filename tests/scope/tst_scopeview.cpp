@@ -1,0 +1,71 @@
+#include "ScopeView.h"
+
+#include <QtTest>
+
+namespace {
+// Four samples a channel, 1 ms apart.
+ScopeRecord record(bool dio, int count)
+{
+    Record r;
+    const float raw[] = { 10, 20, 30, 40, 1, 2, dio ? 32.0f + 4096 : 3, 4 };
+    std::copy(std::begin(raw), std::end(raw), r.raw.begin());
+    r.count = count;
+    return ScopeRecord(r, { 8, dio, 1 }, 4, QStringLiteral("PCMD"),
+                       dio ? QStringLiteral("DIO") : QStringLiteral("PFBK"));
+}
+} // namespace
+
+class TestScopeView final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void readout_data()
+    {
+        QTest::addColumn<bool>("dio");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("ms");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("nearest sample") << false << 8 << 1.4 << "1.4 ms:  PCMD 20  PFBK 2";
+        QTest::newRow("next sample") << false << 8 << 1.6 << "1.6 ms:  PCMD 30  PFBK 3";
+        QTest::newRow("not uploaded") << false << 7 << 3.0 << "3.0 ms:  PCMD 40  PFBK –";
+        QTest::newRow("after the record") << false << 8 << 4.4 << "4.4 ms:  PCMD –  PFBK –";
+        QTest::newRow("DIO bits") << true << 8 << 2.0
+                                  << "2.0 ms:  PCMD 30  INPOS 1  DQ0 0  BOND 0  DI1 1";
+    }
+    void readout()
+    {
+        QFETCH(bool, dio);
+        QFETCH(int, count);
+        QFETCH(double, ms);
+        QFETCH(QString, text);
+        QCOMPARE(readoutAt(record(dio, count), ms), text);
+    }
+
+    void cursorsAandB()
+    {
+        QCOMPARE(cursorDelta(record(false, 8), 3.2, 0.9),
+                 QStringLiteral("Δt -2.3 ms  ΔPCMD -20  ΔPFBK -2"));
+    }
+
+    // The zoom is kept in ms and raw values, clamped to what a record holds, and lets go of an
+    // axis once it shows all of it.
+    void zoom()
+    {
+        const DataRect full { 0, 100, -50, 50 };
+        ScopeZoom z;
+        z.zoomTo({ 60, 20, 40, 10 }, false, full);
+        QCOMPARE(z.time, std::make_pair(20.0, 60.0));
+        QVERIFY(!z.value);
+        const DataRect shorter { 0, 30, -50, 50 };
+        QCOMPARE(z.visible(shorter).t1, 30.0);
+        QCOMPARE(z.visible({ 0, 10, -50, 50 }).t0, 0.0); // no overlap: all of it
+        z.zoomAround(40, 0, 0.5, true, full);
+        QCOMPARE(z.time, std::make_pair(30.0, 50.0));
+        QCOMPARE(z.value, std::make_pair(-25.0, 25.0));
+        z.zoomAround(40, 0, 10, true, full);
+        QVERIFY(!z.isZoomed());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScopeView)
+#include "tst_scopeview.moc"

@@ -1,0 +1,190 @@
+#include "StepResponse.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+Q_DECLARE_METATYPE(std::function<double(double)>)
+
+namespace {
+using Response = std::function<double(double)>; // 0 -> 1 for t >= 0 (ms)
+
+constexpr int Half = 256;
+constexpr double Dt = 0.25; // ms per sample
+constexpr int StepAt = 20;
+const double None = qQNaN();
+
+Response firstOrder(double tau, double gain = 1)
+{
+    return [=](double t) { return gain * (1 - std::exp(-t / tau)); };
+}
+
+Response secondOrder(double wn, double zeta)
+{
+    const double wd = wn * std::sqrt(1 - zeta * zeta);
+    return [=](double t) {
+        return 1
+            - std::exp(-zeta * wn * t)
+            * (std::cos(wd * t) + zeta / std::sqrt(1 - zeta * zeta) * std::sin(wd * t));
+    };
+}
+
+// The analytic response scanned finely: first reach of a level, last time outside a band.
+double firstReach(const Response &y, double level)
+{
+    double t = 0;
+    while (y(t) < level)
+        t += 1e-4;
+    return t;
+}
+double lastOutside(const Response &y, double band)
+{
+    double t = (Half - StepAt) * Dt;
+    while (std::abs(y(t) - 1) <= band)
+        t -= 1e-4;
+    return t;
+}
+
+// A record of Half samples a channel: command (levels from -> to, step at StepAt unless the
+// shape says otherwise) and feedback from + (to - from) * y(t). `received` feedback values
+// arrived.
+Record record(const QString &command, double from, double to, const Response &y, int received)
+{
+    Record r;
+    std::mt19937 noise(7);
+    for (int i = 0; i < Half; ++i) {
+        double c = i < StepAt ? from : to;
+        if (command == QLatin1String("ramp"))
+            c = from + (to - from) * i / (Half - 1);
+        else if (command == QLatin1String("noise"))
+            c = from + double(noise() % 13) - 6;
+        else if (command == QLatin1String("stairs"))
+            c = from + (to - from) * std::min(i / (Half / 3), 2) / 2.0;
+        else if (command == QLatin1String("pulse"))
+            c = i >= Half / 3 && i < 2 * Half / 3 ? to : from;
+        r.raw[i] = float(c);
+        r.raw[Half + i] = y ? float(from + (to - from) * y((i - StepAt) * Dt)) : float(c);
+        if (y && i < StepAt)
+            r.raw[Half + i] = float(from);
+    }
+    r.count = Half + received;
+    return r;
+}
+} // namespace
+
+class TestStepResponse final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void figures_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<double>("from");
+        QTest::addColumn<double>("to");
+        QTest::addColumn<Response>("y");
+        QTest::addColumn<int>("received");
+        QTest::addColumn<double>("band"); // percent
+        QTest::addColumn<int>("verdict");
+        // Expected; NaN: none (steady-state error: not checked).
+        QTest::addColumn<double>("rise");
+        QTest::addColumn<double>("overshoot");
+        QTest::addColumn<double>("peak");
+        QTest::addColumn<double>("settling");
+        QTest::addColumn<double>("error");
+
+        const int step = int(StepVerdict::Step);
+        const double tau = 4;
+        QTest::newRow("first order")
+            << "step" << 1000.0 << 1200.0 << firstOrder(tau) << Half << 2.0 << step << 2.2 * tau
+            << 0.0 << None << tau * std::log(50) << 0.0;
+        QTest::newRow("first order down, 5 % band")
+            << "step" << 1200.0 << 1000.0 << firstOrder(tau) << Half << 5.0 << step << 2.2 * tau
+            << 0.0 << None << tau * std::log(20) << 0.0;
+        QTest::newRow("first order, 5 % short")
+            << "step" << 0.0 << 200.0 << firstOrder(tau, 0.95) << Half << 2.0 << step
+            << tau * std::log((0.95 - 0.1) / (0.95 - 0.9)) << 0.0 << None << None << 10.0;
+
+        for (const double zeta : { 0.3, 0.6 }) {
+            const double wn = zeta < 0.5 ? 0.5 : 0.8; // rad/ms
+            const Response y = secondOrder(wn, zeta);
+            const double overshoot = 100 * std::exp(-M_PI * zeta / std::sqrt(1 - zeta * zeta));
+            const double peak = M_PI / (wn * std::sqrt(1 - zeta * zeta));
+            const double rise = firstReach(y, 0.9) - firstReach(y, 0.1);
+            QTest::newRow(qPrintable(QStringLiteral("second order, zeta %1 up").arg(zeta)))
+                << "step" << 0.0 << 1000.0 << y << Half << 2.0 << step << rise << overshoot << peak
+                << lastOutside(y, 0.02) << 0.0;
+            QTest::newRow(qPrintable(QStringLiteral("second order, zeta %1 down").arg(zeta)))
+                << "step" << 3000.0 << 2000.0 << y << Half << 2.0 << step << rise << overshoot
+                << peak << lastOutside(y, 0.02) << 0.0;
+        }
+        // The upload ends 30 ms after the step, before it settles; the zeros that stand for
+        // the missing values lie far beyond a downward target.
+        const Response ringing = secondOrder(0.5, 0.2);
+        QTest::newRow("record cut short")
+            << "step" << 3000.0 << 2000.0 << ringing << StepAt + 120 << 2.0 << step
+            << firstReach(ringing, 0.9) - firstReach(ringing, 0.1)
+            << 100 * std::exp(-M_PI * 0.2 / std::sqrt(1 - 0.04))
+            << M_PI / (0.5 * std::sqrt(1 - 0.04)) << None << None;
+        // Velocity-limited: a straight line at 50 units/ms up to the target.
+        QTest::newRow("feedback ramps")
+            << "step" << 0.0 << 1000.0
+            << Response([](double t) { return std::clamp(t * 50 / 1000, 0.0, 1.0); }) << Half << 2.0
+            << step << 16.0 << 0.0 << None << 19.6 << 0.0;
+
+        const auto noStep = [](const char *name, const char *command, StepVerdict verdict) {
+            QTest::newRow(name) << command << 500.0 << 1500.0 << Response() << Half << 2.0
+                                << int(verdict) << None << 0.0 << None << None << None;
+        };
+        noStep("ramp", "ramp", StepVerdict::NoPlateau);
+        noStep("noise on a flat line", "noise", StepVerdict::TooSmall);
+        noStep("two steps", "stairs", StepVerdict::SeveralSteps);
+        noStep("up and back", "pulse", StepVerdict::SeveralSteps);
+    }
+
+    void figures()
+    {
+        QFETCH(QString, command);
+        QFETCH(double, from);
+        QFETCH(double, to);
+        QFETCH(Response, y);
+        QFETCH(int, received);
+        QFETCH(double, band);
+        QFETCH(int, verdict);
+
+        StepOptions options;
+        options.bandPercent = band;
+        const StepFigures f = stepFigures(record(command, from, to, y, received),
+                                          { 2 * Half, false, 1 }, Half * Dt, options);
+        QCOMPARE(int(f.verdict), verdict);
+        if (!f.ok())
+            return;
+        QCOMPARE(f.startMs, StepAt * Dt);
+        QCOMPARE(f.size(), to - from);
+
+        const auto check = [](const char *what, std::optional<double> got, double want,
+                              double tolerance) {
+            const QByteArray text = QByteArray(what) + ": got "
+                + (got ? QByteArray::number(*got) : "none") + ", want " + QByteArray::number(want);
+            if (std::isnan(want))
+                QVERIFY2(!got, text);
+            else
+                QVERIFY2(got && std::abs(*got - want) <= tolerance, text);
+        };
+        QFETCH(double, rise);
+        QFETCH(double, overshoot);
+        QFETCH(double, peak);
+        QFETCH(double, settling);
+        QFETCH(double, error);
+        check("rise", f.riseMs, rise, Dt);
+        check("overshoot", f.overshootPercent, overshoot, 0.5);
+        check("peak", f.peakMs, peak, Dt);
+        check("settling", f.settlingMs, settling, Dt);
+        if (!std::isnan(error))
+            check("steady-state error", f.steadyStateError, error, 0.5);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStepResponse)
+#include "tst_stepresponse.moc"

@@ -1,0 +1,85 @@
+#include "FormRig.h"
+#include "ScopePlot.h"
+#include "ScopeWindow.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+// PCMD steps from 2000 to `target` at sample 30; PFBK follows with a time constant of 10.
+QByteArray stepUpload(int target)
+{
+    QByteArray s = "RO:";
+    for (int i = 0; i < 256; ++i)
+        s += QByteArray::number(i < 30 ? 2000 : target) + ',';
+    for (int i = 0; i < 256; ++i)
+        s += QByteArray::number(
+                 i < 30 ? 2000 : std::lround(target + (2000 - target) * std::exp(-(i - 30) / 10.0)))
+            + ',';
+    return s + ";\r\n>";
+}
+
+void mouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons,
+           Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, w->mapToGlobal(pos), button, buttons, modifiers);
+    QCoreApplication::sendEvent(w, &event);
+}
+} // namespace
+
+class TestScopeWindow final : public QObject {
+    Q_OBJECT
+
+private slots:
+    // Captures reach the open window, which keeps its zoom and reference across them and
+    // never writes to the line, however the mouse moves.
+    void followsCaptures()
+    {
+        FormRig rig;
+        rig.select(1);
+        rig.form.Check_VCRR->setChecked(false);
+        rig.form.chkBox[0]->click();
+        rig.form.chkBox[1]->click();
+        rig.form.cmdSetup->click();
+        rig.form.cmdStart->click();
+        rig.bus.set(1, "RO", stepUpload(2200));
+        rig.form.Timer1_Timer();
+
+        rig.form.openScopeWindow();
+        auto *window = rig.form.findChild<ScopeWindow *>();
+        QVERIFY(window && window->isVisible());
+        QVERIFY2(window->figuresText().contains(QStringLiteral("step 200")),
+                 qPrintable(window->figuresText()));
+        window->holdReference();
+
+        ScopePlot *plot = window->plot();
+        rig.port.clearRecord();
+        const int y = plot->height() / 2;
+        mouse(plot, QEvent::MouseButtonPress, { plot->width() / 3, y }, Qt::LeftButton);
+        for (int x = plot->width() / 3; x < plot->width() / 2; x += 7)
+            mouse(plot, QEvent::MouseMove, { x, y }, Qt::LeftButton);
+        mouse(plot, QEvent::MouseButtonRelease, { plot->width() / 2, y }, Qt::NoButton);
+        for (int x = 0; x < plot->width(); x += 5)
+            mouse(plot, QEvent::MouseMove, { x, x % plot->height() }, Qt::NoButton);
+        QVERIFY(rig.port.writes().isEmpty());
+        const auto dragged = plot->zoom().time;
+        QVERIFY(dragged && !plot->zoom().value);
+        const QPoint middle(plot->width() / 2, y);
+        QWheelEvent wheel(middle, plot->mapToGlobal(middle), {}, { 0, 120 }, Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(plot, &wheel);
+        const auto zoomed = plot->zoom().time;
+        QVERIFY(zoomed && zoomed->second - zoomed->first < dragged->second - dragged->first);
+
+        rig.bus.set(1, "RO", stepUpload(2600));
+        rig.form.Timer1_Timer();
+        QVERIFY2(window->figuresText().contains(QStringLiteral("step 200 → 600")),
+                 qPrintable(window->figuresText()));
+        QCOMPARE(plot->zoom().time, zoomed);
+    }
+};
+
+QTEST_MAIN(TestScopeWindow)
+#include "tst_scopewindow.moc"
