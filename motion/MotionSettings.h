@@ -19,3 +19,9 @@ inline const QString DefaultMotionValue2 = QStringLiteral("10000");
 // "Trig." alone; any other ticked combination alternates and restarts at the first target.
 MotionSettings decideMotion(bool trig, bool continuous, const QString &first, const QString &second,
                             const MotionSettings &current);
+
+// "WT 2 0 <target>": the target of the test motion.
+QString motionCommand(const QString &target);
+
+// "UD 1" selects DI2 up/down as the command source, "UD 0" pulse/direction.
+QString sourceCommand(bool upDown);

@@ -4,6 +4,7 @@
 #include "GraphSurface.h"
 #include "Lamp.h"
 #include "MessageSink.h"
+#include "MotionSettings.h"
 #include "Record.h"
 #include "RecordCsv.h"
 #include "RecorderSetup.h"
@@ -16,11 +17,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
-
-namespace {
-const char *const ChannelNames[8]
-    = { "PCMD", "PFBK", "PERR", "VCMD", "VFBK", "VERR", "ICMD", "DIO" };
-}
 
 void Form1::chkBox_Click(std::int16_t Index)
 {
@@ -74,17 +70,16 @@ void Form1::cmdSetup_Click()
     RecordWaitMs = interval->waitMs;
     RecordLength = recordLength(vcrrNew);
 
-    if (!(CommDone() && SendCmdPaced(QStringLiteral("WT 9 4 ") + interval->code))) {
+    if (!(CommDone() && SendCmdPaced(intervalCommand(*interval)))) {
         showCommError(QStringLiteral("Communication error write interval"));
         UnlockButtons();
         ResumePolling();
         return;
     }
 
-    const QString channels = channelList(ticked);
     Graph1->setToolTip(traceLegend(ticked[7]).replace(QLatin1String("\r\n"), QLatin1String("\n")));
 
-    if (!(CommDone() && SendCmdPaced(QStringLiteral("RC") + channels))) {
+    if (!(CommDone() && SendCmdPaced(channelCommand(ticked)))) {
         showCommError(QStringLiteral("Communication error write channel"));
         UnlockButtons();
         ResumePolling();
@@ -104,7 +99,7 @@ bool Form1::runCapture()
     Shape1->setFillColor(vbColor(0x000080));
     Shape1->repaint();
 
-    if (!(CommDone() && SendCmdLong(QStringLiteral("RN 0 1")))) {
+    if (!(CommDone() && SendCmdLong(ArmRecorderCommand))) {
         showCommError(QStringLiteral("Communication error enable recoder"));
         return false;
     }
@@ -120,7 +115,7 @@ bool Form1::runCapture()
             target = MotionValue2;
             MotionToggle = true;
         }
-        if (!(CommDone() && SendCmdPaced(QStringLiteral("WT 2 0 ") + target))) {
+        if (!(CommDone() && SendCmdPaced(motionCommand(target)))) {
             showCommError(QStringLiteral("Communication error motion"));
             return false;
         }
@@ -128,8 +123,9 @@ bool Form1::runCapture()
 
     Delay(RecordWaitMs);
 
-    // Three leading characters precede the values; a shorter reply holds no record.
-    if (!(CommDone() && SendCmdSlow(QStringLiteral("RO"))) || RxBuffer().size() < 3) {
+    const bool uploaded = CommDone() && SendCmdSlow(UploadCommand);
+    const std::optional<QString> recordText = uploaded ? uploadValues(RxBuffer()) : std::nullopt;
+    if (!recordText) {
         showCommError(QStringLiteral("Communication error of read output"));
         return false;
     }
@@ -138,8 +134,8 @@ bool Form1::runCapture()
     RecordShape shape;
     shape.recordLength = RecordLength == 256 ? 256 : 512;
     shape.dio = chkBox[7]->isChecked();
-    shape.step = Check_VCRR->isChecked() ? 2 : 1;
-    const RecordParse parse = parseRecord(RxBuffer().mid(3), shape);
+    shape.step = sampleStep(Check_VCRR->isChecked());
+    const RecordParse parse = parseRecord(*recordText, shape);
     if (!parse.ok) {
         m_messages.MsgBox(QStringLiteral("Communication error\r\n") + parse.rest);
         return false;
@@ -163,7 +159,7 @@ bool Form1::runCapture()
     int named = 0;
     for (int i : chkBox.indices()) {
         if (chkBox[i]->isChecked() && named < 2)
-            m_lastChannelNames[named++] = QString::fromLatin1(ChannelNames[i]);
+            m_lastChannelNames[named++] = channelName(i);
     }
 
     Shape1->setFillColor(vbColor(0x008080));
