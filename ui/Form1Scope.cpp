@@ -104,7 +104,7 @@ bool Form1::runCapture()
         return false;
     }
 
-    if (MotionMode != 0 && UpDownMode && !DI1On) {
+    if (MotionMode != 0 && testMotionAllowed(UpDownMode, ServoOn, DI1On)) {
         QString target;
         if (MotionMode == 1) {
             target = MotionValue1;
