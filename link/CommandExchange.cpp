@@ -1,9 +1,11 @@
 #include "CommandExchange.h"
 
 #include "Clock.h"
+#include "ExchangeTrace.h"
 #include "SerialPort.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 CommandExchange::CommandExchange(SerialPort &port, Clock &clock)
     : m_port(port), m_clock(clock), m_eventPump([] { QCoreApplication::processEvents(); })
@@ -32,10 +34,17 @@ bool CommandExchange::SendCmdPaced(const QString &command)
 
 bool CommandExchange::exchange(const QString &command, const ExchangeTiming &timing)
 {
+    // Taken before the exchange and reported after it, so the line's timing stays as it is.
+    const QDateTime startedAt = m_trace ? QDateTime::currentDateTime() : QDateTime();
+    const std::uint32_t startTick = m_trace ? m_clock.tickMs() : 0;
     const bool found = run(command, timing);
     ++m_exchanges;
     if (!found)
         ++m_failures;
+    if (m_trace) {
+        m_trace->exchanged({ startedAt, QLatin1String(timing.routine), command, RxBuffer,
+                             tickElapsed(startTick, m_clock.tickMs()), found });
+    }
     return found;
 }
 
