@@ -90,7 +90,12 @@ struct ToolRig {
     {
         output.clear();
         ToolSession session(port, clock, out, err);
-        return session.address(1) == ToolExit::Done && work(session) == ToolExit::Done;
+        const bool ok = session.address(1) == ToolExit::Done && work(session) == ToolExit::Done;
+        err.flush();
+        if (!ok)
+            say(QStringLiteral("  failed: ") + errors.trimmed());
+        errors.clear();
+        return ok;
     }
 
     SimProcess sim;

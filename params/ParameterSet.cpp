@@ -120,14 +120,14 @@ ParameterSetParse readParameterSetFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return refused(0, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return refused(0, QStringLiteral("cannot read the file: %1").arg(file.errorString()));
     // Refused unread when the size is known; a pipe has none, so one byte past the limit is
     // read and the parse refuses it.
     if (file.size() > MaxParameterSetBytes)
         return refused(0, QStringLiteral("the file is larger than 64 KiB"));
     const QByteArray bytes = file.read(MaxParameterSetBytes + 1);
     if (file.error() != QFileDevice::NoError)
-        return refused(0, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return refused(0, QStringLiteral("cannot read the file: %1").arg(file.errorString()));
     return parseParameterSet(bytes);
 }
 
