@@ -202,6 +202,11 @@ int ToolSession::read(QIODevice *to)
 int ToolSession::write(const ParameterSet &set, bool save)
 {
     QJsonArray results;
+    QStringList unwritten;
+    for (int i = 0; i < ParameterMap::Count; ++i) {
+        if (set.values[i])
+            unwritten << ParameterMap::name(ParameterMap::boxAt(i));
+    }
     for (int i = 0; i < ParameterMap::Count; ++i) {
         if (!set.values[i])
             continue;
@@ -209,13 +214,10 @@ int ToolSession::write(const ParameterSet &set, bool save)
         const QString name = ParameterMap::name(box);
         const QString sent = QString::number(*set.values[i]);
         if (!ask(ParameterMap::writeCommand(box.array, box.index, sent), Timing::Paced)) {
-            QStringList rest;
-            for (int k = i; k < ParameterMap::Count; ++k)
-                if (set.values[k])
-                    rest << ParameterMap::name(ParameterMap::boxAt(k));
-            m_err << "vcm-tool: not written: " << rest.join(QLatin1Char(' ')) << '\n';
+            m_err << "vcm-tool: not written: " << unwritten.join(QLatin1Char(' ')) << '\n';
             return m_exit;
         }
+        unwritten.removeFirst();
         QString held;
         const WriteEcho echo = judgeWriteEcho(m_link.RxBuffer, sent, &held);
         QString outcome = QStringLiteral("confirmed");
@@ -320,9 +322,10 @@ int ToolSession::capture(const CaptureRequest &request, QIODevice *to)
                           .arg(shape.recordLength));
 
     QStringList names;
-    for (int box = 0; box < 8; ++box)
+    for (std::size_t box = 0; box < request.channels.size(); ++box) {
         if (request.channels[box])
-            names << channelName(box);
+            names << channelName(static_cast<int>(box));
+    }
     return deliver(
         recordCsv(parse.record, shape, request.span.toDouble(), names.value(0), names.value(1)),
         to);

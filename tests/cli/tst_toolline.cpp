@@ -89,6 +89,26 @@ private slots:
         QCOMPARE(timedWrites(writes.mid(writes.size() - windowPort.writes().size())),
                  timedWrites(windowPort.writes()));
     }
+
+    // A drive that falls silent halfway: the command stops, naming what was not written.
+    void writeStopsWhereTheDriveFallsSilent()
+    {
+        VirtualClock clock;
+        ScriptedSerialPort port(clock);
+        FakeBus bus(port);
+        bus.set(1, "WT 0 0 300", "KPP=300;\r\n>");
+        bus.set(1, "WT 0 2 120", QByteArray());
+        QString output, errors;
+        QTextStream out(&output), err(&errors);
+        QCOMPARE(runTool({ "vcm-tool", "--port", "bus", "set", "KVI=7", "KVP=120", "KPP=300" },
+                         port, clock, out, err, QString()),
+                 3);
+        QCOMPARE(port.lines().mid(2), (QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" }));
+        QCOMPARE(output, QStringLiteral("KPP=300 confirmed\n"));
+        QVERIFY2(errors.contains(QStringLiteral("no answer to \"WT 0 2 120\"")),
+                 qPrintable(errors));
+        QVERIFY2(errors.contains(QStringLiteral("not written: KVP KVI\n")), qPrintable(errors));
+    }
 };
 
 QTEST_MAIN(TestToolLine)

@@ -105,6 +105,8 @@ private slots:
             "cannot open the port /dev/nonexistent-vcm", "", {}, "");
         row("no port", { "status" }, 2, "^$", "no port: give --port or set VCM_PORT", "", {}, "");
         row("unknown command", { "frobnicate" }, 2, "^$", "unknown command");
+        row("a channel that is none", { "capture", "--channels", "PCMD,PFBX" }, 2, "^$",
+            "--channels takes two of");
         row("an option of another command", { "read", "--channels", "PCMD,PFBK" }, 2, "^$",
             "--channels is an option of capture");
         row("--help", { "--help" }, 0, "^Usage: vcm-tool [\\s\\S]*Exit codes:", "", "", {}, "");
