@@ -18,6 +18,21 @@ QList<QPair<qint64, QByteArray>> timedWrites(const QList<ScriptedSerialPort::Wri
         timed.append({ w.at - writes.first().at, w.bytes });
     return timed;
 }
+
+// vcm-tool on a scripted line in virtual time.
+struct Tool {
+    Tool() : port(clock), bus(port) { }
+    int run(const QStringList &args)
+    {
+        QTextStream out(&output), err(&errors);
+        return runTool(QStringList { "vcm-tool", "--port", "bus" } + args, port, clock, out, err,
+                       QString());
+    }
+    VirtualClock clock;
+    ScriptedSerialPort port;
+    FakeBus bus;
+    QString output, errors;
+};
 } // namespace
 
 Q_DECLARE_METATYPE(WindowAction)
@@ -48,9 +63,10 @@ private slots:
         QFETCH(WindowAction, action);
 
         VirtualClock clock;
-        ScriptedSerialPort windowPort(clock), toolPort(clock);
-        FakeBus windowBus(windowPort), toolBus(toolPort);
-        for (FakeBus *bus : { &windowBus, &toolBus })
+        ScriptedSerialPort windowPort(clock);
+        FakeBus windowBus(windowPort);
+        Tool tool;
+        for (FakeBus *bus : { &windowBus, &tool.bus })
             bus->set(1, "WT 0 2 120", "KVP=120;\r\n>");
 
         RecordingMessages messages;
@@ -77,15 +93,11 @@ private slots:
             break;
         }
 
-        QString output, errors;
-        QTextStream out(&output), err(&errors);
-        const int exit = runTool(QStringList { "vcm-tool", "--port", "bus" } + args, toolPort,
-                                 clock, out, err, QString());
-        QVERIFY2(exit == 0, qPrintable(errors));
-        const QList<QByteArray> toolLines = toolPort.lines();
+        QVERIFY2(tool.run(args) == 0, qPrintable(tool.errors));
+        const QList<QByteArray> toolLines = tool.port.lines();
         QCOMPARE(toolLines.mid(0, before.size()), before);
         QCOMPARE(toolLines.mid(before.size()), windowPort.lines());
-        const QList<ScriptedSerialPort::Write> writes = toolPort.writes();
+        const QList<ScriptedSerialPort::Write> writes = tool.port.writes();
         QCOMPARE(timedWrites(writes.mid(writes.size() - windowPort.writes().size())),
                  timedWrites(windowPort.writes()));
     }
@@ -93,21 +105,14 @@ private slots:
     // A drive that falls silent halfway: the command stops, naming what was not written.
     void writeStopsWhereTheDriveFallsSilent()
     {
-        VirtualClock clock;
-        ScriptedSerialPort port(clock);
-        FakeBus bus(port);
-        bus.set(1, "WT 0 0 300", "KPP=300;\r\n>");
-        bus.set(1, "WT 0 2 120", QByteArray());
-        QString output, errors;
-        QTextStream out(&output), err(&errors);
-        QCOMPARE(runTool({ "vcm-tool", "--port", "bus", "set", "KVI=7", "KVP=120", "KPP=300" },
-                         port, clock, out, err, QString()),
-                 3);
-        QCOMPARE(port.lines().mid(2), (QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" }));
-        QCOMPARE(output, QStringLiteral("KPP=300 confirmed\n"));
-        QVERIFY2(errors.contains(QStringLiteral("no answer to \"WT 0 2 120\"")),
-                 qPrintable(errors));
-        QVERIFY2(errors.contains(QStringLiteral("not written: KVP KVI\n")), qPrintable(errors));
+        Tool tool;
+        tool.bus.set(1, "WT 0 0 300", "KPP=300;\r\n>");
+        tool.bus.set(1, "WT 0 2 120", QByteArray());
+        QCOMPARE(tool.run({ "set", "KVI=7", "KVP=120", "KPP=300" }), 3);
+        QCOMPARE(tool.port.lines().mid(2), (QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" }));
+        QCOMPARE(tool.output, QStringLiteral("KPP=300 confirmed\n"));
+        QVERIFY(tool.errors.contains(QStringLiteral("no answer to \"WT 0 2 120\"")));
+        QVERIFY(tool.errors.contains(QStringLiteral("not written: KVP KVI\n")));
     }
 };
 
