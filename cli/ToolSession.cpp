@@ -54,7 +54,7 @@ std::optional<std::int16_t> ToolSession::readWord(const QString &command)
         return std::nullopt;
     const std::optional<std::int16_t> word = hexWord(m_link.RxBuffer);
     if (!word)
-        refuse(QStringLiteral("no hexadecimal word in the reply to \"%1\": %2")
+        refuse(QStringLiteral("vcm-tool: no hexadecimal word in the reply to \"%1\": %2")
                    .arg(command, QString::fromUtf8(jsonString(m_link.RxBuffer))));
     return word;
 }
@@ -91,11 +91,12 @@ int ToolSession::scan()
         if (m_link.SendCmd(stationCommand(n)))
             found.append(n);
     }
-    if (m_json)
+    if (m_json) {
         printJson({ { QStringLiteral("stations"), found } });
-    else
+    } else {
         for (const QJsonValue &n : found)
             m_out << n.toInt() << '\n';
+    }
     if (found.isEmpty()) {
         m_err << "vcm-tool: no station answered \"ST 0\" .. \"ST 15\"\n";
         return NoAnswer;
