@@ -1,4 +1,5 @@
 #include "Clock.h"
+#include "ExchangeTrace.h"
 #include "Form1.h"
 #include "MessageSink.h"
 #include "SystemSerialPort.h"
@@ -10,13 +11,16 @@
 
 namespace {
 const char *const Usage
-    = "Usage: vcm-console [PORT]\n"
+    = "Usage: vcm-console [--trace FILE] [PORT]\n"
       "Tuning and monitoring console for VCM servo drives on an RS-485 line.\n"
       "\n"
       "PORT is what the port box shows at start (default 4): a COM port number\n"
       "(n opens /dev/ttyS<n-1> on Linux, COMn on Windows), a device path such as\n"
       "/dev/ttyUSB0, or a port name.\n"
       "\n"
+      "  --trace FILE   append every exchange with the drive to FILE, one JSON\n"
+      "                 object a line (time, station, routine, command, reply,\n"
+      "                 ms, prompt)\n"
       "  -h, --help     show this help and exit\n"
       "  -v, --version  show the version and exit\n";
 
@@ -24,11 +28,19 @@ bool is(const char *arg, const char *shortName, const char *longName)
 {
     return std::strcmp(arg, shortName) == 0 || std::strcmp(arg, longName) == 0;
 }
+
+int usageError()
+{
+    std::fputs(Usage, stderr);
+    return 2;
+}
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Answered before QApplication exists, so that they need no display.
+    const char *portArg = nullptr;
+    const char *traceArg = nullptr;
     for (int i = 1; i < argc; ++i) {
         if (is(argv[i], "-h", "--help")) {
             std::fputs(Usage, stdout);
@@ -39,8 +51,21 @@ int main(int argc, char *argv[])
             return 0;
         }
     }
-    if (argc > 2 || (argc == 2 && argv[1][0] == '-' && argv[1][1] != '\0')) {
-        std::fputs(Usage, stderr);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--trace") == 0 && i + 1 < argc && !traceArg)
+            traceArg = argv[++i];
+        else if (std::strncmp(argv[i], "--trace=", 8) == 0 && argv[i][8] != '\0' && !traceArg)
+            traceArg = argv[i] + 8;
+        else if ((argv[i][0] != '-' || argv[i][1] == '\0') && !portArg)
+            portArg = argv[i];
+        else
+            return usageError();
+    }
+
+    JsonLinesTrace trace;
+    if (traceArg && !trace.open(QString::fromLocal8Bit(traceArg))) {
+        std::fprintf(stderr, "vcm-console: cannot write the trace %s: %s\n", traceArg,
+                     qPrintable(trace.errorString()));
         return 2;
     }
 
@@ -49,12 +74,14 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(VCM_VERSION));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vcm-console")));
 
-    const QString comPortText = argc == 2 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("4");
+    const QString comPortText = portArg ? QString::fromLocal8Bit(portArg) : QStringLiteral("4");
 
     SystemSerialPort port;
     SteadyClock clock;
     DialogMessageSink messages;
     Form1 form(port, clock, messages, comPortText);
+    if (traceArg)
+        form.exchange().setTrace(&trace);
     messages.setParent(&form);
     form.show();
     return QApplication::exec();

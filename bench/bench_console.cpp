@@ -9,7 +9,9 @@
 // Runs on the offscreen platform; start it under xvfb-run to time start-up on X11 as well.
 #include "Clock.h"
 #include "CommandExchange.h"
+#include "ConsoleRig.h"
 #include "CountingPort.h"
+#include "ExchangeTrace.h"
 #include "Form1.h"
 #include "GraphSurface.h"
 #include "Measure.h"
@@ -32,6 +34,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
@@ -80,66 +83,6 @@ void say(const QString &text)
     std::printf("%s\n", qPrintable(text));
     std::fflush(stdout);
 }
-
-// Lets the event loop run, timers included, for ms milliseconds.
-void runFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The console's window on the drive simulator, its port wrapped to log the traffic.
-struct Rig {
-    explicit Rig(const QStringList &simArgs)
-        : sim(simArgs), port(system), form(port, clock, messages, sim.path())
-    {
-        form.show();
-        runFor(50);
-    }
-
-    // Start, then select `station` as the operator would after a scan. The poller is
-    // stopped again: callers drive the ticks themselves unless they restart it.
-    bool select(int station)
-    {
-        form.cmdCommStart->click();
-        form.Combo1->setEditText(QString::number(station));
-        form.CmdSelect_Click();
-        form.Timer1->stop();
-        return form.FrameParaAdj->isEnabled();
-    }
-
-    // Recorder set-up and an alternating test motion, then Start.
-    bool startScope(bool newRecorder, int first, int second)
-    {
-        form.Check_VCRR->setChecked(newRecorder);
-        for (int i : form.chkBox.indices()) {
-            if (form.chkBox[i]->isChecked())
-                form.chkBox[i]->click();
-        }
-        form.chkBox[first]->click();
-        form.chkBox[second]->click();
-        form.listInterval->setCurrentText(QStringLiteral("200"));
-        messages.texts.clear();
-        form.cmdSetup->click();
-        form.Timer1->stop();
-        form.CheckContinuous->setChecked(true);
-        form.Text1[0]->setText(QStringLiteral("1000"));
-        form.Text1[1]->setText(QStringLiteral("3000"));
-        form.cmdSetMotion->click();
-        form.cmdStart->click();
-        const bool ok = messages.texts.contains(QStringLiteral("Setup OK"));
-        messages.texts.clear();
-        return ok && form.ScopeRunning;
-    }
-
-    SimProcess sim;
-    SystemSerialPort system;
-    CountingPort port;
-    SteadyClock clock;
-    RecordingMessages messages;
-    Form1 form;
-};
 
 // 1. One exchange, the drive answering at once.
 void benchExchange(const Options &o)
@@ -194,6 +137,50 @@ void benchExchange(const Options &o)
               ratio(med, min) });
 
         if (wire) {
+            // The same exchange with --trace on and off, alternately, so that both see the
+            // same load; the line is written out before the call returns. Four times the
+            // rounds: the difference is well below the 1 ms grid the waits run on.
+            QTemporaryDir dir;
+            JsonLinesTrace trace;
+            trace.open(dir.filePath(QStringLiteral("trace.jsonl")));
+            std::vector<double> plain, traced, lineUs;
+            for (int i = 0; i < 8 * o.exchangeRounds; ++i) {
+                const bool on = i % 2 == 1;
+                link.setTrace(on ? &trace : nullptr);
+                QElapsedTimer t;
+                t.start();
+                link.SendCmdLong(QStringLiteral("RV 8"));
+                (on ? traced : plain).push_back(t.nsecsElapsed() / 1e6);
+            }
+            link.setTrace(nullptr);
+            const ExchangeRecord record { QDateTime::currentDateTime(),
+                                          QStringLiteral("SendCmdLong"),
+                                          QStringLiteral("RV 8"),
+                                          link.RxBuffer,
+                                          25,
+                                          true };
+            for (int i = 0; i < o.exchangeRounds; ++i) {
+                QElapsedTimer t;
+                t.start();
+                trace.exchanged(record);
+                lineUs.push_back(t.nsecsElapsed() / 1e3);
+            }
+            say(QStringLiteral("  with --trace: median %1 (without, alternately: %2), ratio %3; "
+                               "writing one line %4 us")
+                    .arg(ms(median(traced), 2), ms(median(plain), 2), ratio(median(traced), min))
+                    .arg(median(lineUs), 0, 'f', 1));
+            g_rows.append(
+                { QStringLiteral("The same exchange with `--trace` (one JSON line "
+                                 "appended), wire speed"),
+                  QStringLiteral("%1 (the trace is written after the reply)").arg(ms(min, 0)),
+                  QStringLiteral("%1 (median of %2; %3 without, alternately; the line "
+                                 "itself %4 us)")
+                      .arg(ms(median(traced), 2))
+                      .arg(traced.size())
+                      .arg(ms(median(plain), 2))
+                      .arg(median(lineUs), 0, 'f', 1),
+                  ratio(median(traced), min) });
+
             // The waits themselves: a wait of n ms ends once the millisecond count has moved
             // on by n + 1, so n + 0.5 ms on average, and it sleeps in steps of at most 1 ms.
             for (const int n : { 5, 20 }) {
@@ -237,7 +224,7 @@ void benchExchange(const Options &o)
 void benchStatusPoll(const Options &o)
 {
     say(QStringLiteral("\n== One status poll: Timer1_Timer, 7 x \"RV n\" + \"RV 8\", wire speed"));
-    Rig rig({ QStringLiteral("--stations"), QStringLiteral("1") });
+    ConsoleRig rig({ QStringLiteral("--stations"), QStringLiteral("1") });
     if (!rig.select(1)) {
         say(QStringLiteral("  selection failed: ") + rig.messages.texts.join(QLatin1Char('|')));
         return;
@@ -323,7 +310,7 @@ void benchCapture(const Options &o, bool newRecorder)
                        QStringLiteral("--demo") };
     if (newRecorder)
         args << QStringLiteral("--new-recorder") << QStringLiteral("1");
-    Rig rig(args);
+    ConsoleRig rig(args);
     if (!rig.select(1)) {
         say(QStringLiteral("  selection failed: ") + rig.messages.texts.join(QLatin1Char('|')));
         return;
@@ -526,7 +513,7 @@ void benchCpu(const Options &o)
     say(QStringLiteral("\n== CPU while idle between ticks, while polling and while capturing (%1 s "
                        "each), wire speed")
             .arg(o.cpuSeconds));
-    Rig rig({ QStringLiteral("--stations"), QStringLiteral("1"), QStringLiteral("--demo") });
+    ConsoleRig rig({ QStringLiteral("--stations"), QStringLiteral("1"), QStringLiteral("--demo") });
     if (!rig.select(1)) {
         say(QStringLiteral("  selection failed"));
         return;
@@ -656,7 +643,7 @@ int memoryProbe(int argc, char *argv[], int seconds)
         std::fflush(stdout);
     };
     report("rss-start");
-    Rig rig({ QStringLiteral("--stations"), QStringLiteral("1"), QStringLiteral("--demo") });
+    ConsoleRig rig({ QStringLiteral("--stations"), QStringLiteral("1"), QStringLiteral("--demo") });
     report("rss-shown");
     if (!rig.select(1))
         return 1;

@@ -1,9 +1,11 @@
 #include "CommandExchange.h"
 
 #include "Clock.h"
+#include "ExchangeTrace.h"
 #include "SerialPort.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 
 #include <algorithm>
 
@@ -34,10 +36,19 @@ bool CommandExchange::SendCmdPaced(const QString &command)
 
 bool CommandExchange::exchange(const QString &command, const ExchangeTiming &timing)
 {
+    // Only the raw clocks are read before the exchange; the record is made and written after
+    // it, so that the line's timing stays as it is.
+    const qint64 startedAt = m_trace ? QDateTime::currentMSecsSinceEpoch() : 0;
+    const std::uint32_t startTick = m_trace ? m_clock.tickMs() : 0;
     const bool found = run(command, timing);
     ++m_exchanges;
     if (!found)
         ++m_failures;
+    if (m_trace) {
+        const std::uint32_t elapsed = tickElapsed(startTick, m_clock.tickMs());
+        m_trace->exchanged({ QDateTime::fromMSecsSinceEpoch(startedAt),
+                             QLatin1String(timing.routine), command, RxBuffer, elapsed, found });
+    }
     return found;
 }
 

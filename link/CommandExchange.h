@@ -6,10 +6,12 @@
 #include <functional>
 
 class Clock;
+class ExchangeTrace;
 class SerialPort;
 
 // How one of the four exchange routines frames a command and waits for the prompt.
 struct ExchangeTiming {
+    const char *routine; // the routine's name, for the trace
     int waitBeforeWrite; // ms after the flush, before the command goes out
     bool paced; // one character at a time, 5 ms apart, then CR alone
     int initialWait; // ms after writing, before the reply window opens
@@ -19,10 +21,10 @@ struct ExchangeTiming {
 };
 
 namespace Timing {
-inline constexpr ExchangeTiming Cmd { 0, false, 10, 5, 200, 0 };
-inline constexpr ExchangeTiming Long { 0, false, 20, 5, 2000, 0 };
-inline constexpr ExchangeTiming Slow { 5, false, 50, 15, 3000, 15 };
-inline constexpr ExchangeTiming Paced { 0, true, 10, 5, 8000, 0 };
+inline constexpr ExchangeTiming Cmd { "SendCmd", 0, false, 10, 5, 200, 0 };
+inline constexpr ExchangeTiming Long { "SendCmdLong", 0, false, 20, 5, 2000, 0 };
+inline constexpr ExchangeTiming Slow { "SendCmdSlow", 5, false, 50, 15, 3000, 15 };
+inline constexpr ExchangeTiming Paced { "SendCmdPaced", 0, true, 10, 5, 8000, 0 };
 inline constexpr int PacedCharGap = 5;
 } // namespace Timing
 
@@ -53,6 +55,8 @@ public:
 
     // What DelayDoEvents runs on each pass; QCoreApplication::processEvents by default.
     void setEventPump(std::function<void()> pump);
+    // Where every exchange is reported once it has ended; none by default.
+    void setTrace(ExchangeTrace *trace) { m_trace = trace; }
 
     // Exchanges made and those that got no prompt, since construction (for soak runs).
     quint64 exchangeCount() const { return m_exchanges; }
@@ -71,6 +75,7 @@ private:
     SerialPort &m_port;
     Clock &m_clock;
     std::function<void()> m_eventPump;
+    ExchangeTrace *m_trace = nullptr;
     quint64 m_exchanges = 0;
     quint64 m_failures = 0;
 };

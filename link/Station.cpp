@@ -13,3 +13,14 @@ QString stationCommand(int station)
 {
     return QStringLiteral("ST ") + QString::number(station);
 }
+
+std::optional<int> stationAddressedBy(const QString &command)
+{
+    if (!command.startsWith(QLatin1String("ST ")))
+        return std::nullopt;
+    bool ok = false;
+    const int n = command.mid(3).toInt(&ok);
+    if (!ok || n < 0 || n > 15)
+        return std::nullopt;
+    return n;
+}

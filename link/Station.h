@@ -11,3 +11,6 @@ std::optional<std::int16_t> stationFromText(const QString &text);
 
 // "ST n": addresses one station on the multi-drop line.
 QString stationCommand(int station);
+
+// The station a command addresses: n for "ST n" (n 0..15), nothing for any other command.
+std::optional<int> stationAddressedBy(const QString &command);

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <optional>
 
+// The seven variables "RV 0" .. "RV 6" read, by their captions.
+inline constexpr const char *VariableNames[]
+    = { "PCMD", "PFBK", "PERR", "VCMD", "VFBK", "VERR", "ICMD" };
+
 // The value of a variable reply ("RV n"): from the first character up to three characters
 // before the first ">". Nothing when the prompt is missing or comes before the fifth
 // character (the value would be empty or negative in length).

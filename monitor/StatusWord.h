@@ -15,6 +15,25 @@ struct StatusLamps {
 
 StatusLamps decodeStatusWord(std::int16_t word);
 
+// The bits the lamps show, by the names a script reads them under.
+struct NamedBit {
+    int bit;
+    const char *name;
+};
+inline constexpr NamedBit StatusBits[] = {
+    { 0, "OverLoad" }, { 1, "PerrExceed" }, { 2, "SensorBreak" }, { 3, "PcmdOver" },
+    { 4, "DRDY" },     { 5, "INPOS" },      { 6, "DO0" },         { 8, "SVON" },
+    { 9, "BOND" },     { 10, "BTYPE" },     { 11, "EMS" },        { 12, "DI1" },
+    { 13, "DI2" },
+};
+
+// The word read with "RV 10": bit 6 is set while the drive takes its commands as DI2 up/down
+// rather than pulse/direction.
+constexpr bool upDownSource(std::int16_t modeWord)
+{
+    return (static_cast<std::uint16_t>(modeWord) & 0x0040) != 0;
+}
+
 // Captures need bit 11 (no emergency stop) set and the four alarm bits clear.
 constexpr bool driveReady(std::int16_t word)
 {

@@ -20,3 +20,13 @@ MotionSettings decideMotion(bool trig, bool continuous, const QString &first, co
     next.MotionValue2 = second;
     return next;
 }
+
+QString motionCommand(const QString &target)
+{
+    return QStringLiteral("WT 2 0 ") + target;
+}
+
+QString sourceCommand(bool upDown)
+{
+    return upDown ? QStringLiteral("UD 1") : QStringLiteral("UD 0");
+}

@@ -19,3 +19,16 @@ inline const QString DefaultMotionValue2 = QStringLiteral("10000");
 // "Trig." alone; any other ticked combination alternates and restarts at the first target.
 MotionSettings decideMotion(bool trig, bool continuous, const QString &first, const QString &second,
                             const MotionSettings &current);
+
+// A test motion is commanded only in up/down mode, with the servo on and DI1 off: anything
+// else would store a target the drive cannot or must not move to.
+constexpr bool testMotionAllowed(bool upDownMode, bool servoOn, bool di1On)
+{
+    return upDownMode && servoOn && !di1On;
+}
+
+// "WT 2 0 <target>": the target of the test motion.
+QString motionCommand(const QString &target);
+
+// "UD 1" selects DI2 up/down as the command source, "UD 0" pulse/direction.
+QString sourceCommand(bool upDown);

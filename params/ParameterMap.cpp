@@ -2,6 +2,15 @@
 
 namespace ParameterMap {
 
+namespace {
+// Captions of the boxes, in box order.
+const char *const Names[Count] = {
+    "KPP", "KFV", "KVP", "KVI", "KVV",  "KFS", "KFD", "KGC", // txtKG
+    "VCW", "VIP", "VPX", "VT1", "VCF2", "VSV", "VCF", "VPK", "VI2", "VAC", "VT2", // txtVG
+    "UP0", "UP1", "DN0", "DN1", "TH0",  "TH1", // txtPOS
+};
+} // namespace
+
 ParameterAddress address(BoxArray array, int index)
 {
     switch (array) {
@@ -34,13 +43,45 @@ QString writeCommand(BoxArray array, int index, const QString &value)
 QList<ParameterBox> loadOrder()
 {
     QList<ParameterBox> boxes;
-    for (int i = 0; i < KGCount; ++i)
-        boxes.append({ BoxArray::KG, i });
-    for (int i = 0; i < VGCount; ++i)
-        boxes.append({ BoxArray::VG, i });
-    for (int i = 0; i < POSCount; ++i)
-        boxes.append({ BoxArray::POS, i });
+    for (int i = 0; i < Count; ++i)
+        boxes.append(boxAt(i));
     return boxes;
+}
+
+int ordinal(ParameterBox box)
+{
+    switch (box.array) {
+    case BoxArray::KG:
+        return box.index;
+    case BoxArray::VG:
+        return KGCount + box.index;
+    case BoxArray::POS:
+        return KGCount + VGCount + box.index;
+    }
+    return 0;
+}
+
+ParameterBox boxAt(int ordinal)
+{
+    if (ordinal < KGCount)
+        return { BoxArray::KG, ordinal };
+    if (ordinal < KGCount + VGCount)
+        return { BoxArray::VG, ordinal - KGCount };
+    return { BoxArray::POS, ordinal - KGCount - VGCount };
+}
+
+QString name(ParameterBox box)
+{
+    return QLatin1String(Names[ordinal(box)]);
+}
+
+std::optional<ParameterBox> boxNamed(const QString &name)
+{
+    for (int i = 0; i < Count; ++i) {
+        if (name == QLatin1String(Names[i]))
+            return boxAt(i);
+    }
+    return std::nullopt;
 }
 
 } // namespace ParameterMap

@@ -62,6 +62,13 @@ double lenientNumber(QStringView text)
     return ok && std::isfinite(value) ? value : 0;
 }
 
+std::optional<QString> uploadValues(const QString &reply)
+{
+    if (reply.size() < 3)
+        return std::nullopt;
+    return reply.mid(3);
+}
+
 RecordParse parseRecord(const QString &text, const RecordShape &shape)
 {
     RecordParse result;

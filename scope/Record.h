@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 // One upload of the drive's recorder: the first half of the values is channel 1, the second
 // half channel 2 or, in a DIO capture, the digital I/O word.
@@ -34,6 +35,10 @@ struct RecordParse {
 // Reads a number leniently: blanks, tabs and line feeds are ignored, reading stops at the first
 // character that cannot continue the number, and text that does not begin with one is 0.
 double lenientNumber(QStringView text);
+
+// The values of an upload ("RO") reply: all after its three leading characters. Nothing for a
+// reply too short to have them.
+std::optional<QString> uploadValues(const QString &reply);
 
 // Parses the upload with its three leading characters already removed: comma-terminated
 // fields of at most 10 characters, at most recordLength + 1 of them. Plot values are the raw

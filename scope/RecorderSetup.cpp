@@ -1,5 +1,7 @@
 #include "RecorderSetup.h"
 
+#include "ReplyValue.h"
+
 std::optional<IntervalSetting> intervalSetting(const QString &span, bool vcrrNew)
 {
     static const char *const spans[] = { "100", "200", "300", "400", "500" };
@@ -21,6 +23,32 @@ QString channelList(const std::array<bool, 8> &ticked)
             list += QLatin1Char(' ') + QString::number(i + 1);
     }
     return list;
+}
+
+QString intervalCommand(const IntervalSetting &interval)
+{
+    return QStringLiteral("WT 9 4 ") + interval.code;
+}
+
+QString channelCommand(const std::array<bool, 8> &ticked)
+{
+    return QStringLiteral("RC") + channelList(ticked);
+}
+
+QString channelName(int box)
+{
+    if (box >= 0 && box < 7)
+        return QLatin1String(VariableNames[box]);
+    return box == 7 ? QStringLiteral("DIO") : QString();
+}
+
+std::optional<int> channelBox(const QString &name)
+{
+    for (int box = 0; box < 8; ++box) {
+        if (name.compare(channelName(box), Qt::CaseInsensitive) == 0)
+            return box;
+    }
+    return std::nullopt;
 }
 
 QString traceLegend(bool dio)

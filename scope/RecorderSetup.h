@@ -22,9 +22,26 @@ constexpr std::int16_t recordLength(bool vcrrNew)
     return vcrrNew ? 256 : 512;
 }
 
+// Horizontal plot units between two samples: the "VCRR new" record has half as many.
+constexpr int sampleStep(bool vcrrNew)
+{
+    return vcrrNew ? 2 : 1;
+}
+
+// Box i records channel i + 1: the seven variables, then "DIO", the status word's bits.
+QString channelName(int box);
+// The box of a channel name ("PFBK", "dio"); nothing for any other text.
+std::optional<int> channelBox(const QString &name);
+
 // " 1 4" for boxes 0 and 3: one blank and the channel number (box + 1) per ticked box, in
 // channel order.
 QString channelList(const std::array<bool, 8> &ticked);
+
+// The recorder's commands: its interval, its channels, arming it and uploading the record.
+QString intervalCommand(const IntervalSetting &interval);
+QString channelCommand(const std::array<bool, 8> &ticked);
+inline const QString ArmRecorderCommand = QStringLiteral("RN 0 1");
+inline const QString UploadCommand = QStringLiteral("RO");
 
 // Graph1's tooltip: which colour is which trace.
 QString traceLegend(bool dio);

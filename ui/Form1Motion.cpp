@@ -26,7 +26,7 @@ void Form1::cmdSet_Click()
     UpDownMode = upDown;
     FrameMotion->setEnabled(upDown);
 
-    if (CommDone() && SendCmdPaced(upDown ? QStringLiteral("UD 1") : QStringLiteral("UD 0"))) {
+    if (CommDone() && SendCmdPaced(sourceCommand(upDown))) {
         m_messages.MsgBox(QStringLiteral("SET OK"));
         UnlockButtons();
         return;

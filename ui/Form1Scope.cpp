@@ -4,6 +4,7 @@
 #include "GraphSurface.h"
 #include "Lamp.h"
 #include "MessageSink.h"
+#include "MotionSettings.h"
 #include "Record.h"
 #include "RecordCsv.h"
 #include "RecorderSetup.h"
@@ -17,11 +18,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
-
-namespace {
-const char *const ChannelNames[8]
-    = { "PCMD", "PFBK", "PERR", "VCMD", "VFBK", "VERR", "ICMD", "DIO" };
-}
 
 void Form1::chkBox_Click(std::int16_t Index)
 {
@@ -76,17 +72,16 @@ void Form1::cmdSetup_Click()
     RecordWaitMs = interval->waitMs;
     RecordLength = recordLength(vcrrNew);
 
-    if (!(CommDone() && SendCmdPaced(QStringLiteral("WT 9 4 ") + interval->code))) {
+    if (!(CommDone() && SendCmdPaced(intervalCommand(*interval)))) {
         showCommError(QStringLiteral("Communication error write interval"));
         UnlockButtons();
         ResumePolling();
         return;
     }
 
-    const QString channels = channelList(ticked);
     Graph1->setToolTip(traceLegend(ticked[7]).replace(QLatin1String("\r\n"), QLatin1String("\n")));
 
-    if (!(CommDone() && SendCmdPaced(QStringLiteral("RC") + channels))) {
+    if (!(CommDone() && SendCmdPaced(channelCommand(ticked)))) {
         showCommError(QStringLiteral("Communication error write channel"));
         UnlockButtons();
         ResumePolling();
@@ -107,12 +102,12 @@ bool Form1::runCapture()
     Shape1->setFillColor(vbColor(0x000080));
     Shape1->repaint();
 
-    if (!(CommDone() && SendCmdLong(QStringLiteral("RN 0 1")))) {
+    if (!(CommDone() && SendCmdLong(ArmRecorderCommand))) {
         showCommError(QStringLiteral("Communication error enable recoder"));
         return false;
     }
 
-    if (MotionMode != 0 && UpDownMode && !DI1On) {
+    if (MotionMode != 0 && testMotionAllowed(UpDownMode, ServoOn, DI1On)) {
         QString target;
         if (MotionMode == 1) {
             target = MotionValue1;
@@ -123,7 +118,7 @@ bool Form1::runCapture()
             target = MotionValue2;
             MotionToggle = true;
         }
-        if (!(CommDone() && SendCmdPaced(QStringLiteral("WT 2 0 ") + target))) {
+        if (!(CommDone() && SendCmdPaced(motionCommand(target)))) {
             showCommError(QStringLiteral("Communication error motion"));
             return false;
         }
@@ -131,8 +126,9 @@ bool Form1::runCapture()
 
     Delay(RecordWaitMs);
 
-    // Three leading characters precede the values; a shorter reply holds no record.
-    if (!(CommDone() && SendCmdSlow(QStringLiteral("RO"))) || RxBuffer().size() < 3) {
+    const bool uploaded = CommDone() && SendCmdSlow(UploadCommand);
+    const std::optional<QString> recordText = uploaded ? uploadValues(RxBuffer()) : std::nullopt;
+    if (!recordText) {
         showCommError(QStringLiteral("Communication error of read output"));
         return false;
     }
@@ -141,15 +137,15 @@ bool Form1::runCapture()
     RecordShape shape;
     shape.recordLength = RecordLength == 256 ? 256 : 512;
     shape.dio = chkBox[7]->isChecked();
-    shape.step = Check_VCRR->isChecked() ? 2 : 1;
+    shape.step = sampleStep(Check_VCRR->isChecked());
     // Named with the shape, before a click in the event processing below can change the boxes.
     QString names[2];
     int named = 0;
     for (int i : chkBox.indices()) {
         if (chkBox[i]->isChecked() && named < 2)
-            names[named++] = QString::fromLatin1(ChannelNames[i]);
+            names[named++] = channelName(i);
     }
-    const RecordParse parse = parseRecord(RxBuffer().mid(3), shape);
+    const RecordParse parse = parseRecord(*recordText, shape);
     if (!parse.ok) {
         m_messages.MsgBox(QStringLiteral("Communication error\r\n") + parse.rest);
         return false;

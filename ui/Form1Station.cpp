@@ -6,6 +6,7 @@
 #include "ReplyValue.h"
 #include "SerialPort.h"
 #include "Station.h"
+#include "StatusWord.h"
 #include "VbStyle.h"
 
 #include <QCheckBox>
@@ -90,7 +91,7 @@ void Form1::CmdSelect_Click()
         cmdCommStop_Click();
         return;
     }
-    if (*status & 0x0100) {
+    if (decodeStatusWord(*status).servoOn) {
         m_messages.MsgBox(QStringLiteral(" You must servo off before start."));
         ServoOn = true;
         cmdCommStop_Click();
@@ -104,7 +105,7 @@ void Form1::CmdSelect_Click()
         m_messages.MsgBox(QStringLiteral("Communication error\r\n") + RxBuffer());
         return;
     }
-    if (*source & 0x0040) {
+    if (upDownSource(*source)) {
         Option2->setChecked(true);
         UpDownMode = true;
         FrameMotion->setEnabled(true);

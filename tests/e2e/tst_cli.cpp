@@ -11,20 +11,33 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("stdoutStart");
+        QTest::addColumn<QString>("stderrStart");
 
         QTest::newRow("--version")
-            << QStringList { "--version" } << 0 << "vcm-console " VCM_VERSION;
-        QTest::newRow("-v") << QStringList { "-v" } << 0 << "vcm-console ";
-        QTest::newRow("--help") << QStringList { "--help" } << 0 << "Usage: vcm-console [PORT]";
-        QTest::newRow("help after a port") << QStringList { "4", "-h" } << 0 << "Usage:";
-        QTest::newRow("two ports") << QStringList { "4", "5" } << 2 << "";
-        QTest::newRow("unknown option") << QStringList { "--fast" } << 2 << "";
+            << QStringList { "--version" } << 0 << "vcm-console " VCM_VERSION << "";
+        QTest::newRow("-v") << QStringList { "-v" } << 0 << "vcm-console "
+                            << "";
+        QTest::newRow("--help") << QStringList { "--help" } << 0
+                                << "Usage: vcm-console [--trace FILE] [PORT]"
+                                << "";
+        QTest::newRow("help after a port") << QStringList { "4", "-h" } << 0 << "Usage:"
+                                           << "";
+        QTest::newRow("two ports") << QStringList { "4", "5" } << 2 << ""
+                                   << "Usage:";
+        QTest::newRow("unknown option") << QStringList { "--fast" } << 2 << ""
+                                        << "Usage:";
+        QTest::newRow("--trace without a file") << QStringList { "4", "--trace" } << 2 << ""
+                                                << "Usage:";
+        QTest::newRow("trace that cannot be written")
+            << QStringList { "--trace=/nonexistent/t.jsonl", "4" } << 2 << ""
+            << "vcm-console: cannot write the trace /nonexistent/t.jsonl";
     }
     void answers()
     {
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
         QFETCH(QString, stdoutStart);
+        QFETCH(QString, stderrStart);
 
         QProcess p;
         // No display at all: these must not need one.
@@ -40,9 +53,8 @@ private slots:
         const QString out = QString::fromUtf8(p.readAllStandardOutput());
         QVERIFY2(stdoutStart.isEmpty() ? out.isEmpty() : out.startsWith(stdoutStart),
                  qPrintable(out));
-        if (exitCode != 0)
-            QVERIFY(
-                QString::fromUtf8(p.readAllStandardError()).startsWith(QStringLiteral("Usage:")));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(stderrStart.isEmpty() || err.startsWith(stderrStart), qPrintable(err));
     }
 };
 

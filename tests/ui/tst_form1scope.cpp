@@ -40,6 +40,14 @@ private:
         rig.port.clearRecord();
     }
 
+    // What a test motion needs: up/down mode, the servo on, DI1 off.
+    void motionReady(FormRig &rig)
+    {
+        rig.form.UpDownMode = true;
+        rig.form.ServoOn = true;
+        rig.bus.set(1, "RV 8", "0900 ok>");
+    }
+
 private slots:
     void boxesAllowTwoChannels()
     {
@@ -278,7 +286,7 @@ private slots:
     {
         FormRig rig;
         ready(rig, { 0, 1 });
-        rig.form.UpDownMode = true;
+        motionReady(rig);
         rig.form.CheckContinuous->setChecked(true);
         rig.form.Text1[0]->setText(QStringLiteral("2000"));
         rig.form.Text1[1]->setText(QStringLiteral("10000"));
@@ -292,8 +300,13 @@ private slots:
         }
         QCOMPARE(motions, (QList<QByteArray> { "WT 2 0 2000", "WT 2 0 10000", "WT 2 0 2000" }));
 
-        // Pulse/dir source: no motion, the capture still runs.
+        // Pulse/dir source, or the servo off: no motion, the capture still runs.
         rig.form.UpDownMode = false;
+        rig.port.clearRecord();
+        rig.form.Timer1_Timer();
+        QCOMPARE(rig.port.lines().mid(0, 2), (QList<QByteArray> { "RN 0 1", "RO" }));
+        rig.form.UpDownMode = true;
+        rig.form.ServoOn = false;
         rig.port.clearRecord();
         rig.form.Timer1_Timer();
         QCOMPARE(rig.port.lines().mid(0, 2), (QList<QByteArray> { "RN 0 1", "RO" }));
@@ -303,7 +316,7 @@ private slots:
     {
         FormRig rig;
         ready(rig, { 0, 1 });
-        rig.form.UpDownMode = true;
+        motionReady(rig);
         rig.form.CheckTrig->setChecked(true);
         rig.form.cmdSetMotion_Click();
         rig.bus.set(1, "RO", upload(512));
@@ -349,7 +362,7 @@ private slots:
 
         FormRig rig;
         ready(rig, { 0, 1 });
-        rig.form.UpDownMode = true;
+        motionReady(rig);
         rig.form.CheckTrig->setChecked(true);
         rig.form.cmdSetMotion_Click();
         rig.bus.set(1, "RO", upload(512));

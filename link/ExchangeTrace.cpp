@@ -1,0 +1,38 @@
+#include "ExchangeTrace.h"
+
+#include "Station.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+QByteArray jsonString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray { text }).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+bool JsonLinesTrace::open(const QString &path)
+{
+    m_file.setFileName(path);
+    return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
+}
+
+void JsonLinesTrace::exchanged(const ExchangeRecord &record)
+{
+    if (const std::optional<int> addressed = stationAddressedBy(record.command))
+        m_station = addressed;
+    // A full disk ends the trace, never the exchanges.
+    if (m_file.isOpen())
+        m_file.write(line(record, m_station));
+}
+
+QByteArray JsonLinesTrace::line(const ExchangeRecord &record, std::optional<int> station)
+{
+    const QDateTime at = record.startedAt.toOffsetFromUtc(record.startedAt.offsetFromUtc());
+    return "{\"time\":" + jsonString(at.toString(Qt::ISODateWithMs))
+        + ",\"station\":" + (station ? QByteArray::number(*station) : QByteArray("null"))
+        + ",\"routine\":" + jsonString(record.routine)
+        + ",\"command\":" + jsonString(record.command) + ",\"reply\":" + jsonString(record.reply)
+        + ",\"ms\":" + QByteArray::number(record.elapsedMs)
+        + ",\"prompt\":" + (record.prompt ? "true" : "false") + "}\n";
+}

@@ -1,0 +1,120 @@
+#include "FakeBus.h"
+#include "Form1.h"
+#include "RecordingMessages.h"
+#include "ScriptedSerialPort.h"
+#include "ToolCommandLine.h"
+#include "VirtualClock.h"
+
+#include <QtTest>
+
+namespace {
+enum class WindowAction { Load, EnterInKvp, Save, SetUpDown };
+
+// Each write with its time since the first, so that the routine (pacing, waits) shows too.
+QList<QPair<qint64, QByteArray>> timedWrites(const QList<ScriptedSerialPort::Write> &writes)
+{
+    QList<QPair<qint64, QByteArray>> timed;
+    for (const ScriptedSerialPort::Write &w : writes)
+        timed.append({ w.at - writes.first().at, w.bytes });
+    return timed;
+}
+
+// vcm-tool on a scripted line in virtual time.
+struct Tool {
+    Tool() : port(clock), bus(port) { }
+    int run(const QStringList &args)
+    {
+        QTextStream out(&output), err(&errors);
+        return runTool(QStringList { "vcm-tool", "--port", "bus" } + args, port, clock, out, err,
+                       QString());
+    }
+    VirtualClock clock;
+    ScriptedSerialPort port;
+    FakeBus bus;
+    QString output, errors;
+};
+} // namespace
+
+Q_DECLARE_METATYPE(WindowAction)
+
+class TestToolLine final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sameAsTheWindow_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QList<QByteArray>>("before"); // what the tool sends first
+        QTest::addColumn<WindowAction>("action");
+
+        const QList<QByteArray> address { "ST 1", "ST 1" };
+        QTest::newRow("read = LOAD") << QStringList { "read" } << address << WindowAction::Load;
+        QTest::newRow("set = Enter in a box")
+            << QStringList { "set", "KVP=120" } << address << WindowAction::EnterInKvp;
+        QTest::newRow("save = SAVE") << QStringList { "save" } << address << WindowAction::Save;
+        QTest::newRow("source = Set, after a look at the servo")
+            << QStringList { "source", "updown" } << (address + QList<QByteArray> { "RV 8" })
+            << WindowAction::SetUpDown;
+    }
+    void sameAsTheWindow()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QList<QByteArray>, before);
+        QFETCH(WindowAction, action);
+
+        VirtualClock clock;
+        ScriptedSerialPort windowPort(clock);
+        FakeBus windowBus(windowPort);
+        Tool tool;
+        for (FakeBus *bus : { &windowBus, &tool.bus })
+            bus->set(1, "WT 0 2 120", "KVP=120;\r\n>");
+
+        RecordingMessages messages;
+        Form1 form(windowPort, clock, messages);
+        form.cmdCommStart->click();
+        form.Combo1->setEditText(QStringLiteral("1"));
+        form.CmdSelect_Click();
+        form.Timer1->stop();
+        windowPort.clearRecord();
+        switch (action) {
+        case WindowAction::Load:
+            form.cmdRead_Click();
+            break;
+        case WindowAction::EnterInKvp:
+            form.txtKG[2]->setText(QStringLiteral("120"));
+            form.txtKG_KeyPress(2, 13);
+            break;
+        case WindowAction::Save:
+            form.CmdSave_Click();
+            break;
+        case WindowAction::SetUpDown:
+            form.Option2->setChecked(true);
+            form.cmdSet_Click();
+            break;
+        }
+
+        QVERIFY2(tool.run(args) == 0, qPrintable(tool.errors));
+        const QList<QByteArray> toolLines = tool.port.lines();
+        QCOMPARE(toolLines.mid(0, before.size()), before);
+        QCOMPARE(toolLines.mid(before.size()), windowPort.lines());
+        const QList<ScriptedSerialPort::Write> writes = tool.port.writes();
+        QCOMPARE(timedWrites(writes.mid(writes.size() - windowPort.writes().size())),
+                 timedWrites(windowPort.writes()));
+    }
+
+    // A drive that falls silent halfway: the command stops, naming what was not written.
+    void writeStopsWhereTheDriveFallsSilent()
+    {
+        Tool tool;
+        tool.bus.set(1, "WT 0 0 300", "KPP=300;\r\n>");
+        tool.bus.set(1, "WT 0 2 120", QByteArray());
+        QCOMPARE(tool.run({ "set", "KVI=7", "KVP=120", "KPP=300" }), 3);
+        QCOMPARE(tool.port.lines().mid(2), (QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" }));
+        QCOMPARE(tool.output, QStringLiteral("KPP=300 confirmed\n"));
+        QVERIFY(tool.errors.contains(QStringLiteral("no answer to \"WT 0 2 120\"")));
+        QVERIFY(tool.errors.contains(QStringLiteral("not written: KVP KVI\n")));
+    }
+};
+
+QTEST_MAIN(TestToolLine)
+#include "tst_toolline.moc"
