@@ -49,6 +49,7 @@ Record stepRecord(double zeta)
 class NoMessages final : public MessageSink {
 public:
     void MsgBox(const QString &) override { }
+    bool Confirm(const QString &, const QString &) override { return false; }
 };
 
 template<typename F> double medianUs(F &&work)

@@ -16,7 +16,6 @@
 #include <QClipboard>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFileDialog>
 #include <QMenu>
 
 void Form1::chkBox_Click(std::int16_t Index)
@@ -212,15 +211,15 @@ void Form1::showPlotMenu(const QPoint &pos)
     } else if (chosen == copy) {
         QApplication::clipboard()->setPixmap(Graph1->grab());
     } else if (chosen == png) {
-        const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Save plot"),
-                                                          QStringLiteral("plot.png"),
-                                                          QStringLiteral("PNG images (*.png)"));
+        const QString file = m_fileDialogs->saveFileName(
+            QStringLiteral("Save plot"), QStringLiteral("plot.png"),
+            QStringLiteral("PNG images (*.png)"));
         if (!file.isEmpty() && !Graph1->grab().save(file, "PNG"))
             m_messages.MsgBox(QStringLiteral("Could not save ") + file);
     } else if (chosen == csv) {
-        const QString file = QFileDialog::getSaveFileName(this, QStringLiteral("Save record"),
-                                                          QStringLiteral("record.csv"),
-                                                          QStringLiteral("CSV files (*.csv)"));
+        const QString file = m_fileDialogs->saveFileName(
+            QStringLiteral("Save record"), QStringLiteral("record.csv"),
+            QStringLiteral("CSV files (*.csv)"));
         if (file.isEmpty())
             return;
         QFile out(file);

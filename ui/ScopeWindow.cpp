@@ -7,7 +7,6 @@
 
 #include <QDoubleSpinBox>
 #include <QFile>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -283,7 +282,7 @@ bool ScopeWindow::saveCsv(const QString &file)
 void ScopeWindow::askAndSave(const QString &caption, const QString &name, const QString &filter,
                              bool (ScopeWindow::*save)(const QString &))
 {
-    const QString file = QFileDialog::getSaveFileName(this, caption, name, filter);
+    const QString file = QtFileDialogs(this).saveFileName(caption, name, filter);
     if (!file.isEmpty() && !(this->*save)(file))
         m_messages.MsgBox(QStringLiteral("Could not save ") + file);
 }
