@@ -8,6 +8,7 @@
 #include "SimProcess.h"
 #include "SystemSerialPort.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -27,6 +28,7 @@ private:
         explicit Bench(const QStringList &simArgs)
             : sim(simArgs), form(port, clock, messages, sim.path())
         {
+            form.setFileDialogs(files);
         }
         // Start, (scan,) select station s; the poller is left to the test.
         bool connect(int s, bool scan = false)
@@ -44,8 +46,26 @@ private:
         SystemSerialPort port;
         SteadyClock clock;
         RecordingMessages messages;
+        ScriptedFileDialogs files;
         Form1 form;
     };
+
+    static QStringList boxTexts(const Form1 &f)
+    {
+        QStringList texts;
+        for (const ParameterBox &b : ParameterMap::loadOrder())
+            texts << (b.array == BoxArray::KG       ? f.txtKG[b.index]
+                          : b.array == BoxArray::VG ? f.txtVG[b.index]
+                                                    : f.txtPOS[b.index])
+                         ->text();
+        return texts;
+    }
+    static void enter(QLineEdit *box, const QString &text)
+    {
+        box->clear();
+        QTest::keyClicks(box, text);
+        QTest::keyClick(box, Qt::Key_Return);
+    }
 
 private slots:
     void connectLoadAndPoll()
@@ -109,6 +129,50 @@ private slots:
         b.form.cmdSet->click();
         QCOMPARE(b.messages.texts, (QStringList { "SAVE OK", "SET OK" }));
         QVERIFY(b.form.UpDownMode);
+    }
+
+    // A tuned set from station 1 cloned onto station 5 through a file.
+    void cloneAParameterSet()
+    {
+        Bench b({ "--fast", "--stations", "1,5" });
+        QTemporaryDir dir;
+        b.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
+        QVERIFY(b.connect(1));
+        enter(b.form.txtKG[2], QStringLiteral("120")); // KVP tuned on station 1
+        b.form.saveParameterSet();
+        const QStringList station1 = boxTexts(b.form);
+        QCOMPARE(station1.at(2), QStringLiteral("120"));
+
+        QVERIFY(b.connect(5));
+        enter(b.form.txtKG[0], QStringLiteral("300"));
+        QVERIFY(boxTexts(b.form) != station1);
+        b.messages.texts.clear();
+        b.form.loadParameterSet();
+        QVERIFY2(b.messages.questions.last().contains(QStringLiteral("KPP: 300 -> 250")),
+                 qPrintable(b.messages.questions.last()));
+        QVERIFY2(b.messages.last().contains(QStringLiteral("2 of 2 written, 2 confirmed")),
+                 qPrintable(b.messages.last()));
+        b.form.cmdRead_Click();
+        QCOMPARE(boxTexts(b.form), station1);
+
+        // A file with a bad line: the message, and nothing on the line.
+        QFile bad(b.files.file);
+        QVERIFY(bad.open(QIODevice::Append));
+        bad.write("KPP = fast\n");
+        bad.close();
+        const quint64 exchanges = b.form.exchange().exchangeCount();
+        b.form.loadParameterSet();
+        QVERIFY2(b.messages.last().contains(QStringLiteral("line 28: ")), qPrintable(b.messages.last()));
+        QCOMPARE(b.form.exchange().exchangeCount(), exchanges);
+
+        // A value the drive clamps is reported as held differently, not as written.
+        QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        bad.write("KPP = 32767\n");
+        bad.close();
+        b.form.loadParameterSet();
+        QVERIFY2(b.messages.last().contains(QStringLiteral("KPP sent 32767, held 20000")),
+                 qPrintable(b.messages.last()));
+        QCOMPARE(b.form.txtKG[0]->text(), QStringLiteral("ER"));
     }
 
     void captureAStepResponse()

@@ -93,7 +93,7 @@ private slots:
             box = xdotool({ "search", "--name", "^VCM Drive Console$" });
         }
         QVERIFY2(!box.isEmpty(), "no message after one click on Start");
-        xdotool({ "key", "--window", box.section(QLatin1Char('\n'), 0, 0), "Return" });
+        xdotool({ "windowfocus", "--sync", box.section(QLatin1Char('\n'), 0, 0), "key", "Return" });
         QTest::qWait(300);
         click(ScanButton);
         QTRY_VERIFY_WITH_TIMEOUT(peer.linesSeen() >= 2, 5000);

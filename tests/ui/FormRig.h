@@ -12,6 +12,7 @@
 struct FormRig {
     FormRig() : port(clock), bus(port), form(port, clock, messages)
     {
+        form.setFileDialogs(files);
         form.cmdCommStart->click();
         messages.texts.clear();
     }
@@ -27,5 +28,6 @@ struct FormRig {
     ScriptedSerialPort port;
     FakeBus bus;
     RecordingMessages messages;
+    ScriptedFileDialogs files;
     Form1 form;
 };

@@ -1,6 +1,9 @@
 #include "FormRig.h"
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QMenu>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -8,6 +11,26 @@ namespace {
 QColor textColor(const QLineEdit *box)
 {
     return box->palette().color(QPalette::Text);
+}
+
+// A parameter-set file in a folder that lives as long as the test.
+QString setFile(const QTemporaryDir &dir, const QByteArray &text)
+{
+    const QString path = dir.filePath(QStringLiteral("set.vcmpar"));
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(text);
+    return path;
+}
+
+QStringList writes(const ScriptedSerialPort &port)
+{
+    QStringList w;
+    for (const QByteArray &l : port.lines()) {
+        if (l.startsWith("WT "))
+            w << QString::fromLatin1(l);
+    }
+    return w;
 }
 } // namespace
 
@@ -68,6 +91,194 @@ private slots:
             QCOMPARE(rig.form.txtVG[i]->text(), QStringLiteral("ER"));
         for (int i : rig.form.txtPOS.indices())
             QCOMPARE(rig.form.txtPOS[i]->text(), QStringLiteral("ER"));
+    }
+
+    // The boxes to a file: confirmed values only, after a LOAD if the operator wants one.
+    void saveSet_data()
+    {
+        QTest::addColumn<bool>("typedInKPP");
+        QTest::addColumn<bool>("loadFirst");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("all confirmed") << false << false << true;
+        QTest::newRow("unconfirmed, LOAD first") << true << true << true;
+        QTest::newRow("unconfirmed, cancelled") << true << false << false;
+    }
+    void saveSet()
+    {
+        QFETCH(bool, typedInKPP);
+        QFETCH(bool, loadFirst);
+        QFETCH(bool, saved);
+
+        FormRig rig;
+        rig.select(1);
+        QTemporaryDir dir;
+        rig.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
+        if (typedInKPP)
+            QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("7"));
+        rig.messages.answer = loadFirst;
+        rig.port.clearRecord();
+        rig.form.saveParameterSet();
+
+        QCOMPARE(rig.messages.questions.size(), typedInKPP ? 1 : 0);
+        QCOMPARE(rig.port.lines().size(), loadFirst ? 25 : 0);
+        const ParameterSetParse back = readParameterSetFile(rig.files.file);
+        QCOMPARE(back.ok, saved);
+        if (saved) {
+            QCOMPARE(back.set.count(), 25);
+            // The default replies: KPP "005", VCF2 item 10 "1105".
+            QCOMPARE(back.set.values[0], std::optional<std::int16_t>(5));
+            QCOMPARE(back.set.values[12], std::optional<std::int16_t>(1105));
+        }
+    }
+
+    // A file into the drive: validated whole, the changes confirmed by the operator, each
+    // written and judged as Enter in its box, one report at the end.
+    void loadSet_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("confirm");
+        QTest::addColumn<QByteArray>("otherReply"); // "line|reply" instead of the echo
+        QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("report");
+
+        QTest::newRow("refused whole") << QByteArray("KPP = 300\nKPX = 1\n") << true
+                                       << QByteArray() << QStringList()
+                                       << "set.vcmpar: line 2: unknown name";
+        QTest::newRow("not confirmed") << QByteArray("KPP = 300\n") << false << QByteArray()
+                                       << QStringList() << "";
+        QTest::newRow("nothing to change") << QByteArray("KPP = 5\nTH1 = 415\n") << true
+                                           << QByteArray() << QStringList() << "already show";
+        QTest::newRow("written") << QByteArray("# tuned\r\nKVP = 120\r\nKPP = 300\r\n") << true
+                                 << QByteArray()
+                                 << QStringList { "WT 0 0 300", "WT 0 2 120" }
+                                 << "2 of 2 written, 2 confirmed";
+        QTest::newRow("clamped") << QByteArray("KPP=30000\n") << true
+                                 << QByteArray("WT 0 0 30000|KPP=20000;\r\n>")
+                                 << QStringList { "WT 0 0 30000" }
+                                 << "1 of 1 written, 0 confirmed by the drive.\r\nHeld "
+                                    "differently:\r\nKPP sent 30000, held 20000";
+        QTest::newRow("silent halfway")
+            << QByteArray("KPP = 300\nKVP = 120\nVCF2 = -7\n") << true
+            << QByteArray("WT 0 2 120|") << QStringList { "WT 0 0 300", "WT 0 2 120" }
+            << "1 of 3 written, 1 confirmed by the drive.\r\nNo answer to KVP. Not written: VCF2.";
+    }
+    void loadSet()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, confirm);
+        QFETCH(QByteArray, otherReply);
+        QFETCH(QStringList, sent);
+        QFETCH(QString, report);
+
+        FormRig rig;
+        rig.select(1);
+        QTemporaryDir dir;
+        rig.files.file = setFile(dir, file);
+        for (const QString &line : sent)
+            rig.bus.set(1, line.toLatin1(), "X=" + line.section(' ', 3).toLatin1() + ";\r\n>");
+        if (!otherReply.isEmpty())
+            rig.bus.set(1, otherReply.left(otherReply.indexOf('|')),
+                        otherReply.mid(otherReply.indexOf('|') + 1));
+        rig.messages.answer = confirm;
+        rig.messages.texts.clear();
+        rig.port.clearRecord();
+        rig.form.loadParameterSet();
+
+        QCOMPARE(writes(rig.port), sent);
+        QCOMPARE(rig.port.lines().size(), sent.size()); // no SV, no read
+        if (report.isEmpty())
+            QVERIFY(rig.messages.texts.isEmpty());
+        else
+            QVERIFY2(rig.messages.last().contains(report), qPrintable(rig.messages.last()));
+        if (!sent.isEmpty() && rig.messages.questions.size() == 1)
+            QVERIFY(rig.messages.questions.first().contains(QStringLiteral("KPP: 005 -> ")));
+        QVERIFY(rig.form.cmdRead->isEnabled());
+    }
+
+    // Behind a poll tick the writes wait like an Enter; with the port closed they never go.
+    void loadSetWaitsItsTurn_data()
+    {
+        QTest::addColumn<bool>("portStopped");
+        QTest::newRow("tick ends") << false;
+        QTest::newRow("port stopped meanwhile") << true;
+    }
+    void loadSetWaitsItsTurn()
+    {
+        QFETCH(bool, portStopped);
+
+        FormRig rig;
+        rig.select(1);
+        QTemporaryDir dir;
+        rig.files.file = setFile(dir, "KPP = 300\n");
+        rig.port.clearRecord();
+        rig.messages.texts.clear();
+        rig.form.PollIdle = false;
+        rig.form.loadParameterSet();
+        QVERIFY(rig.port.lines().isEmpty());
+        QVERIFY(!rig.form.Timer1->isActive());
+        QVERIFY(rig.form.Timer5->isActive());
+
+        if (portStopped)
+            rig.form.cmdCommStop->click();
+        rig.form.PollIdle = true;
+        rig.form.Timer5_Timer();
+        QCOMPARE(writes(rig.port), portStopped ? QStringList() : QStringList { "WT 0 0 300" });
+        QVERIFY2(rig.messages.last().startsWith(portStopped
+                                                    ? QStringLiteral("The parameter set was not "
+                                                                     "written: the port was closed")
+                                                    : QStringLiteral("Parameter set written")),
+                 qPrintable(rig.messages.last()));
+        QCOMPARE(rig.form.Timer1->isActive(), !portStopped);
+    }
+
+    // Differences marked without writing: a tint and the file's value in the tooltip, until
+    // the box is edited or the next LOAD.
+    void compareMarksDifferences()
+    {
+        FormRig rig;
+        rig.select(1);
+        QTemporaryDir dir;
+        rig.files.file = setFile(dir, "KPP = 300\nKVP = 25\nTH1 = -1\n");
+        rig.port.clearRecord();
+
+        // The frame's menu offers the three entries first.
+        QStringList entries;
+        QTimer::singleShot(0, &rig.form, [&] {
+            if (auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())) {
+                for (const QAction *a : menu->actions())
+                    entries << a->text();
+                menu->close();
+            }
+        });
+        emit rig.form.FrameParaAdj->customContextMenuRequested(QPoint(10, 10));
+        QCOMPARE(entries.mid(0, 3),
+                 (QStringList { "Save parameter set as...", "Load parameter set into drive...",
+                                "Compare with parameter set..." }));
+
+        rig.form.compareParameterSet();
+        const auto marked = [&rig] {
+            QStringList m;
+            for (const ParameterBox &b : ParameterMap::loadOrder()) {
+                QLineEdit *box = b.array == BoxArray::KG ? rig.form.txtKG[b.index]
+                    : b.array == BoxArray::VG            ? rig.form.txtVG[b.index]
+                                                         : rig.form.txtPOS[b.index];
+                if (!box->toolTip().isEmpty())
+                    m << ParameterMap::name(b) + '=' + box->toolTip().section(' ', -1);
+            }
+            return m;
+        };
+        QCOMPARE(marked(), (QStringList { "KPP=300", "TH1=-1" }));
+        QVERIFY(rig.port.lines().isEmpty());
+        // Tinted; the text and its colour are the drive's, not a write marker.
+        QVERIFY(rig.form.txtKG[0]->palette().color(QPalette::Base)
+                != rig.form.txtKG[1]->palette().color(QPalette::Base));
+        QCOMPARE(rig.form.txtKG[0]->text(), QStringLiteral("005"));
+        QCOMPARE(textColor(rig.form.txtKG[0]), QColor(Qt::black));
+
+        QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("1"));
+        QCOMPARE(marked(), QStringList { "TH1=-1" });
+        rig.form.cmdRead_Click();
+        QCOMPARE(marked(), QStringList());
     }
 
     void loadDuringTickWaitsAndPollingResumes()
