@@ -6,7 +6,9 @@
 #include "ScriptedSerialPort.h"
 #include "VirtualClock.h"
 
+#include <QLineEdit>
 #include <QPushButton>
+#include <QtTest>
 
 // The window on a scripted line in virtual time, with the port already open.
 struct FormRig {
@@ -23,6 +25,29 @@ struct FormRig {
         form.Combo1->setEditText(QString::number(s));
         form.CmdSelect_Click();
     }
+    // Station 1 selected, its messages and lines forgotten.
+    void selected()
+    {
+        select(1);
+        messages.texts.clear();
+        port.clearRecord();
+    }
+
+    QLineEdit *box(BoxArray array, int index) const
+    {
+        return array == BoxArray::KG ? form.txtKG[index]
+            : array == BoxArray::VG  ? form.txtVG[index]
+                                     : form.txtPOS[index];
+    }
+    // Typed into a box as the operator would, with Enter unless `enter` is false.
+    static void type(QLineEdit *edit, const QString &text, bool enter = true)
+    {
+        edit->clear();
+        QTest::keyClicks(edit, text);
+        if (enter)
+            QTest::keyClick(edit, Qt::Key_Return);
+    }
+    static QColor textColor(const QLineEdit *edit) { return edit->palette().color(QPalette::Text); }
 
     VirtualClock clock;
     ScriptedSerialPort port;
@@ -31,3 +56,6 @@ struct FormRig {
     ScriptedFileDialogs files;
     Form1 form;
 };
+
+inline const QColor Red(255, 0, 0);
+inline const QColor Black(0, 0, 0);

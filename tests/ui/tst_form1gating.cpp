@@ -1,29 +1,25 @@
-#include "Form1.h"
-#include "RecordingMessages.h"
-#include "ScriptedSerialPort.h"
-#include "VirtualClock.h"
+#include "FormRig.h"
 
-#include <QPushButton>
 #include <QTimer>
-#include <QtTest>
 
 namespace {
 // Enabled states of the buttons that LockButtons touches, as a string of 0/1:
 // Stop (port), Scan drive, Select, LOAD, SAVE, Set, Setup, Start, Stop (recorder).
+QList<QPushButton *> gated(const Form1 &f)
+{
+    return { f.cmdCommStop, f.CmdScan,  f.CmdSelect, f.cmdRead, f.CmdSave,
+             f.cmdSet,      f.cmdSetup, f.cmdStart,  f.cmdStop };
+}
 QString gatedButtons(const Form1 &f)
 {
     QString s;
-    for (const QPushButton *b : { f.cmdCommStop, f.CmdScan, f.CmdSelect, f.cmdRead, f.CmdSave,
-                                  f.cmdSet, f.cmdSetup, f.cmdStart, f.cmdStop })
+    for (const QPushButton *b : gated(f))
         s += b->isEnabledTo(b->parentWidget()) ? QLatin1Char('1') : QLatin1Char('0');
     return s;
 }
-
 void setGatedButtons(Form1 &f, const QString &states)
 {
-    const QList<QPushButton *> buttons { f.cmdCommStop, f.CmdScan,  f.CmdSelect,
-                                         f.cmdRead,     f.CmdSave,  f.cmdSet,
-                                         f.cmdSetup,    f.cmdStart, f.cmdStop };
+    const QList<QPushButton *> buttons = gated(f);
     for (int i = 0; i < buttons.size(); ++i)
         buttons[i]->setEnabled(states.at(i) == QLatin1Char('1'));
 }
@@ -31,23 +27,6 @@ void setGatedButtons(Form1 &f, const QString &states)
 
 class TestForm1Gating final : public QObject {
     Q_OBJECT
-
-private:
-    struct Rig {
-        Rig() : port(clock), form(port, clock, messages)
-        {
-            form.cmdCommStart->click();
-            // As after a selection: the frames that hold gated buttons are open.
-            form.FrameCmdSource->setEnabled(true);
-            form.FrameParaAdj->setEnabled(true);
-            form.FrameScope[0]->setEnabled(true);
-            messages.texts.clear();
-        }
-        VirtualClock clock;
-        ScriptedSerialPort port;
-        RecordingMessages messages;
-        Form1 form;
-    };
 
 private slots:
     void lockAndUnlock_data()
@@ -76,79 +55,69 @@ private slots:
         QFETCH(QString, between);
         QFETCH(QString, after);
 
-        Rig rig;
+        FormRig rig;
+        rig.select(1);
         setGatedButtons(rig.form, before);
-        rig.form.cmdCommStart->setEnabled(true);
         rig.form.cmdSetMotion->setEnabled(true);
         rig.form.LockButtons();
         QCOMPARE(gatedButtons(rig.form), QStringLiteral("000000000"));
-        // What Lock leaves alone.
-        QVERIFY(rig.form.cmdCommStart->isEnabled());
-        QVERIFY(rig.form.cmdSetMotion->isEnabledTo(rig.form.FrameMotion));
+        QVERIFY(rig.form.cmdSetMotion->isEnabledTo(rig.form.FrameMotion)); // left alone
 
         setGatedButtons(rig.form, between);
         rig.form.UnlockButtons();
         QCOMPARE(gatedButtons(rig.form), after);
     }
 
-    // Each gated button pressed while a poll tick is in progress.
+    // Each gated button pressed while a poll tick is in progress waits for Timer5, which
+    // tries again until the tick has ended; then the action runs and polling resumes.
     void deferredWhileTickRuns_data()
     {
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("code");
-        QTest::newRow("Setup") << "cmdSetup" << 1;
-        QTest::newRow("Set") << "cmdSet" << 2;
-        QTest::newRow("SAVE") << "CmdSave" << 3;
-        QTest::newRow("LOAD") << "cmdRead" << 4;
+        QTest::addColumn<QByteArray>("firstLine");
+        QTest::newRow("Setup") << "cmdSetup" << 1 << QByteArray("WT 9 4 20");
+        QTest::newRow("Set") << "cmdSet" << 2 << QByteArray("UD 0");
+        QTest::newRow("SAVE") << "CmdSave" << 3 << QByteArray("SV");
+        QTest::newRow("LOAD") << "cmdRead" << 4 << QByteArray("RD 0 0");
     }
     void deferredWhileTickRuns()
     {
         QFETCH(QString, button);
         QFETCH(int, code);
+        QFETCH(QByteArray, firstLine);
 
-        Rig rig;
+        FormRig rig;
+        rig.selected();
+        rig.form.Check_VCRR->setChecked(true);
+        rig.form.chkBox[0]->click();
+        rig.form.chkBox[1]->click();
         setGatedButtons(rig.form, QStringLiteral("111111110"));
-        rig.form.ResumePolling();
         rig.form.PollIdle = false;
-        const QMap<QString, QPushButton *> buttons { { "cmdSetup", rig.form.cmdSetup },
-                                                     { "cmdSet", rig.form.cmdSet },
-                                                     { "CmdSave", rig.form.CmdSave },
-                                                     { "cmdRead", rig.form.cmdRead } };
-        buttons.value(button)->click();
+        rig.form.findChild<QPushButton *>(button)->click();
 
+        QVERIFY(rig.port.lines().isEmpty());
         QCOMPARE(int(rig.form.PendingAction), code);
         QVERIFY(!rig.form.Timer1->isActive());
         QVERIFY(rig.form.Timer5->isActive());
         QCOMPARE(rig.form.Timer5->interval(), 100);
         QCOMPARE(gatedButtons(rig.form), QStringLiteral("111111110"));
-    }
 
-    void timer5RetriesUntilTheTickHasEnded()
-    {
-        Rig rig;
-        setGatedButtons(rig.form, QStringLiteral("111110000"));
-        rig.form.PollIdle = false;
-        rig.form.CmdSave->click();
-        QCOMPARE(int(rig.form.PendingAction), 3);
-
-        // The tick is still at one of its event-processing points: defer once more.
-        rig.form.Timer5_Timer();
+        rig.form.Timer5_Timer(); // the tick is still at one of its event-processing points
         QVERIFY(rig.form.Timer5->isActive());
-        QCOMPARE(int(rig.form.PendingAction), 3);
+        QVERIFY(rig.port.lines().isEmpty());
 
-        // The tick has ended: the action runs, and the poller that the deferral stopped
-        // starts again.
         rig.form.PollIdle = true;
         rig.form.Timer5_Timer();
+        QCOMPARE(rig.port.lines().value(0), firstLine);
         QVERIFY(!rig.form.Timer5->isActive());
+        // Polling goes on: lamps and read-outs must not freeze while they look live.
         QVERIFY(rig.form.Timer1->isActive());
-        QCOMPARE(gatedButtons(rig.form), QStringLiteral("111110000"));
     }
 
     void stopCancelsWaitingAction()
     {
-        Rig rig;
-        setGatedButtons(rig.form, QStringLiteral("111110000"));
+        FormRig rig;
+        rig.selected();
         rig.form.PollIdle = false;
         rig.form.cmdRead->click();
         rig.form.cmdCommStop->click();

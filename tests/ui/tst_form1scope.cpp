@@ -264,7 +264,8 @@ private slots:
         };
         rig.form.Timer1_Timer();
         lamp << rig.form.Shape1->fillColor();
-        QCOMPARE(lamp, (QList<QColor> { QColor(128, 0, 0), QColor(128, 128, 0), QColor(0, 128, 0) }));
+        QCOMPARE(lamp,
+                 (QList<QColor> { QColor(128, 0, 0), QColor(128, 128, 0), QColor(0, 128, 0) }));
         QCOMPARE(rig.port.lines().mid(0, 2), (QList<QByteArray> { "RN 0 1", "RO" }));
         // The record waits span + 100 ms: "RN 0 1" answered (about 27 ms), 601 ms, 5 ms.
         const qint64 waited = rig.port.writes().at(1).at - rig.port.writes().at(0).at;
@@ -339,18 +340,21 @@ private slots:
         QTest::addColumn<bool>("toggled");
 
         QTest::newRow("arming") << QByteArray("RN 0 1") << QByteArray()
-                                << "Communication error enable recoder\r\n" << false << false;
+                                << "Communication error enable recoder\r\n"
+                                << false << false;
         // The alternation moves on before the motion is sent, also when it then fails.
         QTest::newRow("motion") << QByteArray("WT 2 0 2000") << QByteArray()
-                                << "Communication error motion\r\n" << false << true;
+                                << "Communication error motion\r\n"
+                                << false << true;
         QTest::newRow("upload") << QByteArray("RO") << QByteArray()
-                                << "Communication error of read output\r\n" << false << true;
-        QTest::newRow("upload too short") << QByteArray("RO") << QByteArray(">")
-                                          << "Communication error of read output\r\n>" << false
-                                          << true;
-        QTest::newRow("long field") << QByteArray("RO") << QByteArray("RO:1,123456789012,3,;\r\n>")
-                                    << "Communication error\r\n123456789012,3,;\r\n>" << true
-                                    << true;
+                                << "Communication error of read output\r\n"
+                                << false << true;
+        QTest::newRow("upload too short")
+            << QByteArray("RO") << QByteArray(">") << "Communication error of read output\r\n>"
+            << false << true;
+        QTest::newRow("long field")
+            << QByteArray("RO") << QByteArray("RO:1,123456789012,3,;\r\n>")
+            << "Communication error\r\n123456789012,3,;\r\n>" << true << true;
     }
     void captureFails()
     {

@@ -116,7 +116,8 @@ private slots:
         QCOMPARE(items(rig.form.Combo1), (QStringList { "1", "5" }));
 
         // The waiting work runs once the scan has ended.
-        for (int i = 0; i < 10 && (rig.form.Timer2->isActive() || rig.form.Timer5->isActive()); ++i) {
+        for (int i = 0; i < 10 && (rig.form.Timer2->isActive() || rig.form.Timer5->isActive());
+             ++i) {
             if (rig.form.Timer2->isActive())
                 rig.form.Timer2_Timer();
             else
