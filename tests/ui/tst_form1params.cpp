@@ -8,11 +8,6 @@
 #include <QtTest>
 
 namespace {
-QColor textColor(const QLineEdit *box)
-{
-    return box->palette().color(QPalette::Text);
-}
-
 // A parameter-set file in a folder that lives as long as the test.
 QString setFile(const QTemporaryDir &dir, const QByteArray &text)
 {
@@ -50,7 +45,7 @@ private slots:
         rig.bus.set(1, "RD 0 7", "=1234567890123;\r\n>"); // longer than the box holds
         rig.port.clearRecord();
         QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("9")); // red: typed, not confirmed
-        QCOMPARE(textColor(rig.form.txtKG[0]), QColor(255, 0, 0));
+        QCOMPARE(FormRig::textColor(rig.form.txtKG[0]), Red);
         rig.form.txtPOS[4]->setText(QStringLiteral("old"));
         QStringList whileReading;
         rig.bus.onLine = [&](const QByteArray &line) {
@@ -64,14 +59,14 @@ private slots:
         QCOMPARE(whileReading, (QStringList { "", "old" }));
         QCOMPARE(rig.port.lines().size(), 25);
         QCOMPARE(rig.form.txtKG[0]->text(), QStringLiteral("005"));
-        QCOMPARE(textColor(rig.form.txtKG[0]), QColor(Qt::black));
+        QCOMPARE(FormRig::textColor(rig.form.txtKG[0]), Black);
         QCOMPARE(rig.form.txtVG[4]->text(), QStringLiteral("4321"));
         QCOMPARE(rig.form.txtVG[10]->text(), QStringLiteral("1115"));
         QCOMPARE(rig.form.txtPOS[3]->text(), QStringLiteral("315"));
         for (QLineEdit *bad :
              { rig.form.txtKG[2], rig.form.txtKG[7], rig.form.txtPOS[1], rig.form.txtPOS[5] }) {
             QCOMPARE(bad->text(), QStringLiteral("ER"));
-            QCOMPARE(textColor(bad), QColor(255, 0, 0));
+            QCOMPARE(FormRig::textColor(bad), Red);
         }
         QVERIFY(rig.form.cmdRead->isEnabled());
         QVERIFY(rig.messages.texts.isEmpty());
@@ -85,12 +80,8 @@ private slots:
         const qint64 start = rig.clock.now();
         rig.form.cmdRead_Click();
         QCOMPARE(rig.clock.now() - start, qint64(25 * 2025));
-        for (int i : rig.form.txtKG.indices())
-            QCOMPARE(rig.form.txtKG[i]->text(), QStringLiteral("ER"));
-        for (int i : rig.form.txtVG.indices())
-            QCOMPARE(rig.form.txtVG[i]->text(), QStringLiteral("ER"));
-        for (int i : rig.form.txtPOS.indices())
-            QCOMPARE(rig.form.txtPOS[i]->text(), QStringLiteral("ER"));
+        for (const ParameterBox &b : ParameterMap::loadOrder())
+            QCOMPARE(rig.box(b.array, b.index)->text(), QStringLiteral("ER"));
     }
 
     // The boxes to a file: confirmed values only, after a LOAD if the operator wants one.
@@ -257,9 +248,7 @@ private slots:
         const auto marked = [&rig] {
             QStringList m;
             for (const ParameterBox &b : ParameterMap::loadOrder()) {
-                QLineEdit *box = b.array == BoxArray::KG ? rig.form.txtKG[b.index]
-                    : b.array == BoxArray::VG            ? rig.form.txtVG[b.index]
-                                                         : rig.form.txtPOS[b.index];
+                const QLineEdit *box = rig.box(b.array, b.index);
                 if (!box->toolTip().isEmpty())
                     m << ParameterMap::name(b) + '=' + box->toolTip().section(' ', -1);
             }
@@ -271,31 +260,12 @@ private slots:
         QVERIFY(rig.form.txtKG[0]->palette().color(QPalette::Base)
                 != rig.form.txtKG[1]->palette().color(QPalette::Base));
         QCOMPARE(rig.form.txtKG[0]->text(), QStringLiteral("005"));
-        QCOMPARE(textColor(rig.form.txtKG[0]), QColor(Qt::black));
+        QCOMPARE(FormRig::textColor(rig.form.txtKG[0]), Black);
 
         QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("1"));
         QCOMPARE(marked(), QStringList { "TH1=-1" });
         rig.form.cmdRead_Click();
         QCOMPARE(marked(), QStringList());
-    }
-
-    void loadDuringTickWaitsAndPollingResumes()
-    {
-        FormRig rig;
-        rig.select(1);
-        rig.port.clearRecord();
-        rig.form.PollIdle = false;
-        rig.form.cmdRead->click();
-        QVERIFY(rig.port.lines().isEmpty());
-        QCOMPARE(int(rig.form.PendingAction), 4);
-        QVERIFY(!rig.form.Timer1->isActive());
-
-        rig.form.PollIdle = true;
-        rig.form.Timer5_Timer();
-        QCOMPARE(rig.port.lines().size(), 25);
-        // Polling goes on: the lamps must not freeze while looking live.
-        QVERIFY(rig.form.Timer1->isActive());
-        QCOMPARE(rig.form.Timer1->interval(), 100);
     }
 };
 
