@@ -23,15 +23,12 @@
 #include <sys/resource.h>
 #endif
 
-// The window's controls. They are found by object name, "Label1(22)" for array members;
-// arrayIndices() ties those names to the members.
+// The window's controls as the design leaves them, and the surfaces they draw on.
 class TstForm1Ui : public QObject {
     Q_OBJECT
 
 private slots:
     void initTestCase() { m_ui.setupUi(&m_form); }
-    void arrayIndices_data();
-    void arrayIndices();
     void designStates();
     void missingIndexStopsTheProgram();
     void graphPaintsItsDisplayList();
@@ -40,60 +37,6 @@ private:
     QWidget m_form;
     Form1Ui m_ui;
 };
-
-static QList<int> range(int first, int last)
-{
-    QList<int> r;
-    for (int i = first; i <= last; ++i)
-        r.append(i);
-    return r;
-}
-
-template<class T>
-static void arrayRow(const char *name, const ControlArray<T> &array, const QList<int> &expected)
-{
-    QStringList misnamed;
-    for (auto it = array.begin(); it != array.end(); ++it) {
-        if (it.value()->objectName() != QStringLiteral("%1(%2)").arg(name).arg(it.key()))
-            misnamed.append(it.value()->objectName());
-    }
-    QTest::newRow(name) << array.indices() << misnamed << expected;
-}
-
-void TstForm1Ui::arrayIndices_data()
-{
-    QTest::addColumn<QList<int>>("indices");
-    QTest::addColumn<QStringList>("misnamed");
-    QTest::addColumn<QList<int>>("expected");
-    const Form1Ui &u = m_ui;
-    // The gaps are the design's: Label1 has no 10, 11, 16 (that is CF), 29 or 30.
-    arrayRow("Label1", u.Label1, range(0, 9) + range(12, 15) + range(17, 28) + range(31, 40));
-    arrayRow("CF", u.CF, { 16 });
-    arrayRow("Label3", u.Label3, QList<int> { 0, 1, 2 } + range(4, 7) + range(16, 22));
-    arrayRow("Label5", u.Label5, range(0, 4));
-    arrayRow("Label6", u.Label6, range(0, 5));
-    arrayRow("Label7", u.Label7, range(0, 1));
-    arrayRow("LabelPOS", u.LabelPOS, range(1, 6));
-    arrayRow("Text1", u.Text1, range(0, 1));
-    arrayRow("txtRG", u.txtRG, range(1, 7));
-    arrayRow("txtKG", u.txtKG, range(0, 7));
-    arrayRow("txtVG", u.txtVG, range(0, 10));
-    arrayRow("txtPOS", u.txtPOS, range(0, 5));
-    arrayRow("chkBox", u.chkBox, range(0, 7));
-    arrayRow("lightDI", u.lightDI, range(0, 4));
-    arrayRow("lightDO", u.lightDO, range(0, 3));
-    arrayRow("ShapeALM", u.ShapeALM, range(0, 4));
-    arrayRow("FrameScope", u.FrameScope, { 0 });
-}
-
-void TstForm1Ui::arrayIndices()
-{
-    QFETCH(QList<int>, indices);
-    QFETCH(QStringList, misnamed);
-    QFETCH(QList<int>, expected);
-    QCOMPARE(indices, expected);
-    QCOMPARE(misnamed, QStringList());
-}
 
 // States that the window's handlers take for granted at start.
 void TstForm1Ui::designStates()
