@@ -34,6 +34,7 @@ private slots:
     void recordLengthAndSpan_data();
     void recordLengthAndSpan();
     void channelsAreSplitInHalves();
+    void benchModeSwitchesServoAroundSelection();
 };
 
 void TestSimProtocol::replies_data()
@@ -220,6 +221,29 @@ void TestSimProtocol::channelsAreSplitInHalves()
     QVERIFY(fields.at(256).toInt() & 0x20);
     QVERIFY(!(fields.at(256 + 80).toInt() & 0x20));
     QVERIFY(fields.at(511).toInt() & 0x20);
+}
+
+// The console's selection refuses a drive whose servo is on; the bench switches it off
+// when addressed and on again 1 s after "RV 10", and resets alarms after 3 s.
+void TestSimProtocol::benchModeSwitchesServoAroundSelection()
+{
+    SimHarness sim({ 1 });
+    Station &station = *sim.bus.station(1);
+    station.setDemo(true);
+    station.setServoInput(true);
+    sim.exchange("ST 1");
+    QCOMPARE(sim.exchange("RV 8"), "0810" + End);
+    sim.exchange("RV 10");
+    sim.runMs(900);
+    QVERIFY(!station.energized());
+    sim.runMs(200);
+    QVERIFY(station.energized());
+    station.raiseAlarm(Station::PerrExceed);
+    sim.runMs(2900);
+    QVERIFY(station.alarms() != 0);
+    sim.runMs(200);
+    QCOMPARE(station.alarms(), 0u);
+    QVERIFY(station.energized());
 }
 
 QTEST_GUILESS_MAIN(TestSimProtocol)
