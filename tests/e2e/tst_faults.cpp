@@ -126,12 +126,14 @@ struct Bench : SimBench {
             QCOMPARE(rows.size(), 1 + 128);
             QCOMPARE(rows.last().section(QLatin1Char(','), 2, 2), QStringLiteral("0"));
         } else if (word == "dead") {
-            // Until the line is back, every tick says so at once; its link is gone.
+            // Until the line is back, every tick says so at once; the port knows, and the link
+            // is gone.
             QElapsedTimer t;
             t.start();
             QCOMPARE(tick(), QStringLiteral("Communication error\r\n"));
             QVERIFY(t.elapsed() < 1000);
             check(QStringLiteral("RG1=ER"), plot, failures, exchanges);
+            QVERIFY(!port.isUsable());
             QVERIFY(!QFileInfo::exists(linkPath()));
         } else {
             QFAIL(qPrintable("no such check: " + word));
@@ -174,23 +176,24 @@ private slots:
         row("select: silent ST", "select", "", "fault 1 silent", "Com Port Closed",
             "closed unselected", selected, selectedState);
         row("select: silent RV 8", "select", "RV 8", "fault 1 silent",
-            "Communication error write\r\n\\|Com Port Closed", "closed", selected, selectedState);
+            "Communication error write\r\n\\|Com Port Closed", "closed unselected", selected,
+            selectedState);
         // The port stays open: the operator may press Select again.
         row("select: silent RV 10", "select", "RV 10", "fault 1 silent", "Communication error\r\n",
             "open unselected", selected, selectedState);
         row("select: bad status", "select", "", "fault 1 bad-status",
-            "Communication error write\r\nZZZZ;\r\n>.*\\|Com Port Closed", "closed", selected,
-            selectedState);
+            "Communication error write\r\nZZZZ;\r\n>.*\\|Com Port Closed", "closed unselected",
+            selected, selectedState);
         row("select: noise", "select", "", "fault 1 garbage",
-            "Communication error write\r\n" + noise + ".*\\|Com Port Closed", "closed", selected,
-            selectedState);
+            "Communication error write\r\n" + noise + ".*\\|Com Port Closed", "closed unselected",
+            selected, selectedState);
 
         // A reply late on one command only, just inside and just outside its routine's limit.
         // SendCmd, 200 ms: the second "ST" of the selection (the first is the one ignored).
         row("ST inside", "select", "ST 1", "fault 1 delay 140", selected, "failed=0 selected",
-            selected, "", 2);
+            selected, selectedState, 2);
         row("ST outside", "select", "ST 1", "fault 1 delay 280", "Com Port Closed",
-            "failed=1 unselected", selected, "", 2);
+            "failed=1 unselected", selected, selectedState, 2);
         // SendCmdLong, 2000 ms: a variable of the status poll.
         row("RV inside", "tick", "RV 3", "fault 1 delay 1900", "", "failed=0 RG4=# ticked", "",
             "RG4=#");
