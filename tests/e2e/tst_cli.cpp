@@ -1,60 +1,181 @@
-// The program's command line: answers that need no window, and refusals.
+// The command-line programs, one run a row: vcm-tool against the drive simulator, every command
+// and exit code; the console's answers that need no window, and its refusals. The rows share
+// one simulator and run in order: later rows read what earlier ones wrote.
+#include "SimProcess.h"
+
+#include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <memory>
 
 class TestCli final : public QObject {
     Q_OBJECT
 
-private slots:
-    void answers_data()
+private:
+    std::unique_ptr<SimProcess> m_sim;
+    QTemporaryDir m_dir;
+
+    QString expand(QString text) const
     {
+        return text.replace(QLatin1String("@port"), m_sim->path())
+            .replace(QLatin1String("@dir"), m_dir.path());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_sim = std::make_unique<SimProcess>(QStringList { "--fast", "--stations", "1,2,5" });
+        QVERIFY(!m_sim->path().isEmpty());
+        QFile bad(m_dir.filePath(QStringLiteral("bad.vcmpar")));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("KPP = 300\nKPX = 1\n");
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QStringList>("simulator"); // control commands before the run
+        QTest::addColumn<QString>("vcmPort"); // VCM_PORT
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("stdoutStart");
-        QTest::addColumn<QString>("stderrStart");
+        QTest::addColumn<QString>("out"); // a pattern stdout matches
+        QTest::addColumn<QString>("err"); // text stderr holds
+        QTest::addColumn<QString>("trace"); // text the --trace file holds; none: no --trace
 
-        QTest::newRow("--version")
-            << QStringList { "--version" } << 0 << "vcm-console " VCM_VERSION << "";
-        QTest::newRow("-v") << QStringList { "-v" } << 0 << "vcm-console "
-                            << "";
-        QTest::newRow("--help") << QStringList { "--help" } << 0
-                                << "Usage: vcm-console [--trace FILE] [PORT]"
-                                << "";
-        QTest::newRow("help after a port") << QStringList { "4", "-h" } << 0 << "Usage:"
-                                           << "";
-        QTest::newRow("two ports") << QStringList { "4", "5" } << 2 << ""
-                                   << "Usage:";
-        QTest::newRow("unknown option") << QStringList { "--fast" } << 2 << ""
-                                        << "Usage:";
-        QTest::newRow("--trace without a file") << QStringList { "4", "--trace" } << 2 << ""
-                                                << "Usage:";
-        QTest::newRow("trace that cannot be written")
-            << QStringList { "--trace=/nonexistent/t.jsonl", "4" } << 2 << ""
-            << "vcm-console: cannot write the trace /nonexistent/t.jsonl";
+        const QString bus = QStringLiteral("@port");
+        const auto row
+            = [&](const char *name, const QStringList &args, int exitCode, const QString &out,
+                  const QString &err = QString(), const QString &trace = QString(),
+                  const QStringList &sim = {}, const QString &port = QStringLiteral("@port")) {
+                  QTest::newRow(name) << sim << port << args << exitCode << out << err << trace;
+              };
+        const QString number = QStringLiteral("-?\\d+");
+
+        row("scan", { "scan" }, 0, "^1\n2\n5\n$");
+        row("scan --json", { "--json", "scan" }, 0, "^\\{\"stations\":\\[1,2,5\\]\\}\n$");
+        row("status, --port instead of VCM_PORT", { "--port", bus, "status" }, 0,
+            "^status=0[0-9A-F]{3}\n(\\w+=[01]\n){7}SVON=0\n(\\w+=[01]\n){5}source=pulse\n$", "", "",
+            {}, "");
+        row("status --json", { "--json", "status" }, 0,
+            "^\\{\"bits\":\\{.*\"SVON\":0.*\\},\"source\":\"pulse\",\"station\":1,\"status\":\"0");
+        row("vars", { "vars" }, 0,
+            QStringLiteral("^PCMD=%1\nPFBK=%1\nPERR=%1\nVCMD=%1\nVFBK=%1\nVERR=%1\nICMD=%1\n$")
+                .arg(number));
+        row("vars --json", { "--json", "--station", "5", "vars" }, 0,
+            "^\\{\"station\":5,\"variables\":\\{\"ICMD\":-?\\d+,");
+        row("set, traced", { "set", "KPP=300", "KVP = 120" }, 0,
+            "^KPP=300 confirmed\nKVP=120 confirmed\n$", "",
+            "\"station\":1,\"routine\":\"SendCmdPaced\",\"command\":\"WT 0 2 120\","
+            "\"reply\":\"KVP=120;\\r\\n>\"");
+        row("read to stdout", { "read" }, 0,
+            "^# VCM drive parameter set\n# station 1, read \\d{4}-\\d\\d-\\d\\d "
+            "\\d\\d:\\d\\d:\\d\\d\n"
+            "KPP = 300\nKFV = 50\nKVP = 120\n(\\w+ = -?\\d+\n){21}TH1 = 5000\n$");
+        row("read --json to a file", { "--json", "read", "@dir/station1.vcmpar" }, 0,
+            "^\\{\"parameters\":\\{.*\"KPP\":300,.*\\},\"read\":\"\\d{4}-.*\",\"station\":1\\}\n$");
+        row("write --save to another drive",
+            { "--station", "2", "write", "@dir/station1.vcmpar", "--save" }, 0,
+            "^KPP=300 confirmed\n(\\w+=-?\\d+ confirmed\n){24}SAVE OK\n$");
+        row("read it back", { "--station", "2", "read" }, 0, "KPP = 300\nKFV = 50\nKVP = 120\n");
+        row("a value the drive clamps", { "--json", "set", "KFV=150" }, 1,
+            "^\\{\"parameters\":\\[\\{\"confirmed\":false,\"held\":100,\"name\":\"KFV\",\"sent\":"
+            "150\\}\\],",
+            "KFV: sent 150, the drive holds 100");
+        row("a bad file sends nothing", { "write", "@dir/bad.vcmpar" }, 2, "^$",
+            "bad.vcmpar: line 2: unknown name \"KPX\"", "(nothing)");
+        row("save", { "save" }, 0, "^SAVE OK\n$");
+        row("source updown", { "--station", "5", "source", "updown" }, 0, "^SET OK\n$");
+        row("source refused while the servo is on", { "--station", "5", "source", "pulse" }, 1,
+            "^$", " You must servo off before changing command source", "", { "servo 5 on" });
+        row("capture", { "capture", "--channels", "pfbk,PCMD", "--interval", "100" }, 0,
+            "^time_ms,PCMD,PFBK\n0,-?\\d+,-?\\d+\n(.+\n){254}99.609375,-?\\d+,-?\\d+\n$");
+        row("no test motion in pulse mode",
+            { "capture", "--channels", "PCMD,PFBK", "--move", "3000" }, 1, "^$",
+            "no test motion: it needs up/down mode with the servo on and DI1 off");
+        row("capture with a test motion",
+            { "--station", "5", "capture", "--channels", "PCMD,DIO", "--move", "3000" }, 0,
+            "^time_ms,PCMD,DIO\n(.+\n){255}[\\d.]+,3000,\\d+\n$", "",
+            "\"command\":\"WT 2 0 3000\"");
+        row("garbled replies, traced as received", { "--station", "2", "status" }, 1, "^$",
+            "no hexadecimal word in the reply to \"RV 8\"", "\"reply\":\"\\u0015~",
+            { "fault 2 garbage" });
+        row("a silent station", { "--station", "4", "status" }, 3, "^$", "no answer to \"ST 4\"");
+        row("a port that cannot be opened", { "--port", "/dev/nonexistent-vcm", "scan" }, 3, "^$",
+            "cannot open the port /dev/nonexistent-vcm", "", {}, "");
+        row("no port", { "status" }, 2, "^$", "no port: give --port or set VCM_PORT", "", {}, "");
+        row("unknown command", { "frobnicate" }, 2, "^$", "unknown command");
+        row("a channel that is none", { "capture", "--channels", "PCMD,PFBX" }, 2, "^$",
+            "--channels takes two of");
+        row("an option of another command", { "read", "--channels", "PCMD,PFBK" }, 2, "^$",
+            "--channels is an option of capture");
+        row("--help", { "--help" }, 0, "^Usage: vcm-tool [\\s\\S]*Exit codes:", "", "", {}, "");
+        row("--version", { "--version" }, 0, "^vcm-tool " VCM_VERSION "\n$", "", "", {}, "");
+
+        // The console, with no display at all: these must not need one.
+        const auto console = [&](const char *name, QStringList args, int exitCode,
+                                 const QString &out, const QString &err = QString()) {
+            row(name, args << "@console", exitCode, out, err, "", {}, "");
+        };
+        const QString usage = QStringLiteral("Usage:");
+        console("console --version", { "--version" }, 0, "^vcm-console " VCM_VERSION);
+        console("console -v", { "-v" }, 0, "^vcm-console ");
+        console("console --help", { "--help" }, 0,
+                "^Usage: vcm-console \\[--trace FILE\\] \\[PORT\\]");
+        console("console help after a port", { "4", "-h" }, 0, "^Usage:");
+        console("console two ports", { "4", "5" }, 2, "^$", usage);
+        console("console unknown option", { "--fast" }, 2, "^$", usage);
+        console("console --trace without a file", { "4", "--trace" }, 2, "^$", usage);
+        console("console trace that cannot be written", { "--trace=/nonexistent/t.jsonl", "4" }, 2,
+                "^$", "vcm-console: cannot write the trace /nonexistent/t.jsonl");
     }
-    void answers()
+    void commands()
     {
+        QFETCH(QStringList, simulator);
+        QFETCH(QString, vcmPort);
         QFETCH(QStringList, args);
         QFETCH(int, exitCode);
-        QFETCH(QString, stdoutStart);
-        QFETCH(QString, stderrStart);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QFETCH(QString, trace);
 
-        QProcess p;
-        // No display at all: these must not need one.
+        for (const QString &command : simulator)
+            QCOMPARE(m_sim->command(command), QStringLiteral("ok"));
+        for (QString &arg : args)
+            arg = expand(arg);
+        const QString traceFile
+            = m_dir.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".jsonl");
+        if (!trace.isEmpty())
+            args.prepend(QStringLiteral("--trace=") + traceFile);
+
+        QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("VCM_PORT"), expand(vcmPort));
         env.remove(QStringLiteral("DISPLAY"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(VCM_CONSOLE), args);
-        QVERIFY(p.waitForFinished(10000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), exitCode);
-        const QString out = QString::fromUtf8(p.readAllStandardOutput());
-        QVERIFY2(stdoutStart.isEmpty() ? out.isEmpty() : out.startsWith(stdoutStart),
-                 qPrintable(out));
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        QVERIFY2(stderrStart.isEmpty() || err.startsWith(stderrStart), qPrintable(err));
+        tool.setProcessEnvironment(env);
+        const bool console = args.removeAll(QStringLiteral("@console")) > 0;
+        tool.start(console ? QStringLiteral(VCM_CONSOLE) : QStringLiteral(VCM_TOOL), args);
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        const QString stdoutText = QString::fromUtf8(tool.readAllStandardOutput());
+        const QString stderrText = QString::fromUtf8(tool.readAllStandardError());
+        QVERIFY2(tool.exitCode() == exitCode, qPrintable(stderrText));
+        QVERIFY2(QRegularExpression(out).match(stdoutText).hasMatch(), qPrintable(stdoutText));
+        QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
+        if (trace.isEmpty())
+            return;
+        QFile file(traceFile);
+        const QString traced
+            = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        if (trace == QLatin1String("(nothing)"))
+            QVERIFY2(traced.isEmpty(), qPrintable(traced));
+        else
+            QVERIFY2(traced.contains(trace), qPrintable(traced));
+        for (const QString &line : traced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            QVERIFY(QJsonDocument::fromJson(line.toUtf8()).isObject());
     }
 };
 

@@ -1,97 +1,50 @@
-// The console against the drive simulator on a pseudo-terminal, through the real
-// QSerialPort adapter and the real clock: what an engineer at the bench would do.
-#include "Clock.h"
-#include "Form1.h"
-#include "GraphSurface.h"
-#include "Lamp.h"
-#include "RecordingMessages.h"
-#include "SimProcess.h"
-#include "SystemSerialPort.h"
+// The console against the drive simulator: what an engineer at the bench would do.
+#include "SimBench.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
-
-#include <memory>
 
 namespace {
-QColor textColor(const QLineEdit *box)
+QStringList boxTexts(const Form1 &f)
 {
-    return box->palette().color(QPalette::Active, QPalette::Text);
+    QStringList texts;
+    for (const ParameterBox &b : ParameterMap::loadOrder())
+        texts << (b.array == BoxArray::KG       ? f.txtKG[b.index]
+                      : b.array == BoxArray::VG ? f.txtVG[b.index]
+                                                : f.txtPOS[b.index])
+                     ->text();
+    return texts;
+}
+
+void enter(QLineEdit *box, const QString &text)
+{
+    box->clear();
+    QTest::keyClicks(box, text);
+    QTest::keyClick(box, Qt::Key_Return);
 }
 } // namespace
 
 class TestConsoleSim final : public QObject {
     Q_OBJECT
 
-private:
-    struct Bench {
-        explicit Bench(const QStringList &simArgs)
-            : sim(simArgs), form(port, clock, messages, sim.path())
-        {
-            form.setFileDialogs(files);
-        }
-        // Start, (scan,) select station s; the poller is left to the test.
-        bool connect(int s, bool scan = false)
-        {
-            form.cmdCommStart->click();
-            if (scan)
-                form.CmdScan->click();
-            form.Combo1->setEditText(QString::number(s));
-            // Select opens only after a scan; a test that skipped it calls the handler.
-            form.CmdSelect_Click();
-            form.Timer1->stop();
-            return form.FrameParaAdj->isEnabled();
-        }
-        SimProcess sim;
-        SystemSerialPort port;
-        SteadyClock clock;
-        RecordingMessages messages;
-        ScriptedFileDialogs files;
-        Form1 form;
-    };
-
-    static QStringList boxTexts(const Form1 &f)
-    {
-        QStringList texts;
-        for (const ParameterBox &b : ParameterMap::loadOrder())
-            texts << (b.array == BoxArray::KG       ? f.txtKG[b.index]
-                          : b.array == BoxArray::VG ? f.txtVG[b.index]
-                                                    : f.txtPOS[b.index])
-                         ->text();
-        return texts;
-    }
-    static void enter(QLineEdit *box, const QString &text)
-    {
-        box->clear();
-        QTest::keyClicks(box, text);
-        QTest::keyClick(box, Qt::Key_Return);
-    }
-
 private slots:
     void connectLoadAndPoll()
     {
-        Bench b({ "--fast", "--stations", "1,5" });
-        QVERIFY(!b.sim.path().isEmpty());
+        SimBench b({ "--fast", "--stations", "1,5" });
+        QVERIFY(!b.simulator->path().isEmpty());
         QVERIFY(b.connect(5, true));
         QCOMPARE(b.messages.texts,
                  (QStringList { "COM Port Open Success", "VCM Driver Board communication OK" }));
         QCOMPARE(b.form.Combo1->count(), 2);
         QCOMPARE(b.form.Label8->text(), QStringLiteral("15"));
         for (int i : b.form.txtKG.indices()) {
-            bool number = false;
-            b.form.txtKG[i]->text().toInt(&number);
-            QVERIFY2(number, qPrintable(b.form.txtKG[i]->text()));
+            QVERIFY2(isNumber(b.form.txtKG[i]->text()), qPrintable(b.form.txtKG[i]->text()));
             QCOMPARE(textColor(b.form.txtKG[i]), QColor(Qt::black));
         }
         QVERIFY(b.form.txtVG[4]->text() != QStringLiteral("ER"));
 
-        b.form.Timer1_Timer();
-        QCOMPARE(b.messages.texts.size(), 2);
-        for (int i = 1; i <= 7; ++i) {
-            bool number = false;
-            b.form.txtRG[i]->text().toInt(&number);
-            QVERIFY2(number, qPrintable(b.form.txtRG[i]->text()));
-        }
+        QCOMPARE(b.tick(), QString());
+        for (int i = 1; i <= 7; ++i)
+            QVERIFY2(isNumber(b.form.txtRG[i]->text()), qPrintable(b.form.txtRG[i]->text()));
         QCOMPARE(b.form.Shape1->fillColor(), QColor(0, 128, 0));
         // Servo off, no alarm, no emergency stop: "EMS" and "SVON" green.
         QCOMPARE(b.form.ShapeALM[4]->fillColor(), QColor(0, 255, 0));
@@ -99,7 +52,7 @@ private slots:
         QVERIFY(!b.form.DriveNotReady);
 
         // The drive's inputs change: the lamps follow on the next tick.
-        QCOMPARE(b.sim.command(QStringLiteral("estop 5 on")), QStringLiteral("ok"));
+        QVERIFY(b.set(QStringLiteral("estop 5 on")));
         b.form.Timer1_Timer();
         QCOMPARE(b.form.ShapeALM[4]->fillColor(), QColor(255, 0, 0));
         QVERIFY(b.form.DriveNotReady);
@@ -107,9 +60,8 @@ private slots:
 
     void writeSaveAndSetSource()
     {
-        Bench b({ "--fast", "--stations", "1" });
-        QVERIFY(b.connect(1));
-        b.messages.texts.clear();
+        SimBench b({ "--fast", "--stations", "1" });
+        QVERIFY(b.connectQuietly());
         QLineEdit *kpp = b.form.txtKG[0];
         kpp->clear();
         QTest::keyClicks(kpp, QStringLiteral("300"));
@@ -119,9 +71,7 @@ private slots:
         QCOMPARE(textColor(kpp), QColor(Qt::black));
 
         // Beyond the drive's range: it holds another value than the one typed.
-        kpp->clear();
-        QTest::keyClicks(kpp, QStringLiteral("32767"));
-        QTest::keyClick(kpp, Qt::Key_Return);
+        enter(kpp, QStringLiteral("32767"));
         QCOMPARE(kpp->text(), QStringLiteral("ER"));
 
         b.form.CmdSave->click();
@@ -134,7 +84,7 @@ private slots:
     // A tuned set from station 1 cloned onto station 5 through a file.
     void cloneAParameterSet()
     {
-        Bench b({ "--fast", "--stations", "1,5" });
+        SimBench b({ "--fast", "--stations", "1,5" });
         QTemporaryDir dir;
         b.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
         QVERIFY(b.connect(1));
@@ -162,7 +112,8 @@ private slots:
         bad.close();
         const quint64 exchanges = b.form.exchange().exchangeCount();
         b.form.loadParameterSet();
-        QVERIFY2(b.messages.last().contains(QStringLiteral("line 28: ")), qPrintable(b.messages.last()));
+        QVERIFY2(b.messages.last().contains(QStringLiteral("line 28: ")),
+                 qPrintable(b.messages.last()));
         QCOMPARE(b.form.exchange().exchangeCount(), exchanges);
 
         // A value the drive clamps is reported as held differently, not as written.
@@ -177,7 +128,7 @@ private slots:
 
     void captureAStepResponse()
     {
-        Bench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--demo" });
+        SimBench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--demo" });
         QVERIFY(b.connect(1));
         // In the bench set-up the servo comes on a second after the selection.
         QTest::qWait(1300);
@@ -195,10 +146,8 @@ private slots:
         b.form.cmdSetMotion->click();
         b.form.Timer1->stop();
         b.form.cmdStart->click();
-        b.messages.texts.clear();
 
-        b.form.Timer1_Timer();
-        QVERIFY2(b.messages.texts.isEmpty(), qPrintable(b.messages.texts.join(QLatin1Char('|'))));
+        QCOMPARE(b.tick(), QString());
         QCOMPARE(b.form.Graph1->displayList().items().size(), 14 + 2 * 128);
         QCOMPARE(b.form.Label6[5]->text(), QStringLiteral("200"));
         // PCMD ends at the first target (1000 counts), read back raw in the CSV.
@@ -206,38 +155,6 @@ private slots:
             = b.form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(rows.size(), 1 + 128);
         QCOMPARE(rows.last().split(QLatin1Char(',')).value(1), QStringLiteral("1000"));
-    }
-
-    void lineVanishesAndResetRecovers()
-    {
-        Bench b({ "--fast", "--stations", "1", "--link", QDir::tempPath() + "/vcm-e2e-line" });
-        // Open through the link so that RESET finds the restored line again.
-        b.form.listComPort->setText(QDir::tempPath() + "/vcm-e2e-line");
-        QVERIFY(b.connect(1));
-        b.messages.texts.clear();
-
-        QVERIFY(
-            b.sim.command(QStringLiteral("line drop")).startsWith(QStringLiteral("line dropped")));
-        QElapsedTimer t;
-        t.start();
-        b.form.Timer1_Timer();
-        QVERIFY(t.elapsed() < 1000); // no wait for time-outs on a dead line
-        QCOMPARE(b.messages.texts.size(), 1);
-        QVERIFY(b.messages.texts[0].startsWith(QStringLiteral("Communication error")));
-        QCOMPARE(b.form.txtRG[1]->text(), QStringLiteral("ER"));
-
-        QVERIFY(b.sim.command(QStringLiteral("line restore"))
-                    .startsWith(QStringLiteral("line restored")));
-        b.form.Command1->click();
-        b.form.Timer1->stop();
-        b.form.Combo1->setEditText(QStringLiteral("1")); // the restored line addresses no one yet
-        b.form.CmdSelect_Click();
-        b.form.Timer1->stop();
-        QCOMPARE(b.messages.last(), QStringLiteral("VCM Driver Board communication OK"));
-        b.messages.texts.clear();
-        b.form.Timer1_Timer();
-        QVERIFY2(b.messages.texts.isEmpty(), qPrintable(b.messages.texts.join(QLatin1Char('|'))));
-        QVERIFY(b.form.txtRG[1]->text() != QStringLiteral("ER"));
     }
 };
 
