@@ -33,30 +33,22 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("answers");
         QTest::addColumn<qint64>("elapsed");
-
-        // initial 11 + one poll step 6
-        QTest::newRow("SendCmd answered")
-            << &CommandExchange::SendCmd << "ST 1" << true << qint64(17);
-        // initial 11 + 34 poll steps of 6 until more than 200 ms passed
-        QTest::newRow("SendCmd silent")
-            << &CommandExchange::SendCmd << "ST 1" << false << qint64(215);
-        QTest::newRow("SendCmdLong answered")
-            << &CommandExchange::SendCmdLong << "RV 8" << true << qint64(27);
-        // 21 + 334 * 6
-        QTest::newRow("SendCmdLong silent")
-            << &CommandExchange::SendCmdLong << "RV 8" << false << qint64(2025);
-        // 6 before writing + 51 + one step of 16 + 16 after
-        QTest::newRow("SendCmdSlow answered")
-            << &CommandExchange::SendCmdSlow << "RO" << true << qint64(89);
-        // 6 + 51 + 188 * 16 + 16
-        QTest::newRow("SendCmdSlow silent")
-            << &CommandExchange::SendCmdSlow << "RO" << false << qint64(3081);
-        // 2 characters * 6 + 11 + 6
-        QTest::newRow("SendCmdPaced answered")
-            << &CommandExchange::SendCmdPaced << "SV" << true << qint64(29);
-        // 12 + 11 + 1334 * 6
-        QTest::newRow("SendCmdPaced silent")
-            << &CommandExchange::SendCmdPaced << "SV" << false << qint64(8027);
+        const auto row
+            = [](const char *name, Routine r, const char *command, bool answers, qint64 elapsed) {
+                  QTest::newRow(name) << r << QString::fromLatin1(command) << answers << elapsed;
+              };
+        using C = CommandExchange;
+        row("SendCmd answered", &C::SendCmd, "ST 1", true, 11 + 6);
+        // poll steps of 6 until more than 200 ms passed
+        row("SendCmd silent", &C::SendCmd, "ST 1", false, 11 + 34 * 6);
+        row("SendCmdLong answered", &C::SendCmdLong, "RV 8", true, 21 + 6);
+        row("SendCmdLong silent", &C::SendCmdLong, "RV 8", false, 21 + 334 * 6);
+        // 6 before writing, 51, steps of 16, 16 after
+        row("SendCmdSlow answered", &C::SendCmdSlow, "RO", true, 6 + 51 + 16 + 16);
+        row("SendCmdSlow silent", &C::SendCmdSlow, "RO", false, 6 + 51 + 188 * 16 + 16);
+        // one character every 6 ms (Delay(5)), then the wait of SendCmd
+        row("SendCmdPaced answered", &C::SendCmdPaced, "SV", true, 2 * 6 + 11 + 6);
+        row("SendCmdPaced silent", &C::SendCmdPaced, "SV", false, 2 * 6 + 11 + 1334 * 6);
     }
     void timing()
     {
@@ -75,6 +67,14 @@ private slots:
         QVERIFY(rig.link.CommDone);
         QCOMPARE(rig.link.RxBuffer, answers ? QStringLiteral("0000\r\n>") : QString());
         QCOMPARE(rig.port.lines(), QList<QByteArray> { command.toLatin1() });
+        // Paced: a write per character, 6 ms apart; otherwise the line in one write.
+        const auto &w = rig.port.writes();
+        const bool paced = routine == &CommandExchange::SendCmdPaced;
+        QCOMPARE(w.size(), paced ? command.size() + 1 : 1);
+        if (paced) {
+            QCOMPARE(w[0].at, start);
+            QCOMPARE(w[1].at - w[0].at, qint64(6));
+        }
     }
 
     // A reply is taken while the reply window is open and lost once it has closed. The
@@ -109,36 +109,6 @@ private slots:
         rig.port.answer("RV 8", "0100\r\n>", delay);
         QCOMPARE((rig.link.*routine)(QStringLiteral("RV 8")), taken);
         QCOMPARE(rig.link.RxBuffer.contains(QLatin1Char('>')), taken);
-    }
-
-    void pacedWritesOneCharacterEveryFiveMilliseconds()
-    {
-        Rig rig;
-        const qint64 start = rig.clock.now();
-        rig.link.SendCmdPaced(QStringLiteral("SV"));
-        const auto &w = rig.port.writes();
-        QCOMPARE(w.size(), 3);
-        QCOMPARE(w[0].bytes, QByteArray("S"));
-        QCOMPARE(w[1].bytes, QByteArray("V"));
-        QCOMPARE(w[2].bytes, QByteArray("\r"));
-        QCOMPARE(w[0].at, start);
-        QCOMPARE(w[1].at - w[0].at, qint64(6));
-        QCOMPARE(w[2].at - w[1].at, qint64(6));
-    }
-
-    void pacedEmptyCommandWritesOnlyCarriageReturn()
-    {
-        Rig rig;
-        rig.link.SendCmdPaced(QString());
-        QCOMPARE(rig.port.written(), QByteArray("\r"));
-    }
-
-    void unpacedCommandIsOneWrite()
-    {
-        Rig rig;
-        rig.link.SendCmdLong(QStringLiteral("RD 1 10"));
-        QCOMPARE(rig.port.writes().size(), 1);
-        QCOMPARE(rig.port.written(), QByteArray("RD 1 10\r"));
     }
 
     void staleInputIsFlushed()
@@ -183,6 +153,7 @@ private slots:
         QTest::newRow("line end inside") << QStringLiteral("WT 0 0 1\rSV") << false;
         QTest::newRow("not one byte") << QStringLiteral("WT 0 0 1\u20ac") << false;
         QTest::newRow("Latin-1") << QStringLiteral("WT 0 0 \u00e9") << true;
+        QTest::newRow("empty") << QString() << true;
     }
     void commandThatDoesNotFitIsNotSent()
     {
