@@ -8,6 +8,9 @@
 
 using Routine = bool (CommandExchange::*)(const QString &);
 Q_DECLARE_METATYPE(Routine)
+using Pieces = QList<QPair<int, QByteArray>>;
+enum class Line { Open, Breaks, Closed };
+Q_DECLARE_METATYPE(Line)
 
 class TestCommandExchange final : public QObject {
     Q_OBJECT
@@ -108,36 +111,64 @@ private slots:
         QCOMPARE(rig.link.RxBuffer.contains(QLatin1Char('>')), taken);
     }
 
-    void staleInputIsFlushed()
+    // Replies as the line delivers them: pieces (ms after the command, bytes), then perhaps a
+    // failing line. What the routine keeps, and how soon it returns.
+    void delivery_data()
     {
-        Rig rig;
-        rig.port.schedule("=12 ok>", 0); // late end of an earlier reply
-        rig.port.answer("RV 0", "55\r\n>", 3);
-        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RV 0")));
-        QCOMPARE(rig.link.RxBuffer, QStringLiteral("55\r\n>"));
+        QTest::addColumn<Routine>("routine");
+        QTest::addColumn<QByteArray>("stale"); // waiting before the command goes out
+        QTest::addColumn<Pieces>("pieces");
+        QTest::addColumn<Line>("line");
+        QTest::addColumn<QString>("kept"); // empty: the routine failed
+        QTest::addColumn<qint64>("within");
+        const auto row = [](const char *name, Routine r, const QByteArray &stale, const Pieces &p,
+                            Line line, const QString &kept, qint64 within) {
+            QTest::newRow(name) << r << stale << p << line << kept << within;
+        };
+        using C = CommandExchange;
+        row("stale input flushed", &C::SendCmdLong, "=12 ok>", { { 3, "55\r\n>" } }, Line::Open,
+            "55\r\n>", 2025);
+        // Reads at 21, 27, ... 45 after the write; the one at 45 sees the prompt, then one more
+        // poll step: found on the first pass after it arrived, not at the limit.
+        row("prompt split over two reads", &C::SendCmdLong, {}, { { 0, "=1500\r\n" }, { 40, ">" } },
+            Line::Open, "=1500\r\n>", 51);
+        row("text after the prompt kept", &C::SendCmd, {}, { { 0, "ok>trailing" } }, Line::Open,
+            "ok>trailing", 215);
+        row("line fails mid-exchange", &C::SendCmdLong, {}, { { 0, "12" } }, Line::Breaks, "", 99);
+        row("closed port", &C::SendCmdPaced, {}, { { 0, "0>" } }, Line::Closed, "", 99);
+        Pieces flood;
+        for (int i = 0; i < 8; ++i)
+            flood.append({ i * 10, QByteArray(64 * 1024, 'x') });
+        flood.append({ 100, ">" });
+        // The prompt is found, but the reply is kept only up to its limit.
+        row("flood", &C::SendCmdLong, {}, flood, Line::Open,
+            QString(CommandExchange::MaxReplyBytes, QLatin1Char('x')), 2025);
     }
-
-    void promptSplitOverTwoReads()
+    void delivery()
     {
+        QFETCH(Routine, routine);
+        QFETCH(QByteArray, stale);
+        QFETCH(Pieces, pieces);
+        QFETCH(Line, line);
+        QFETCH(QString, kept);
+        QFETCH(qint64, within);
+
         Rig rig;
-        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
-            port.schedule("=1500\r\n", 0);
-            port.schedule(">", 40);
+        if (!stale.isEmpty())
+            rig.port.schedule(stale, 0);
+        rig.port.setResponder([&](ScriptedSerialPort &port, const QByteArray &) {
+            for (const auto &[delay, bytes] : pieces)
+                port.schedule(bytes, delay);
+            if (line == Line::Breaks)
+                port.breakLine();
         });
+        if (line == Line::Closed)
+            rig.port.close();
         const qint64 start = rig.clock.now();
-        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RD 0 0")));
-        QCOMPARE(rig.link.RxBuffer, QStringLiteral("=1500\r\n>"));
-        // Reads at 21, 27, ... 45 after the write; the one at 45 sees the prompt, then one
-        // more poll step: found on the first pass after it arrived, not at the limit.
-        QCOMPARE(rig.clock.now() - start, qint64(51));
-    }
-
-    void textAfterThePromptIsKept()
-    {
-        Rig rig;
-        rig.port.answer("ST 3", "ok>trailing");
-        QVERIFY(rig.link.SendCmd(QStringLiteral("ST 3")));
-        QCOMPARE(rig.link.RxBuffer, QStringLiteral("ok>trailing"));
+        QCOMPARE((rig.link.*routine)(QStringLiteral("RV 1")), !kept.isEmpty());
+        QVERIFY(rig.link.CommDone);
+        QCOMPARE(rig.link.RxBuffer, kept);
+        QVERIFY(rig.clock.now() - start <= within);
     }
 
     // What the line would not carry as built is refused whole, never cut or re-encoded.
@@ -165,43 +196,6 @@ private slots:
         else
             QVERIFY(rig.link.RxBuffer.isEmpty());
         QVERIFY(rig.link.CommDone);
-    }
-
-    void closedPortFailsAtOnce()
-    {
-        Rig rig;
-        rig.port.close();
-        const qint64 start = rig.clock.now();
-        QVERIFY(!rig.link.SendCmdPaced(QStringLiteral("SV")));
-        QVERIFY(rig.link.CommDone);
-        QVERIFY(rig.link.RxBuffer.isEmpty());
-        QVERIFY(rig.clock.now() - start < 100);
-    }
-
-    void lineThatFailsMidExchangeEndsIt()
-    {
-        Rig rig;
-        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
-            port.schedule("12", 0);
-            port.breakLine();
-        });
-        const qint64 start = rig.clock.now();
-        QVERIFY(!rig.link.SendCmdLong(QStringLiteral("RV 1")));
-        QVERIFY(rig.link.CommDone);
-        QVERIFY(rig.clock.now() - start < 100);
-    }
-
-    void floodWithoutPromptStaysBounded()
-    {
-        Rig rig;
-        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
-            const QByteArray junk(64 * 1024, 'x');
-            for (int i = 0; i < 8; ++i)
-                port.schedule(junk, i * 10);
-            port.schedule(">", 100);
-        });
-        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RO")));
-        QCOMPARE(rig.link.RxBuffer.size(), CommandExchange::MaxReplyBytes);
     }
 
     void delayIsStrictlyLonger_data()
