@@ -160,41 +160,40 @@ private slots:
         QCOMPARE(QStringList(l.begin(), l.end()), labels);
     }
 
+    // Two channels side by side: the second half of the record starts at the left edge again.
+    void plotOfTwoChannels_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<double>("lastX");
+        QTest::newRow("full record") << 512 << 1 << 255.0;
+        QTest::newRow("VCRR new") << 256 << 2 << 254.0;
+    }
     void plotOfTwoChannels()
     {
-        Record r = flat(100);
-        const RecordShape shape; // the full record
-        for (int i = 0; i < 512; ++i)
-            r.position[i] = static_cast<float>(i);
-        const PlotRange range = plotRange(r, shape);
-        const DisplayList g = plotRecord(r, shape, range);
+        QFETCH(int, length);
+        QFETCH(int, step);
+        QFETCH(double, lastX);
+        Record r = flat(100, length);
+        for (int i = 0; i < length; ++i)
+            r.position[i] = static_cast<float>(i * step);
+        const RecordShape shape
+            = length == 512 ? RecordShape {} : RecordShape { length, false, step };
+        const DisplayList g = plotRecord(r, shape, plotRange(r, shape));
         const auto &items = g.items();
         QCOMPARE(g.currentScale()->top, 40.0);
         QCOMPARE(g.currentScale()->right, 255.0);
-        // Three horizontal and four vertical grid lines (a point and a line each), then two
-        // traces of 256 points.
-        QCOMPARE(items.size(), 7 * 2 + 256 + 256);
+        // Three horizontal and four vertical grid lines (a point and a line each), then the
+        // two traces.
+        QCOMPARE(items.size(), 7 * 2 + length);
         QCOMPARE(items[1].to, QPointF(255, 10)); // trunc(80 + 40/4) - 80
         QCOMPARE(items[7].to, QPointF(51, 40));
         QCOMPARE(items[1].color, PlotColor::Grid);
-        const auto &firstTrace = items[14];
-        QCOMPARE(firstTrace.from, QPointF(0, 20));
-        QCOMPARE(firstTrace.color, PlotColor::Channel1);
-        const auto &secondTrace = items[14 + 256];
-        QCOMPARE(secondTrace.from, QPointF(0, 20)); // index 256 drawn at 256 - 256
-        QCOMPARE(secondTrace.color, PlotColor::Channel2);
-    }
-
-    void vcrrSecondHalfStartsAtTheLeftEdge()
-    {
-        Record r = flat(10, 256);
-        const RecordShape shape { 256, false, 2 };
-        for (int i = 0; i < 256; ++i)
-            r.position[i] = static_cast<float>(2 * i);
-        const DisplayList g = plotRecord(r, shape, plotRange(r, shape));
-        const auto &second = g.items()[14 + 128];
-        QCOMPARE(second.from.x(), 0.0);
-        QCOMPARE(g.items().last().to.x(), 254.0);
+        QCOMPARE(items[14].from, QPointF(0, 20));
+        QCOMPARE(items[14].color, PlotColor::Channel1);
+        QCOMPARE(items[14 + length / 2].from, QPointF(0, 20));
+        QCOMPARE(items[14 + length / 2].color, PlotColor::Channel2);
+        QCOMPARE(items.last().to.x(), lastX);
     }
 
     // Words as the line delivers them; one far outside 64 bits must still give a track.
