@@ -32,13 +32,6 @@ public:
         return s;
     }
     QString rest() { return text(m_size); }
-    QByteArray restBytes()
-    {
-        const QByteArray b(reinterpret_cast<const char *>(m_data), qsizetype(m_size));
-        m_data += m_size;
-        m_size = 0;
-        return b;
-    }
     std::size_t remaining() const { return m_size; }
 
 private:

@@ -8,6 +8,9 @@
 
 using Routine = bool (CommandExchange::*)(const QString &);
 Q_DECLARE_METATYPE(Routine)
+using Pieces = QList<QPair<int, QByteArray>>;
+enum class Line { Open, Breaks, Closed };
+Q_DECLARE_METATYPE(Line)
 
 class TestCommandExchange final : public QObject {
     Q_OBJECT
@@ -33,30 +36,22 @@ private slots:
         QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("answers");
         QTest::addColumn<qint64>("elapsed");
-
-        // initial 11 + one poll step 6
-        QTest::newRow("SendCmd answered")
-            << &CommandExchange::SendCmd << "ST 1" << true << qint64(17);
-        // initial 11 + 34 poll steps of 6 until more than 200 ms passed
-        QTest::newRow("SendCmd silent")
-            << &CommandExchange::SendCmd << "ST 1" << false << qint64(215);
-        QTest::newRow("SendCmdLong answered")
-            << &CommandExchange::SendCmdLong << "RV 8" << true << qint64(27);
-        // 21 + 334 * 6
-        QTest::newRow("SendCmdLong silent")
-            << &CommandExchange::SendCmdLong << "RV 8" << false << qint64(2025);
-        // 6 before writing + 51 + one step of 16 + 16 after
-        QTest::newRow("SendCmdSlow answered")
-            << &CommandExchange::SendCmdSlow << "RO" << true << qint64(89);
-        // 6 + 51 + 188 * 16 + 16
-        QTest::newRow("SendCmdSlow silent")
-            << &CommandExchange::SendCmdSlow << "RO" << false << qint64(3081);
-        // 2 characters * 6 + 11 + 6
-        QTest::newRow("SendCmdPaced answered")
-            << &CommandExchange::SendCmdPaced << "SV" << true << qint64(29);
-        // 12 + 11 + 1334 * 6
-        QTest::newRow("SendCmdPaced silent")
-            << &CommandExchange::SendCmdPaced << "SV" << false << qint64(8027);
+        const auto row
+            = [](const char *name, Routine r, const char *command, bool answers, qint64 elapsed) {
+                  QTest::newRow(name) << r << QString::fromLatin1(command) << answers << elapsed;
+              };
+        using C = CommandExchange;
+        row("SendCmd answered", &C::SendCmd, "ST 1", true, 11 + 6);
+        // poll steps of 6 until more than 200 ms passed
+        row("SendCmd silent", &C::SendCmd, "ST 1", false, 11 + 34 * 6);
+        row("SendCmdLong answered", &C::SendCmdLong, "RV 8", true, 21 + 6);
+        row("SendCmdLong silent", &C::SendCmdLong, "RV 8", false, 21 + 334 * 6);
+        // 6 before writing, 51, steps of 16, 16 after
+        row("SendCmdSlow answered", &C::SendCmdSlow, "RO", true, 6 + 51 + 16 + 16);
+        row("SendCmdSlow silent", &C::SendCmdSlow, "RO", false, 6 + 51 + 188 * 16 + 16);
+        // one character every 6 ms (Delay(5)), then the wait of SendCmd
+        row("SendCmdPaced answered", &C::SendCmdPaced, "SV", true, 2 * 6 + 11 + 6);
+        row("SendCmdPaced silent", &C::SendCmdPaced, "SV", false, 2 * 6 + 11 + 1334 * 6);
     }
     void timing()
     {
@@ -75,6 +70,14 @@ private slots:
         QVERIFY(rig.link.CommDone);
         QCOMPARE(rig.link.RxBuffer, answers ? QStringLiteral("0000\r\n>") : QString());
         QCOMPARE(rig.port.lines(), QList<QByteArray> { command.toLatin1() });
+        // Paced: a write per character, 6 ms apart; otherwise the line in one write.
+        const auto &w = rig.port.writes();
+        const bool paced = routine == &CommandExchange::SendCmdPaced;
+        QCOMPARE(w.size(), paced ? command.size() + 1 : 1);
+        if (paced) {
+            QCOMPARE(w[0].at, start);
+            QCOMPARE(w[1].at - w[0].at, qint64(6));
+        }
     }
 
     // A reply is taken while the reply window is open and lost once it has closed. The
@@ -95,9 +98,6 @@ private slots:
         QTest::newRow("SendCmdPaced inside") << &CommandExchange::SendCmdPaced << 11 + 7998 << true;
         QTest::newRow("SendCmdPaced outside")
             << &CommandExchange::SendCmdPaced << 11 + 7999 << false;
-        // "RV 8" answered after a second: too slow for SendCmd, fine for SendCmdLong.
-        QTest::newRow("1 s SendCmd") << &CommandExchange::SendCmd << 1000 << false;
-        QTest::newRow("1 s SendCmdLong") << &CommandExchange::SendCmdLong << 1000 << true;
     }
     void limit()
     {
@@ -111,66 +111,64 @@ private slots:
         QCOMPARE(rig.link.RxBuffer.contains(QLatin1Char('>')), taken);
     }
 
-    void pacedWritesOneCharacterEveryFiveMilliseconds()
+    // Replies as the line delivers them: pieces (ms after the command, bytes), then perhaps a
+    // failing line. What the routine keeps, and how soon it returns.
+    void delivery_data()
     {
-        Rig rig;
-        const qint64 start = rig.clock.now();
-        rig.link.SendCmdPaced(QStringLiteral("SV"));
-        const auto &w = rig.port.writes();
-        QCOMPARE(w.size(), 3);
-        QCOMPARE(w[0].bytes, QByteArray("S"));
-        QCOMPARE(w[1].bytes, QByteArray("V"));
-        QCOMPARE(w[2].bytes, QByteArray("\r"));
-        QCOMPARE(w[0].at, start);
-        QCOMPARE(w[1].at - w[0].at, qint64(6));
-        QCOMPARE(w[2].at - w[1].at, qint64(6));
+        QTest::addColumn<Routine>("routine");
+        QTest::addColumn<QByteArray>("stale"); // waiting before the command goes out
+        QTest::addColumn<Pieces>("pieces");
+        QTest::addColumn<Line>("line");
+        QTest::addColumn<QString>("kept"); // empty: the routine failed
+        QTest::addColumn<qint64>("within");
+        const auto row = [](const char *name, Routine r, const QByteArray &stale, const Pieces &p,
+                            Line line, const QString &kept, qint64 within) {
+            QTest::newRow(name) << r << stale << p << line << kept << within;
+        };
+        using C = CommandExchange;
+        row("stale input flushed", &C::SendCmdLong, "=12 ok>", { { 3, "55\r\n>" } }, Line::Open,
+            "55\r\n>", 2025);
+        // Reads at 21, 27, ... 45 after the write; the one at 45 sees the prompt, then one more
+        // poll step: found on the first pass after it arrived, not at the limit.
+        row("prompt split over two reads", &C::SendCmdLong, {}, { { 0, "=1500\r\n" }, { 40, ">" } },
+            Line::Open, "=1500\r\n>", 51);
+        row("text after the prompt kept", &C::SendCmd, {}, { { 0, "ok>trailing" } }, Line::Open,
+            "ok>trailing", 215);
+        row("line fails mid-exchange", &C::SendCmdLong, {}, { { 0, "12" } }, Line::Breaks, "", 99);
+        row("closed port", &C::SendCmdPaced, {}, { { 0, "0>" } }, Line::Closed, "", 99);
+        Pieces flood;
+        for (int i = 0; i < 8; ++i)
+            flood.append({ i * 10, QByteArray(64 * 1024, 'x') });
+        flood.append({ 100, ">" });
+        // The prompt is found, but the reply is kept only up to its limit.
+        row("flood", &C::SendCmdLong, {}, flood, Line::Open,
+            QString(CommandExchange::MaxReplyBytes, QLatin1Char('x')), 2025);
     }
-
-    void pacedEmptyCommandWritesOnlyCarriageReturn()
+    void delivery()
     {
-        Rig rig;
-        rig.link.SendCmdPaced(QString());
-        QCOMPARE(rig.port.written(), QByteArray("\r"));
-    }
+        QFETCH(Routine, routine);
+        QFETCH(QByteArray, stale);
+        QFETCH(Pieces, pieces);
+        QFETCH(Line, line);
+        QFETCH(QString, kept);
+        QFETCH(qint64, within);
 
-    void unpacedCommandIsOneWrite()
-    {
         Rig rig;
-        rig.link.SendCmdLong(QStringLiteral("RD 1 10"));
-        QCOMPARE(rig.port.writes().size(), 1);
-        QCOMPARE(rig.port.written(), QByteArray("RD 1 10\r"));
-    }
-
-    void staleInputIsFlushed()
-    {
-        Rig rig;
-        rig.port.schedule("=12 ok>", 0); // late end of an earlier reply
-        rig.port.answer("RV 0", "55\r\n>", 3);
-        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RV 0")));
-        QCOMPARE(rig.link.RxBuffer, QStringLiteral("55\r\n>"));
-    }
-
-    void promptSplitOverTwoReads()
-    {
-        Rig rig;
-        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
-            port.schedule("=1500\r\n", 0);
-            port.schedule(">", 40);
+        if (!stale.isEmpty())
+            rig.port.schedule(stale, 0);
+        rig.port.setResponder([&](ScriptedSerialPort &port, const QByteArray &) {
+            for (const auto &[delay, bytes] : pieces)
+                port.schedule(bytes, delay);
+            if (line == Line::Breaks)
+                port.breakLine();
         });
+        if (line == Line::Closed)
+            rig.port.close();
         const qint64 start = rig.clock.now();
-        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RD 0 0")));
-        QCOMPARE(rig.link.RxBuffer, QStringLiteral("=1500\r\n>"));
-        // Reads at 21, 27, ... 45 after the write; the one at 45 sees the prompt, then one
-        // more poll step: found on the first pass after it arrived, not at the limit.
-        QCOMPARE(rig.clock.now() - start, qint64(51));
-    }
-
-    void textAfterThePromptIsKept()
-    {
-        Rig rig;
-        rig.port.answer("ST 3", "ok>trailing");
-        QVERIFY(rig.link.SendCmd(QStringLiteral("ST 3")));
-        QCOMPARE(rig.link.RxBuffer, QStringLiteral("ok>trailing"));
+        QCOMPARE((rig.link.*routine)(QStringLiteral("RV 1")), !kept.isEmpty());
+        QVERIFY(rig.link.CommDone);
+        QCOMPARE(rig.link.RxBuffer, kept);
+        QVERIFY(rig.clock.now() - start <= within);
     }
 
     // What the line would not carry as built is refused whole, never cut or re-encoded.
@@ -183,6 +181,7 @@ private slots:
         QTest::newRow("line end inside") << QStringLiteral("WT 0 0 1\rSV") << false;
         QTest::newRow("not one byte") << QStringLiteral("WT 0 0 1\u20ac") << false;
         QTest::newRow("Latin-1") << QStringLiteral("WT 0 0 \u00e9") << true;
+        QTest::newRow("empty") << QString() << true;
     }
     void commandThatDoesNotFitIsNotSent()
     {
@@ -197,43 +196,6 @@ private slots:
         else
             QVERIFY(rig.link.RxBuffer.isEmpty());
         QVERIFY(rig.link.CommDone);
-    }
-
-    void closedPortFailsAtOnce()
-    {
-        Rig rig;
-        rig.port.close();
-        const qint64 start = rig.clock.now();
-        QVERIFY(!rig.link.SendCmdPaced(QStringLiteral("SV")));
-        QVERIFY(rig.link.CommDone);
-        QVERIFY(rig.link.RxBuffer.isEmpty());
-        QVERIFY(rig.clock.now() - start < 100);
-    }
-
-    void lineThatFailsMidExchangeEndsIt()
-    {
-        Rig rig;
-        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
-            port.schedule("12", 0);
-            port.breakLine();
-        });
-        const qint64 start = rig.clock.now();
-        QVERIFY(!rig.link.SendCmdLong(QStringLiteral("RV 1")));
-        QVERIFY(rig.link.CommDone);
-        QVERIFY(rig.clock.now() - start < 100);
-    }
-
-    void floodWithoutPromptStaysBounded()
-    {
-        Rig rig;
-        rig.port.setResponder([](ScriptedSerialPort &port, const QByteArray &) {
-            const QByteArray junk(64 * 1024, 'x');
-            for (int i = 0; i < 8; ++i)
-                port.schedule(junk, i * 10);
-            port.schedule(">", 100);
-        });
-        QVERIFY(rig.link.SendCmdLong(QStringLiteral("RO")));
-        QCOMPARE(rig.link.RxBuffer.size(), CommandExchange::MaxReplyBytes);
     }
 
     void delayIsStrictlyLonger_data()

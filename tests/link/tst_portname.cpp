@@ -1,7 +1,9 @@
 #include "PortName.h"
+#include "Station.h"
 
 #include <QtTest>
 
+// Numbers typed into the port and station boxes.
 class TestPortName final : public QObject {
     Q_OBJECT
 
@@ -11,49 +13,49 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("windows");
         QTest::addColumn<QString>("posix");
-
-        QTest::newRow("4") << "4"
-                           << "COM4"
-                           << "/dev/ttyS3";
-        QTest::newRow("1") << "1"
-                           << "COM1"
-                           << "/dev/ttyS0";
-        QTest::newRow("trailing blank") << "4 "
-                                        << "COM4"
-                                        << "/dev/ttyS3";
-        QTest::newRow("largest") << "32767"
-                                 << "COM32767"
-                                 << "/dev/ttyS32766";
-        QTest::newRow("device path") << "/dev/ttyUSB0"
-                                     << "/dev/ttyUSB0"
-                                     << "/dev/ttyUSB0";
-        QTest::newRow("port name") << "ttyUSB0"
-                                   << "ttyUSB0"
-                                   << "ttyUSB0";
-        QTest::newRow("COM name") << "COM7"
-                                  << "COM7"
-                                  << "COM7";
-        QTest::newRow("word") << "abc"
-                              << "abc"
-                              << "abc";
-        QTest::newRow("empty") << "" << QString() << QString();
-        QTest::newRow("blank") << "   " << QString() << QString();
-        QTest::newRow("zero") << "0" << QString() << QString();
-        QTest::newRow("negative") << "-3" << QString() << QString();
-        QTest::newRow("beyond 16 bits") << "99999" << QString() << QString();
-        QTest::newRow("huge") << "99999999999999999999" << QString() << QString();
-        QTest::newRow("plus sign") << "+2"
-                                   << "COM2"
-                                   << "/dev/ttyS1";
+        const auto row = [](const char *text, const char *windows, const char *posix) {
+            QTest::newRow(text) << text << windows << posix;
+        };
+        row("4", "COM4", "/dev/ttyS3");
+        row("1", "COM1", "/dev/ttyS0");
+        row("4 ", "COM4", "/dev/ttyS3");
+        row("+2", "COM2", "/dev/ttyS1");
+        row("32767", "COM32767", "/dev/ttyS32766");
+        row("/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0");
+        row("ttyUSB0", "ttyUSB0", "ttyUSB0");
+        row("COM7", "COM7", "COM7");
+        row("abc", "abc", "abc");
+        for (const char *none : { "", "   ", "0", "-3", "99999", "99999999999999999999" })
+            row(none, nullptr, nullptr);
     }
     void names()
     {
         QFETCH(QString, text);
         QFETCH(QString, windows);
         QFETCH(QString, posix);
-
         QCOMPARE(portNameFromText(text, PortNaming::Windows).value_or(QString()), windows);
         QCOMPARE(portNameFromText(text, PortNaming::Posix).value_or(QString()), posix);
+    }
+
+    void station_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QVariant>("station"); // null: none
+        const QVariant none;
+        QTest::newRow("blanks") << " 5 " << QVariant(5);
+        QTest::newRow("highest") << "32767" << QVariant(32767);
+        QTest::newRow("lowest") << "-32768" << QVariant(-32768);
+        QTest::newRow("above") << "32768" << none;
+        QTest::newRow("below") << "-32769" << none;
+        QTest::newRow("junk") << "5x" << none;
+        QTest::newRow("empty") << "" << none;
+    }
+    void station()
+    {
+        QFETCH(QString, text);
+        QFETCH(QVariant, station);
+        const auto s = stationFromText(text);
+        QCOMPARE(s ? QVariant(int(*s)) : QVariant(), station);
     }
 };
 

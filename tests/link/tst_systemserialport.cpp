@@ -2,7 +2,6 @@
 #include "CommandExchange.h"
 #include "SystemSerialPort.h"
 
-#include <QTemporaryFile>
 #include <QtTest>
 
 #include "PtyPeer.h"
@@ -12,12 +11,20 @@
 namespace {
 QByteArray answer(const QByteArray &line)
 {
-    if (line == "RV 8")
-        return "0100 \r\n>";
-    if (line == "HANG")
-        return {};
-    return "?  >";
+    return line == "RV 8" ? "0100 \r\n>" : line == "HANG" ? QByteArray() : "?  >";
 }
+
+// The console's port opened on a pseudo-terminal with a drive at the far end.
+struct Line {
+    Line() : drive(std::make_unique<PtyPeer>(answer)), link(port, clock)
+    {
+        port.setPortName(drive->path());
+    }
+    std::unique_ptr<PtyPeer> drive;
+    SystemSerialPort port;
+    SteadyClock clock;
+    CommandExchange link;
+};
 } // namespace
 
 class TestSystemSerialPort final : public QObject {
@@ -26,45 +33,35 @@ class TestSystemSerialPort final : public QObject {
 private slots:
     void exchangeOverPseudoTerminal()
     {
-        PtyPeer drive(answer);
-        QVERIFY(!drive.path().isEmpty());
-        SystemSerialPort port;
-        SteadyClock clock;
-        CommandExchange link(port, clock);
-        port.setPortName(drive.path());
-        QVERIFY2(port.open(), qPrintable(port.errorString()));
-
+        Line line;
+        QVERIFY2(line.port.open(), qPrintable(line.port.errorString()));
+        QVERIFY(line.port.isUsable());
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(link.SendCmdLong(QStringLiteral("RV 8")));
-        QCOMPARE(link.RxBuffer, QStringLiteral("0100 \r\n>"));
+        QVERIFY(line.link.SendCmdLong(QStringLiteral("RV 8")));
+        QCOMPARE(line.link.RxBuffer, QStringLiteral("0100 \r\n>"));
         // 20 ms initial wait, then the prompt is there at the first read.
         QVERIFY2(timer.elapsed() < 200, qPrintable(QString::number(timer.elapsed())));
 
-        QVERIFY(!link.SendCmd(QStringLiteral("HANG")));
-        QVERIFY(link.CommDone);
-        port.close();
-        QVERIFY(!port.isOpen());
+        QVERIFY(!line.link.SendCmd(QStringLiteral("HANG")));
+        QVERIFY(line.link.CommDone);
+        line.port.close();
+        QVERIFY(!line.port.isOpen());
     }
 
     void vanishedFarEndEndsTheExchange()
     {
-        auto drive = std::make_unique<PtyPeer>(answer);
-        SystemSerialPort port;
-        SteadyClock clock;
-        CommandExchange link(port, clock);
-        port.setPortName(drive->path());
-        QVERIFY(port.open());
-        QVERIFY(link.SendCmdLong(QStringLiteral("RV 8")));
+        Line line;
+        QVERIFY(line.port.open());
+        QVERIFY(line.link.SendCmdLong(QStringLiteral("RV 8")));
 
-        drive.reset();
+        line.drive.reset();
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(!link.SendCmdPaced(QStringLiteral("SV")));
-        QVERIFY(link.CommDone);
-        QVERIFY(!port.isUsable());
+        QVERIFY(!line.link.SendCmdPaced(QStringLiteral("SV")));
+        QVERIFY(line.link.CommDone);
+        QVERIFY(!line.port.isUsable());
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-        port.close();
     }
 
     void refusesWhatIsNoSerialPort_data()
@@ -72,6 +69,7 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::newRow("missing device") << QStringLiteral("/dev/ttyNoSuchPort9");
         QTest::newRow("directory") << QStringLiteral("/dev/");
+        QTest::newRow("regular file") << QCoreApplication::applicationFilePath();
         QTest::newRow("empty") << QString();
     }
     void refusesWhatIsNoSerialPort()
@@ -83,25 +81,14 @@ private slots:
         QVERIFY(!port.isOpen());
     }
 
-    void refusesRegularFile()
-    {
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        SystemSerialPort port;
-        port.setPortName(file.fileName());
-        QVERIFY(!port.open());
-    }
-
     void secondOpenOfSameDeviceFails()
     {
-        PtyPeer drive(answer);
-        SystemSerialPort first;
+        Line line;
         SystemSerialPort second;
-        first.setPortName(drive.path());
-        second.setPortName(drive.path());
-        QVERIFY(first.open());
+        second.setPortName(line.drive->path());
+        QVERIFY(line.port.open());
         QVERIFY(!second.open());
-        first.close();
+        line.port.close();
         QVERIFY(second.open());
     }
 };

@@ -16,18 +16,16 @@ private slots:
         QTest::addColumn<QString>("value1");
         QTest::addColumn<QString>("value2");
 
-        QTest::newRow("none keeps toggle") << false << false << false << 0 << false << "2000"
-                                           << "10000";
-        QTest::newRow("none keeps toggle set") << false << false << true << 0 << true << "2000"
-                                               << "10000";
-        QTest::newRow("trig single") << false << true << false << 1 << false << " 500"
-                                     << "x";
-        QTest::newRow("trig keeps toggle") << false << true << true << 1 << true << " 500"
-                                           << "x";
-        QTest::newRow("conti alternates") << true << false << false << 2 << true << " 500"
-                                          << "x";
-        QTest::newRow("both alternate") << true << true << false << 2 << true << " 500"
-                                        << "x";
+        const auto row = [](const char *name, bool conti, bool trig, bool before, int mode,
+                            bool toggle, const char *value1, const char *value2) {
+            QTest::newRow(name) << conti << trig << before << mode << toggle << value1 << value2;
+        };
+        row("none keeps toggle", false, false, false, 0, false, "2000", "10000");
+        row("none keeps toggle set", false, false, true, 0, true, "2000", "10000");
+        row("trig single", false, true, false, 1, false, " 500", "x");
+        row("trig keeps toggle", false, true, true, 1, true, " 500", "x");
+        row("conti alternates", true, false, false, 2, true, " 500", "x");
+        row("both alternate", true, true, false, 2, true, " 500", "x");
     }
     void decide()
     {

@@ -1,3 +1,4 @@
+#include "ParameterReply.h"
 #include "WriteEcho.h"
 
 #include <QtTest>
@@ -46,34 +47,40 @@ private slots:
             QCOMPARE(int(*n), value);
     }
 
-    void judge_data()
+    // The value between "=" and the prompt, as a read shows it and a write's echo confirms it.
+    void reply_data()
     {
         QTest::addColumn<QString>("reply");
+        QTest::addColumn<QVariant>("value"); // null: no value
         QTest::addColumn<QString>("box");
         QTest::addColumn<WriteEcho>("result");
-
-        QTest::newRow("equal") << "WT 0 3 1500=1500 ok>"
-                               << "1500" << WriteEcho::Confirmed;
-        QTest::newRow("numbers not texts") << "=7 ok>"
-                                           << "007" << WriteEcho::Confirmed;
-        QTest::newRow("clamped by the drive") << "=1000 ok>"
-                                              << "5000" << WriteEcho::Differs;
-        QTest::newRow("no equals") << "WT 0 3 1500 ok>"
-                                   << "1500" << WriteEcho::NoValue;
-        QTest::newRow("marks too close") << "=1>"
-                                         << "1" << WriteEcho::NoValue;
-        QTest::newRow("echo not a number") << "=??? ok>"
-                                           << "1" << WriteEcho::Differs;
-        QTest::newRow("box not a number") << "=1 ok>"
-                                          << "one" << WriteEcho::Differs;
-        QTest::newRow("box out of range") << "=32767 ok>"
-                                          << "99999" << WriteEcho::Differs;
+        const QVariant none;
+        const auto row
+            = [](const char *name, const char *reply, const QVariant &value, const char *box,
+                 WriteEcho result) { QTest::newRow(name) << reply << value << box << result; };
+        using E = WriteEcho;
+        row("read", "RD 0 0=1500 \r\n>", "1500", "1500", E::Confirmed);
+        row("echo", "WT 0 3 -32768=-32768 ok>", "-32768", "-32768", E::Confirmed);
+        row("numbers not texts", "=7 ok>", "7", "007", E::Confirmed);
+        row("first marks count", "=12 ok>=34 ok>", "12", "12", E::Confirmed);
+        row("clamped by the drive", "=1000 ok>", "1000", "5000", E::Differs);
+        row("empty value", "= ok>", "", "1", E::Differs);
+        row("echo not a number", "=??? ok>", "???", "1", E::Differs);
+        row("box not a number", "=1 ok>", "1", "one", E::Differs);
+        row("box out of range", "=32767 ok>", "32767", "99999", E::Differs);
+        row("no equals", "WT 0 3 1500 ok>", none, "1500", E::NoValue);
+        row("marks too close", "=1>", none, "1", E::NoValue);
+        row("no prompt", "=1500\r\n", none, "1500", E::NoValue);
+        row("prompt before equals", "ok>=15 ok", none, "15", E::NoValue);
     }
-    void judge()
+    void reply()
     {
         QFETCH(QString, reply);
+        QFETCH(QVariant, value);
         QFETCH(QString, box);
         QFETCH(WriteEcho, result);
+        const auto v = parameterValue(reply);
+        QCOMPARE(v ? QVariant(*v) : QVariant(), value);
         QCOMPARE(judgeWriteEcho(reply, box), result);
     }
 };

@@ -9,6 +9,8 @@ class TstDisplayList : public QObject {
 private slots:
     void mapping_data();
     void mapping();
+    void equality_data();
+    void equality();
 };
 
 void TstDisplayList::mapping_data()
@@ -44,6 +46,44 @@ void TstDisplayList::mapping()
     const QPointF p = mapToPixels(scale, user, size);
     QCOMPARE(p.x(), pixel.x());
     QCOMPARE(p.y(), pixel.y());
+}
+
+// A surface repaints only when its list changed: lists that differ in one field are unequal.
+void TstDisplayList::equality_data()
+{
+    QTest::addColumn<quint32>("itemColor");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<quint32>("colorAfter");
+    QTest::addColumn<bool>("scaleAfter");
+    QTest::addColumn<bool>("equal");
+    QTest::newRow("same") << 1u << "a" << 1u << false << true;
+    QTest::newRow("an item's colour") << 2u << "a" << 1u << false << false;
+    QTest::newRow("a label") << 1u << "b" << 1u << false << false;
+    QTest::newRow("colour in force") << 1u << "a" << 2u << false << false;
+    QTest::newRow("scale in force") << 1u << "a" << 1u << true << false;
+}
+
+void TstDisplayList::equality()
+{
+    QFETCH(quint32, itemColor);
+    QFETCH(QString, label);
+    QFETCH(quint32, colorAfter);
+    QFETCH(bool, scaleAfter);
+    QFETCH(bool, equal);
+    const auto draw = [](quint32 color, const QString &text, quint32 after, bool scale) {
+        DisplayList g;
+        g.foreColor(color);
+        g.text(0, 0, text, Qt::AlignLeft);
+        g.point(1, 1);
+        g.foreColor(after);
+        if (scale)
+            g.scale(0, 0, 1, 1);
+        return g;
+    };
+    const DisplayList a = draw(1, QStringLiteral("a"), 1, false);
+    const DisplayList b = draw(itemColor, label, colorAfter, scaleAfter);
+    QCOMPARE(a == b, equal);
+    QCOMPARE(a != b, !equal);
 }
 
 QTEST_GUILESS_MAIN(TstDisplayList)

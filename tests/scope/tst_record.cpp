@@ -43,7 +43,7 @@ private slots:
         QTest::newRow("empty") << "" << 0.0;
         QTest::newRow("sign only") << "-" << 0.0;
         QTest::newRow("carriage return stops") << "7\r8" << 7.0;
-        QTest::newRow("huge") << "9e999" << 0.0;
+        QTest::newRow("overflow") << "9e999" << 0.0;
     }
     void lenient()
     {
@@ -54,55 +54,50 @@ private slots:
 
     void parse()
     {
-        RecordShape shape { 8, false, 1 };
-        const RecordParse p = parseRecord(fields({ 4, 8, -12, 16, 20, 24, 28, 32 }), shape);
+        RecordShape shape; // one sample a unit unless the recorder says otherwise
+        shape.recordLength = 8;
+        const QString reply = fields({ 4, 8, -12, 16, 20, 24, 28, 32 });
+        const RecordParse p = parseRecord(reply, shape);
         QVERIFY(p.ok);
         QCOMPARE(p.record.count, 8);
         QCOMPARE(p.record.raw[2], -12.f);
         QCOMPARE(p.record.plot[2], -3.f);
         QCOMPARE(p.record.position[7], 7.f);
+        // The DIO half is a bit word, not scaled.
+        shape.dio = true;
+        const Record dio = parseRecord(reply, shape).record;
+        QCOMPARE(dio.plot[3], 4.f);
+        QCOMPARE(dio.plot[4], 20.f);
     }
 
     void parseEdges_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("dio");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("rest");
 
-        QTest::newRow("last value without comma ignored") << "1,2,3" << false << true << 2 << "";
-        QTest::newRow("short record") << "1,2," << false << true << 2 << "";
-        QTest::newRow("ten characters fit") << "1234567890,5," << false << true << 2 << "";
-        QTest::newRow("eleven do not")
-            << "1,12345678901,5," << false << false << 1 << "12345678901,5,";
-        QTest::newRow("at most length + 1 values")
-            << "1,1,1,1,1,1,1,1,1,1,1,1," << false << true << 9 << "";
-        QTest::newRow("junk field is 0") << "x,7," << false << true << 2 << "";
-        QTest::newRow("nothing") << "" << false << true << 0 << "";
+        QTest::newRow("last value without comma ignored") << "1,2,3" << true << 2 << "";
+        QTest::newRow("short record") << "1,2," << true << 2 << "";
+        QTest::newRow("ten characters fit") << "1234567890,5," << true << 2 << "";
+        QTest::newRow("eleven do not") << "1,12345678901,5," << false << 1 << "12345678901,5,";
+        QTest::newRow("at most length + 1 values") << "1,1,1,1,1,1,1,1,1,1,1,1," << true << 9 << "";
+        QTest::newRow("junk field is 0") << "x,7," << true << 2 << "";
+        QTest::newRow("nothing") << "" << true << 0 << "";
     }
     void parseEdges()
     {
         QFETCH(QString, text);
-        QFETCH(bool, dio);
         QFETCH(bool, ok);
         QFETCH(int, count);
         QFETCH(QString, rest);
 
-        const RecordParse p = parseRecord(text, RecordShape { 8, dio, 1 });
+        const RecordParse p = parseRecord(text, RecordShape { 8, false, 1 });
         QCOMPARE(p.ok, ok);
         if (ok)
             QCOMPARE(p.record.count, count);
         else
             QCOMPARE(p.rest, rest);
-    }
-
-    void dioHalfIsNotScaled()
-    {
-        const RecordParse p
-            = parseRecord(fields({ 40, 40, 4096, 4096 }), RecordShape { 4, true, 1 });
-        QCOMPARE(p.record.plot[1], 10.f);
-        QCOMPARE(p.record.plot[2], 4096.f);
     }
 
     void range_data()
@@ -111,28 +106,23 @@ private slots:
         QTest::addColumn<bool>("fill"); // repeat the last value over the whole record
         QTest::addColumn<qint64>("max");
         QTest::addColumn<qint64>("min");
-        QTest::addColumn<qint64>("range");
-        QTest::addColumn<QStringList>("labels");
-
-        QTest::newRow("flat 100") << QList<double> { 100 } << true << qint64(120) << qint64(80)
-                                  << qint64(40)
-                                  << QStringList { "320", "360", "400", "440", "480" };
+        QTest::addColumn<QStringList>("labels"); // the axis, which shows the range too
+        const auto row = [](const char *name, const QList<double> &values, bool fill, qint64 max,
+                            qint64 min, const QStringList &labels) {
+            QTest::newRow(name) << values << fill << max << min << labels;
+        };
+        row("flat 100", { 100 }, true, 120, 80, { "320", "360", "400", "440", "480" });
         // The top of an all-negative record stays in view.
-        QTest::newRow("-100 to -50")
-            << QList<double> { -100, -50 } << true << qint64(-40) << qint64(-120) << qint64(80)
-            << QStringList { "-480", "-400", "-320", "-240", "-160" };
-        QTest::newRow("lower bound")
-            << QList<double> { -6827, 0 } << false << qint64(0) << qint64(-8191) << qint64(8191)
-            << QStringList { "-32764", "-24573", "-16382", "-8191", "0" };
-        QTest::newRow("ties to even") << QList<double> { 2.5, 0 } << false << qint64(2) << qint64(0)
-                                      << qint64(2) << QStringList { "0", "2", "4", "6", "8" };
-        // No 16-bit wrap for large words.
-        QTest::newRow("large word")
-            << QList<double> { 40000, 0 } << false << qint64(48000) << qint64(0) << qint64(48000)
-            << QStringList { "0", "48000", "96000", "144000", "192000" };
+        row("-100 to -50", { -100, -50 }, true, -40, -120,
+            { "-480", "-400", "-320", "-240", "-160" });
+        row("lower bound", { -6827, 0 }, false, 0, -8191,
+            { "-32764", "-24573", "-16382", "-8191", "0" });
+        row("ties to even", { 2.5, 0 }, false, 2, 0, { "0", "2", "4", "6", "8" });
+        // No 16-bit wrap for large words; the extreme may be the second value.
+        row("large word", { 0, 40000, 0 }, false, 48000, 0,
+            { "0", "48000", "96000", "144000", "192000" });
         // All zero: a small range with the trace in the middle, not a division by zero.
-        QTest::newRow("all zero") << QList<double> { 0 } << true << qint64(1) << qint64(-1)
-                                  << qint64(2) << QStringList { "-4", "-2", "0", "2", "4" };
+        row("all zero", { 0 }, true, 1, -1, { "-4", "-2", "0", "2", "4" });
     }
     void range()
     {
@@ -140,7 +130,6 @@ private slots:
         QFETCH(bool, fill);
         QFETCH(qint64, max);
         QFETCH(qint64, min);
-        QFETCH(qint64, range);
         QFETCH(QStringList, labels);
 
         Record r;
@@ -150,7 +139,6 @@ private slots:
         const PlotRange p = plotRange(r, RecordShape { 512, false, 1 });
         QCOMPARE(p.max, max);
         QCOMPARE(p.min, min);
-        QCOMPARE(p.range, range);
         const auto l = valueAxisLabels(p);
         QCOMPARE(QStringList(l.begin(), l.end()), labels);
     }
@@ -172,80 +160,40 @@ private slots:
         QCOMPARE(QStringList(l.begin(), l.end()), labels);
     }
 
+    // Two channels side by side: the second half of the record starts at the left edge again.
+    void plotOfTwoChannels_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<double>("lastX");
+        QTest::newRow("full record") << 512 << 1 << 255.0;
+        QTest::newRow("VCRR new") << 256 << 2 << 254.0;
+    }
     void plotOfTwoChannels()
     {
-        Record r = flat(100);
-        const RecordShape shape { 512, false, 1 };
-        for (int i = 0; i < 512; ++i)
-            r.position[i] = static_cast<float>(i);
-        const PlotRange range = plotRange(r, shape);
-        const DisplayList g = plotRecord(r, shape, range);
+        QFETCH(int, length);
+        QFETCH(int, step);
+        QFETCH(double, lastX);
+        Record r = flat(100, length);
+        for (int i = 0; i < length; ++i)
+            r.position[i] = static_cast<float>(i * step);
+        const RecordShape shape
+            = length == 512 ? RecordShape {} : RecordShape { length, false, step };
+        const DisplayList g = plotRecord(r, shape, plotRange(r, shape));
         const auto &items = g.items();
         QCOMPARE(g.currentScale()->top, 40.0);
         QCOMPARE(g.currentScale()->right, 255.0);
-        // Three horizontal and four vertical grid lines (a point and a line each), then two
-        // traces of 256 points.
-        QCOMPARE(items.size(), 7 * 2 + 256 + 256);
+        // Three horizontal and four vertical grid lines (a point and a line each), then the
+        // two traces.
+        QCOMPARE(items.size(), 7 * 2 + length);
         QCOMPARE(items[1].to, QPointF(255, 10)); // trunc(80 + 40/4) - 80
         QCOMPARE(items[7].to, QPointF(51, 40));
         QCOMPARE(items[1].color, PlotColor::Grid);
-        const auto &firstTrace = items[14];
-        QCOMPARE(firstTrace.from, QPointF(0, 20));
-        QCOMPARE(firstTrace.color, PlotColor::Channel1);
-        const auto &secondTrace = items[14 + 256];
-        QCOMPARE(secondTrace.from, QPointF(0, 20)); // index 256 drawn at 256 - 256
-        QCOMPARE(secondTrace.color, PlotColor::Channel2);
-    }
-
-    void vcrrSecondHalfStartsAtTheLeftEdge()
-    {
-        Record r = flat(10, 256);
-        const RecordShape shape { 256, false, 2 };
-        for (int i = 0; i < 256; ++i)
-            r.position[i] = static_cast<float>(2 * i);
-        const DisplayList g = plotRecord(r, shape, plotRange(r, shape));
-        const auto &second = g.items()[14 + 128];
-        QCOMPARE(second.from.x(), 0.0);
-        QCOMPARE(g.items().last().to.x(), 254.0);
-    }
-
-    void dioTracksInTheirBands()
-    {
-        Record r;
-        const RecordShape shape { 4, true, 1 };
-        r.plot = {};
-        r.plot[0] = 90;
-        r.plot[1] = 90; // channel 1
-        r.plot[2] = 32 + 4096; // INPOS and DI1 set
-        r.plot[3] = 64 + 512; // DQ0 and BOND set
-        r.position[1] = 1;
-        r.position[2] = 256;
-        r.position[3] = 257;
-        PlotRange range;
-        range.max = 90;
-        range.min = 0;
-        range.range = 90; // band 10
-        const DisplayList g = plotRecord(r, shape, range);
-        const auto &items = g.items();
-        // grid 14, channel 1 two points, then four tracks of two points each.
-        QCOMPARE(items.size(), 14 + 2 + 4 * 2);
-        const struct {
-            quint32 color;
-            double first;
-            double second;
-        } expected[] = {
-            { PlotColor::Inpos, 20, 10 }, // base 10: set, then clear
-            { PlotColor::Dq0, 30, 40 }, // base 30
-            { PlotColor::Bond, 50, 60 }, // base 50
-            { PlotColor::Di1, 80, 70 }, // base 70
-        };
-        for (int t = 0; t < 4; ++t) {
-            const auto &p = items[16 + 2 * t];
-            const auto &l = items[16 + 2 * t + 1];
-            QCOMPARE(p.color, expected[t].color);
-            QCOMPARE(p.from, QPointF(0, expected[t].first));
-            QCOMPARE(l.to, QPointF(1, expected[t].second));
-        }
+        QCOMPARE(items[14].from, QPointF(0, 20));
+        QCOMPARE(items[14].color, PlotColor::Channel1);
+        QCOMPARE(items[14 + length / 2].from, QPointF(0, 20));
+        QCOMPARE(items[14 + length / 2].color, PlotColor::Channel2);
+        QCOMPARE(items.last().to.x(), lastX);
     }
 
     // Words as the line delivers them; one far outside 64 bits must still give a track.
@@ -273,8 +221,14 @@ private slots:
         const auto &items = g.items();
         QCOMPARE(items.size(), 14 + 2 + 4 * 2);
         const double bases[] = { 10, 30, 50, 70 };
-        for (int t = 0; t < 4; ++t)
+        const quint32 colors[]
+            = { PlotColor::Inpos, PlotColor::Dq0, PlotColor::Bond, PlotColor::Di1 };
+        // A track per bit in its band: up by the band while set, then back to the base.
+        for (int t = 0; t < 4; ++t) {
+            QCOMPARE(items[16 + 2 * t].color, colors[t]);
             QCOMPARE(items[16 + 2 * t].from.y(), bases[t] + (bits[t] ? 10 : 0));
+            QCOMPARE(items[16 + 2 * t + 1].to.y(), bases[t]);
+        }
     }
 
     void csv()

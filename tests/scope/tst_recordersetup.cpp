@@ -66,14 +66,6 @@ private slots:
         QCOMPARE(channelList(ticked), list);
     }
 
-    void legend()
-    {
-        QCOMPARE(traceLegend(false), QStringLiteral("Red--1st variable\r\nYellow--2nd variable"));
-        QCOMPARE(traceLegend(true).split(QStringLiteral("\r\n")),
-                 (QStringList { "Red--1st variable", "Blue--INPOS", "Yellow--DQ0", "Green--BOND",
-                                "White--DI1" }));
-    }
-
     // Sequences of ticks (+i) and clears (-i), with the state and effect after the last one.
     void selection_data()
     {

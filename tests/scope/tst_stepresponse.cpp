@@ -112,12 +112,9 @@ private slots:
             const double overshoot = 100 * std::exp(-M_PI * zeta / std::sqrt(1 - zeta * zeta));
             const double peak = M_PI / (wn * std::sqrt(1 - zeta * zeta));
             const double rise = firstReach(y, 0.9) - firstReach(y, 0.1);
-            QTest::newRow(qPrintable(QStringLiteral("second order, zeta %1 up").arg(zeta)))
+            QTest::newRow(qPrintable(QStringLiteral("second order, zeta %1").arg(zeta)))
                 << "step" << 0.0 << 1000.0 << y << Half << 2.0 << step << rise << overshoot << peak
                 << lastOutside(y, 0.02) << 0.0;
-            QTest::newRow(qPrintable(QStringLiteral("second order, zeta %1 down").arg(zeta)))
-                << "step" << 3000.0 << 2000.0 << y << Half << 2.0 << step << rise << overshoot
-                << peak << lastOutside(y, 0.02) << 0.0;
         }
         // The upload ends 30 ms after the step, before it settles; the zeros that stand for
         // the missing values lie far beyond a downward target.
