@@ -9,20 +9,16 @@ private slots:
     void save_data()
     {
         QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("deferred");
         QTest::addColumn<QString>("message");
         QTest::addColumn<qint64>("took");
 
         // "SV" paced: 2 * 6 ms, then 11 ms, then one 6 ms poll step or the 8 s window.
-        QTest::newRow("ok") << QByteArray("? ok>") << false << "SAVE OK" << qint64(29);
-        QTest::newRow("failed") << QByteArray() << false << "SAVE failed" << qint64(8027);
-        QTest::newRow("deferred ok") << QByteArray("? ok>") << true << "SAVE OK" << qint64(29);
-        QTest::newRow("deferred failed") << QByteArray() << true << "SAVE failed" << qint64(8027);
+        QTest::newRow("ok") << QByteArray("? ok>") << "SAVE OK" << qint64(29);
+        QTest::newRow("failed") << QByteArray() << "SAVE failed" << qint64(8027);
     }
     void save()
     {
         QFETCH(QByteArray, reply);
-        QFETCH(bool, deferred);
         QFETCH(QString, message);
         QFETCH(qint64, took);
 
@@ -32,43 +28,14 @@ private slots:
         bool lockedDuringMessage = false;
         rig.messages.onMessage
             = [&](const QString &) { lockedDuringMessage = !rig.form.CmdSave->isEnabled(); };
-        if (deferred) {
-            rig.form.PollIdle = false;
-            rig.form.CmdSave->click();
-            rig.form.PollIdle = true;
-        }
         const qint64 start = rig.clock.now();
-        deferred ? rig.form.Timer5_Timer() : rig.form.CmdSave->click();
+        rig.form.CmdSave->click();
         QCOMPARE(rig.clock.now() - start, took);
         QCOMPARE(rig.port.lines(), QList<QByteArray> { "SV" });
         QCOMPARE(rig.messages.texts, QStringList { message });
         QVERIFY(lockedDuringMessage);
         QVERIFY(rig.form.CmdSave->isEnabled());
-        // Polling runs on in every case, also after a deferred save that succeeded.
         QVERIFY(rig.form.Timer1->isActive());
-    }
-
-    // A second action pressed during the same tick waits behind the first.
-    void saveThenLoadInOneTickRunsBoth()
-    {
-        FormRig rig;
-        rig.selected();
-        rig.form.PollIdle = false;
-        rig.form.CmdSave->click();
-        rig.form.cmdRead->click();
-        rig.form.CmdSave->click();
-        QCOMPARE(int(rig.form.PendingAction), 3);
-        rig.form.PollIdle = true;
-
-        rig.form.Timer5_Timer();
-        QCOMPARE(rig.port.lines(), QList<QByteArray> { "SV" });
-        QCOMPARE(int(rig.form.PendingAction), 4);
-        QVERIFY(!rig.form.Timer1->isActive());
-        rig.form.Timer5_Timer();
-        QCOMPARE(rig.port.lines().size(), 1 + 25);
-        QVERIFY(!rig.form.Timer5->isActive());
-        QVERIFY(rig.form.Timer1->isActive());
-        QCOMPARE(rig.messages.texts, QStringList { "SAVE OK" });
     }
 
     void setCommandSource_data()

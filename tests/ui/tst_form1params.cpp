@@ -72,18 +72,6 @@ private slots:
         QVERIFY(rig.messages.texts.isEmpty());
     }
 
-    void silentLineMarksAllBoxes()
-    {
-        FormRig rig;
-        rig.select(1);
-        rig.bus.present.clear();
-        const qint64 start = rig.clock.now();
-        rig.form.cmdRead_Click();
-        QCOMPARE(rig.clock.now() - start, qint64(25 * 2025));
-        for (const ParameterBox &b : ParameterMap::loadOrder())
-            QCOMPARE(rig.box(b.array, b.index)->text(), QStringLiteral("ER"));
-    }
-
     // The boxes to a file: confirmed values only, after a LOAD if the operator wants one.
     void saveSet_data()
     {
