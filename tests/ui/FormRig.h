@@ -6,8 +6,6 @@
 #include "ScriptedSerialPort.h"
 #include "VirtualClock.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 #include <QtTest>
 
 // The window on a scripted line in virtual time, with the port already open.

@@ -1,7 +1,5 @@
 #include "FormRig.h"
 
-#include <QTimer>
-
 Q_DECLARE_METATYPE(BoxArray)
 
 class TestForm1Edit final : public QObject {

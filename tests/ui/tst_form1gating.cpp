@@ -1,7 +1,5 @@
 #include "FormRig.h"
 
-#include <QTimer>
-
 namespace {
 // Enabled states of the buttons that LockButtons touches, as a string of 0/1:
 // Stop (port), Scan drive, Select, LOAD, SAVE, Set, Setup, Start, Stop (recorder).

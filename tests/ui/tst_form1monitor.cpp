@@ -2,12 +2,6 @@
 #include "Lamp.h"
 #include "VbStyle.h"
 
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLineEdit>
-#include <QTimer>
-#include <QtTest>
-
 namespace {
 // ShapeALM(0..4) lightDI(0..4) lightDO(0..3), R red / G green, then the two flags.
 QString lamps(const Form1 &f)

@@ -1,7 +1,5 @@
 #include "FormRig.h"
 
-#include <QRadioButton>
-
 class TestForm1Motion final : public QObject {
     Q_OBJECT
 

@@ -1,11 +1,8 @@
 #include "FormRig.h"
 
 #include <QApplication>
-#include <QLineEdit>
 #include <QMenu>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QtTest>
 
 namespace {
 // A parameter-set file in a folder that lives as long as the test.

@@ -7,11 +7,7 @@
 #include "RecordingMessages.h"
 #include "SystemSerialPort.h"
 
-#include <QCheckBox>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryFile>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>

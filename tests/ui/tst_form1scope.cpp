@@ -2,8 +2,6 @@
 #include "GraphSurface.h"
 #include "Lamp.h"
 
-#include <QtTest>
-
 namespace {
 // A record of n values, each "v," after three leading characters.
 QByteArray upload(int n, int value = 400, int dioWord = -1)

@@ -1,15 +1,6 @@
 #include "FormRig.h"
 #include "Lamp.h"
 
-#include <QComboBox>
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTimer>
-#include <QtTest>
-
 #include <functional>
 
 namespace {
