@@ -16,16 +16,13 @@ private slots:
         const auto row = [](const char *text, const char *windows, const char *posix) {
             QTest::newRow(text) << text << windows << posix;
         };
-        row("4", "COM4", "/dev/ttyS3");
         row("1", "COM1", "/dev/ttyS0");
         row("4 ", "COM4", "/dev/ttyS3");
         row("+2", "COM2", "/dev/ttyS1");
         row("32767", "COM32767", "/dev/ttyS32766");
         row("/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0");
-        row("ttyUSB0", "ttyUSB0", "ttyUSB0");
         row("COM7", "COM7", "COM7");
-        row("abc", "abc", "abc");
-        for (const char *none : { "", "   ", "0", "-3", "99999", "99999999999999999999" })
+        for (const char *none : { "   ", "0", "32768", "99999999999999999999" })
             row(none, nullptr, nullptr);
     }
     void names()
