@@ -3,25 +3,6 @@
 
 #include <QtTest>
 
-namespace {
-// "v," for each value, then the reply's end.
-QString fields(const QList<double> &values, const QString &end = QStringLiteral(";\r\n>"))
-{
-    QString s;
-    for (double v : values)
-        s += QString::number(v) + QLatin1Char(',');
-    return s + end;
-}
-
-Record flat(double plotValue, int length = 512)
-{
-    Record r;
-    for (int i = 0; i < length; ++i)
-        r.plot[i] = static_cast<float>(plotValue);
-    return r;
-}
-} // namespace
-
 class TestRecord final : public QObject {
     Q_OBJECT
 
@@ -31,16 +12,13 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<double>("value");
 
-        QTest::newRow("integer") << "1234" << 1234.0;
         QTest::newRow("negative") << "-56" << -56.0;
         QTest::newRow("blanks inside") << " 1 2\t3\n" << 123.0;
-        QTest::newRow("fraction") << "2.5" << 2.5;
         QTest::newRow("exponent") << "1e3" << 1000.0;
         QTest::newRow("stops at junk") << "12ab" << 12.0;
         QTest::newRow("second point stops") << "1.2.3" << 1.2;
         QTest::newRow("bare exponent mark") << "5e" << 5.0;
         QTest::newRow("not a number") << "abc" << 0.0;
-        QTest::newRow("empty") << "" << 0.0;
         QTest::newRow("sign only") << "-" << 0.0;
         QTest::newRow("carriage return stops") << "7\r8" << 7.0;
         QTest::newRow("overflow") << "9e999" << 0.0;
@@ -56,7 +34,7 @@ private slots:
     {
         RecordShape shape; // one sample a unit unless the recorder says otherwise
         shape.recordLength = 8;
-        const QString reply = fields({ 4, 8, -12, 16, 20, 24, 28, 32 });
+        const QString reply = QStringLiteral("4,8,-12,16,20,24,28,32,;\r\n>");
         const RecordParse p = parseRecord(reply, shape);
         QVERIFY(p.ok);
         QCOMPARE(p.record.count, 8);
@@ -78,7 +56,6 @@ private slots:
         QTest::addColumn<QString>("rest");
 
         QTest::newRow("last value without comma ignored") << "1,2,3" << true << 2 << "";
-        QTest::newRow("short record") << "1,2," << true << 2 << "";
         QTest::newRow("ten characters fit") << "1234567890,5," << true << 2 << "";
         QTest::newRow("eleven do not") << "1,12345678901,5," << false << 1 << "12345678901,5,";
         QTest::newRow("at most length + 1 values") << "1,1,1,1,1,1,1,1,1,1,1,1," << true << 9 << "";
@@ -148,7 +125,6 @@ private slots:
         QTest::addColumn<QString>("span");
         QTest::addColumn<QStringList>("labels");
         QTest::newRow("500") << "500" << QStringList { "100", "200", "300", "400", "500" };
-        QTest::newRow("300") << "300" << QStringList { "60", "120", "180", "240", "300" };
         QTest::newRow("fractions") << "7" << QStringList { "1.4", "2.8", "4.2", "5.6", "7" };
         QTest::newRow("not a number") << "abc" << QStringList { "0", "0", "0", "0", "0" };
     }
@@ -174,9 +150,11 @@ private slots:
         QFETCH(int, length);
         QFETCH(int, step);
         QFETCH(double, lastX);
-        Record r = flat(100, length);
-        for (int i = 0; i < length; ++i)
+        Record r;
+        for (int i = 0; i < length; ++i) {
+            r.plot[i] = 100;
             r.position[i] = static_cast<float>(i * step);
+        }
         const RecordShape shape
             = length == 512 ? RecordShape {} : RecordShape { length, false, step };
         const DisplayList g = plotRecord(r, shape, plotRange(r, shape));
