@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(channelList(ticked), list);
     }
 
-    // Sequences of ticks (+i) and clears (-i), with the state and effect after the last one.
+    // Clicks on boxes, each ticking or clearing it, with the state and effect after the last.
     void selection_data()
     {
         QTest::addColumn<QList<int>>("clicks");
@@ -77,17 +77,17 @@ private slots:
         QTest::addColumn<int>("setup"); // -1 unchanged, 0 disable, 1 enable
 
         using B = ChannelSelection::BoxChange;
-        QTest::newRow("one tick") << QList<int> { +3 } << 1 << 10 << 3 << int(B::None) << -1;
+        QTest::newRow("one tick") << QList<int> { 3 } << 1 << 10 << 3 << int(B::None) << -1;
         QTest::newRow("second tick")
-            << QList<int> { +3, +0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
+            << QList<int> { 3, 0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
         QTest::newRow("clear second")
-            << QList<int> { +3, +0, -0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
+            << QList<int> { 3, 0, 0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
         QTest::newRow("clear first")
-            << QList<int> { +3, +0, -3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
+            << QList<int> { 3, 0, 3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
         QTest::newRow("clear last")
-            << QList<int> { +3, +0, -3, -0 } << 0 << 10 << 10 << int(B::None) << -1;
+            << QList<int> { 3, 0, 3, 0 } << 0 << 10 << 10 << int(B::None) << -1;
         QTest::newRow("tick again")
-            << QList<int> { +3, +0, -3, +5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
+            << QList<int> { 3, 0, 3, 5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
     }
     void selection()
     {
@@ -100,17 +100,9 @@ private slots:
 
         ChannelSelection s;
         ChannelSelection::Effect e;
-        QSet<int> ticked;
-        for (int c : clicks) {
-            // -0 is indistinguishable from +0: a box already ticked is being cleared.
-            const int box = std::abs(c);
-            const bool tick = !ticked.contains(box);
-            if (tick)
-                ticked.insert(box);
-            else
-                ticked.remove(box);
-            e = s.toggle(box, tick);
-        }
+        std::array<bool, 8> ticked {};
+        for (int box : clicks)
+            e = s.toggle(box, ticked[box] = !ticked[box]);
         QCOMPARE(int(s.ChannelCount), count);
         QCOMPARE(int(s.FirstChannel), first);
         QCOMPARE(int(s.SecondChannel), second);
