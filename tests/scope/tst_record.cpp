@@ -168,23 +168,25 @@ private slots:
     void dioWordsFromTheLine_data()
     {
         QTest::addColumn<QString>("reply");
-        QTest::addColumn<QList<bool>>("bits"); // INPOS, DQ0, BOND, DI1 of the first word
-
-        QTest::newRow("INPOS and DI1") << "0,0,4128,0," << QList<bool> { true, false, false, true };
-        QTest::newRow("DQ0 and BOND") << "0,0,576,0," << QList<bool> { false, true, true, false };
-        QTest::newRow("far below") << "0,0,-9e30,0," << QList<bool> { false, false, false, false };
-        QTest::newRow("far above") << "0,0,1e30,0," << QList<bool> { false, false, false, false };
+        QTest::addColumn<QString>("bits"); // INPOS, DQ0, BOND, DI1 of the first word
+        QTest::newRow("INPOS and DI1") << "0,0,4128,0,"
+                                       << "1001";
+        QTest::newRow("DQ0 and BOND") << "0,0,576,0,"
+                                      << "0110";
+        QTest::newRow("far below") << "0,0,-9e30,0,"
+                                   << "0000";
+        QTest::newRow("far above") << "0,0,1e30,0,"
+                                   << "0000";
     }
     void dioWordsFromTheLine()
     {
         QFETCH(QString, reply);
-        QFETCH(QList<bool>, bits);
+        QFETCH(QString, bits);
         const RecordShape shape { 4, true, 1 };
         const RecordParse parse = parseRecord(reply, shape);
         QVERIFY(parse.ok);
         PlotRange range;
-        range.max = 90;
-        range.range = 90; // band 10
+        range.max = range.range = 90; // band 10
         const DisplayList g = plotRecord(parse.record, shape, range);
         const auto &items = g.items();
         QCOMPARE(items.size(), 14 + 2 + 4 * 2);
@@ -194,7 +196,7 @@ private slots:
         // A track per bit in its band: up by the band while set, then back to the base.
         for (int t = 0; t < 4; ++t) {
             QCOMPARE(items[16 + 2 * t].color, colors[t]);
-            QCOMPARE(items[16 + 2 * t].from.y(), bases[t] + (bits[t] ? 10 : 0));
+            QCOMPARE(items[16 + 2 * t].from.y(), bases[t] + (bits[t] == QLatin1Char('1') ? 10 : 0));
             QCOMPARE(items[16 + 2 * t + 1].to.y(), bases[t]);
         }
     }
