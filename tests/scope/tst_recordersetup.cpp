@@ -6,45 +6,51 @@ class TestRecorderSetup final : public QObject {
     Q_OBJECT
 
 private slots:
+    // The recorder's interval table: a code with "VCRR new" and one without, and the wait.
     void interval_data()
     {
         QTest::addColumn<QString>("span");
-        QTest::addColumn<bool>("vcrr");
-        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("newCode"); // empty: no code
+        QTest::addColumn<QString>("oldCode");
         QTest::addColumn<int>("wait");
-
-        // The recorder's interval table: span, code with "VCRR new", code without, wait.
-        const struct {
-            const char *span;
-            const char *newCode;
-            const char *oldCode;
-            int wait;
-        } table[] = {
-            { "100", "4", "2", 200 },  { "200", "8", "4", 300 },   { "300", "12", "6", 400 },
-            { "400", "16", "8", 500 }, { "500", "20", "10", 600 },
-        };
-        for (const auto &t : table) {
-            QTest::addRow("%s new", t.span) << t.span << true << t.newCode << t.wait;
-            QTest::addRow("%s old", t.span) << t.span << false << t.oldCode << t.wait;
-        }
+        QTest::newRow("100") << "100"
+                             << "4"
+                             << "2" << 200;
+        QTest::newRow("200") << "200"
+                             << "8"
+                             << "4" << 300;
+        QTest::newRow("300") << "300"
+                             << "12"
+                             << "6" << 400;
+        QTest::newRow("400") << "400"
+                             << "16"
+                             << "8" << 500;
+        QTest::newRow("500") << "500"
+                             << "20"
+                             << "10" << 600;
         // Anything else has no code.
-        QTest::newRow("typed 250") << "250" << true << QString() << 0;
-        QTest::newRow("blank after") << "500 " << true << QString() << 0;
-        QTest::newRow("empty") << "" << false << QString() << 0;
+        QTest::newRow("typed 250") << "250"
+                                   << ""
+                                   << "" << 0;
+        QTest::newRow("blank after") << "500 "
+                                     << ""
+                                     << "" << 0;
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "" << 0;
     }
     void interval()
     {
         QFETCH(QString, span);
-        QFETCH(bool, vcrr);
-        QFETCH(QString, code);
+        QFETCH(QString, newCode);
+        QFETCH(QString, oldCode);
         QFETCH(int, wait);
-        const auto s = intervalSetting(span, vcrr);
-        QCOMPARE(s.has_value(), !code.isEmpty());
-        if (s) {
-            QCOMPARE(s->code, code);
-            QCOMPARE(int(s->waitMs), wait);
+        for (const bool vcrr : { true, false }) {
+            const auto s = intervalSetting(span, vcrr);
+            QCOMPARE(s ? s->code : QString(), vcrr ? newCode : oldCode);
+            QCOMPARE(s ? int(s->waitMs) : 0, wait);
+            QCOMPARE(int(recordLength(vcrr)), vcrr ? 256 : 512);
         }
-        QCOMPARE(int(recordLength(vcrr)), vcrr ? 256 : 512);
     }
 
     void channels_data()
