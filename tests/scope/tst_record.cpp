@@ -106,7 +106,10 @@ private slots:
         for (int i = 0; i < 512; ++i)
             r.plot[i]
                 = static_cast<float>(i < values.size() ? values[i] : (fill ? values.last() : 0));
-        const auto l = valueAxisLabels(plotRange(r, RecordShape { 512, false, 1 }));
+        // The labels give min and range; max must agree with them.
+        const PlotRange p = plotRange(r, RecordShape { 512, false, 1 });
+        QCOMPARE(p.max - p.min, p.range);
+        const auto l = valueAxisLabels(p);
         QCOMPARE(QStringList(l.begin(), l.end()), labels);
     }
 
