@@ -7,9 +7,12 @@
 
 #include <QtTest>
 
-namespace {
-enum class WindowAction { Load, EnterInKvp, Save, SetUpDown };
+#include <functional>
 
+using WindowAction = std::function<void(Form1 &)>;
+Q_DECLARE_METATYPE(WindowAction)
+
+namespace {
 // Each write with its time since the first, so that the routine (pacing, waits) shows too.
 QList<QPair<qint64, QByteArray>> timedWrites(const QList<ScriptedSerialPort::Write> &writes)
 {
@@ -35,8 +38,6 @@ struct Tool {
 };
 } // namespace
 
-Q_DECLARE_METATYPE(WindowAction)
-
 class TestToolLine final : public QObject {
     Q_OBJECT
 
@@ -48,13 +49,21 @@ private slots:
         QTest::addColumn<WindowAction>("action");
 
         const QList<QByteArray> address { "ST 1", "ST 1" };
-        QTest::newRow("read = LOAD") << QStringList { "read" } << address << WindowAction::Load;
+        QTest::newRow("read = LOAD")
+            << QStringList { "read" } << address << WindowAction(&Form1::cmdRead_Click);
         QTest::newRow("set = Enter in a box")
-            << QStringList { "set", "KVP=120" } << address << WindowAction::EnterInKvp;
-        QTest::newRow("save = SAVE") << QStringList { "save" } << address << WindowAction::Save;
+            << QStringList { "set", "KVP=120" } << address << WindowAction([](Form1 &form) {
+                   form.txtKG[2]->setText(QStringLiteral("120"));
+                   form.txtKG_KeyPress(2, 13);
+               });
+        QTest::newRow("save = SAVE")
+            << QStringList { "save" } << address << WindowAction(&Form1::CmdSave_Click);
         QTest::newRow("source = Set, after a look at the servo")
             << QStringList { "source", "updown" } << (address + QList<QByteArray> { "RV 8" })
-            << WindowAction::SetUpDown;
+            << WindowAction([](Form1 &form) {
+                   form.Option2->setChecked(true);
+                   form.cmdSet_Click();
+               });
     }
     void sameAsTheWindow()
     {
@@ -76,22 +85,7 @@ private slots:
         form.CmdSelect_Click();
         form.Timer1->stop();
         windowPort.clearRecord();
-        switch (action) {
-        case WindowAction::Load:
-            form.cmdRead_Click();
-            break;
-        case WindowAction::EnterInKvp:
-            form.txtKG[2]->setText(QStringLiteral("120"));
-            form.txtKG_KeyPress(2, 13);
-            break;
-        case WindowAction::Save:
-            form.CmdSave_Click();
-            break;
-        case WindowAction::SetUpDown:
-            form.Option2->setChecked(true);
-            form.cmdSet_Click();
-            break;
-        }
+        action(form);
 
         QVERIFY2(tool.run(args) == 0, qPrintable(tool.errors));
         const QList<QByteArray> toolLines = tool.port.lines();

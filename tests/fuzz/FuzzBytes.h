@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,19 +13,12 @@ public:
     FuzzBytes(const std::uint8_t *data, std::size_t size) : m_data(data), m_size(size) { }
 
     // One byte, or 0 once the input is used up.
-    std::uint8_t byte()
-    {
-        if (m_size == 0)
-            return 0;
-        --m_size;
-        return *m_data++;
-    }
+    std::uint8_t byte() { return m_size == 0 ? 0 : (--m_size, *m_data++); }
 
     // Up to n bytes as text, one character per byte, as the port hands them over.
     QString text(std::size_t n)
     {
-        if (n > m_size)
-            n = m_size;
+        n = std::min(n, m_size);
         const QString s = QString::fromLatin1(reinterpret_cast<const char *>(m_data), qsizetype(n));
         m_data += n;
         m_size -= n;

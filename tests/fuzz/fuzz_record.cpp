@@ -9,11 +9,6 @@ namespace {
 // The lengths the console uses and the ones it must survive.
 constexpr int Lengths[] = { 256, 512, 0, 1, 2, 3, 255, 257, 511, 513, 514, 1024, -1, -512, 7, 128 };
 constexpr int Steps[] = { 1, 2, 0, 3 };
-
-bool finite(QPointF p)
-{
-    return std::isfinite(p.x()) && std::isfinite(p.y());
-}
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -41,32 +36,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     const Record &record = parse.record;
-    FUZZ_CHECK(record.count >= 0 && record.count <= Record::Capacity);
-    FUZZ_CHECK(record.count <= std::max(0, shape.recordLength + 1));
-    FUZZ_CHECK(record.count <= reply.count(QLatin1Char(',')));
-    bool allFinite = true;
-    for (int i = 0; i < Record::Capacity; ++i) {
+    FUZZ_CHECK(record.count >= 0 && record.count <= reply.count(QLatin1Char(','))
+               && record.count <= std::min(Record::Capacity, shape.recordLength + 1));
+    for (int i = 0; i < Record::Capacity; ++i)
         FUZZ_CHECK(!std::isnan(record.raw[i]) && !std::isnan(record.plot[i]));
-        allFinite = allFinite && std::isfinite(record.plot[i]);
-    }
+    const bool allFinite = std::all_of(record.plot.begin(), record.plot.end(),
+                                       [](float v) { return std::isfinite(v); });
 
     const PlotRange range = plotRange(record, shape);
     FUZZ_CHECK(range.range > 0);
     FUZZ_CHECK(range.max - range.min == range.range);
 
-    for (const QString &label : valueAxisLabels(range))
-        FUZZ_CHECK(!label.isEmpty() && !label.startsWith(QLatin1Char(' ')));
-    for (const QString &label : timeAxisLabels(span))
-        FUZZ_CHECK(!label.isEmpty() && !label.startsWith(QLatin1Char(' ')));
+    for (const auto &labels : { valueAxisLabels(range), timeAxisLabels(span) })
+        for (const QString &label : labels)
+            FUZZ_CHECK(!label.isEmpty() && !label.startsWith(QLatin1Char(' ')));
 
     const DisplayList list = plotRecord(record, shape, range);
     FUZZ_CHECK(!list.isEmpty());
-    for (const DisplayList::Item &item : list.items()) {
-        FUZZ_CHECK(!std::isnan(item.from.x()) && !std::isnan(item.from.y()));
-        FUZZ_CHECK(!std::isnan(item.to.x()) && !std::isnan(item.to.y()));
-        if (allFinite)
-            FUZZ_CHECK(finite(item.from) && finite(item.to));
-    }
+    for (const DisplayList::Item &item : list.items())
+        for (const double v : { item.from.x(), item.from.y(), item.to.x(), item.to.y() })
+            FUZZ_CHECK(allFinite ? std::isfinite(v) : !std::isnan(v));
 
     const QString csv = recordCsv(record, shape, lenientNumber(span),
                                   QStringLiteral("Position, um"), QStringLiteral("DIO \"word\""));

@@ -22,19 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     QString echoed = QStringLiteral("untouched");
     const WriteEcho verdict = judgeWriteEcho(reply, boxText, &echoed);
-    switch (verdict) {
-    case WriteEcho::NoValue:
-        FUZZ_CHECK(echoed == QLatin1String("untouched"));
-        break;
-    case WriteEcho::Confirmed: {
-        const std::optional<std::int16_t> echo = parameterNumber(echoed);
-        FUZZ_CHECK(typed && echo && *echo == *typed);
-        break;
-    }
-    case WriteEcho::Differs:
-        FUZZ_CHECK(reply.contains(QLatin1Char('=')));
-        break;
-    }
+    const std::optional<std::int16_t> echo = parameterNumber(echoed);
+    FUZZ_CHECK(verdict != WriteEcho::NoValue || echoed == QLatin1String("untouched"));
+    FUZZ_CHECK(verdict != WriteEcho::Confirmed || (typed && echo && *echo == *typed));
+    FUZZ_CHECK(verdict != WriteEcho::Differs || reply.contains(QLatin1Char('=')));
     // The box always agrees with its own echo.
     if (typed) {
         const QString own = QStringLiteral("WT 1=") + boxText + QStringLiteral(";\r\n>");

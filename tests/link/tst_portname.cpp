@@ -3,7 +3,7 @@
 
 #include <QtTest>
 
-// Numbers typed into the port and station boxes.
+// Numbers typed into the port and station boxes, the same texts read both ways.
 class TestPortName final : public QObject {
     Q_OBJECT
 
@@ -11,49 +11,36 @@ private slots:
     void names_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("windows");
+        QTest::addColumn<QString>("windows"); // empty: no port
         QTest::addColumn<QString>("posix");
-        const auto row = [](const char *text, const char *windows, const char *posix) {
-            QTest::newRow(text) << text << windows << posix;
+        QTest::addColumn<QVariant>("station"); // null: none
+        const QVariant none;
+        const auto row = [](const char *text, const char *windows, const char *posix,
+                            const QVariant &station) {
+            QTest::newRow(text) << text << windows << posix << station;
         };
-        row("4", "COM4", "/dev/ttyS3");
-        row("1", "COM1", "/dev/ttyS0");
-        row("4 ", "COM4", "/dev/ttyS3");
-        row("+2", "COM2", "/dev/ttyS1");
-        row("32767", "COM32767", "/dev/ttyS32766");
-        row("/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0");
-        row("ttyUSB0", "ttyUSB0", "ttyUSB0");
-        row("COM7", "COM7", "COM7");
-        row("abc", "abc", "abc");
-        for (const char *none : { "", "   ", "0", "-3", "99999", "99999999999999999999" })
-            row(none, nullptr, nullptr);
+        row("1", "COM1", "/dev/ttyS0", 1);
+        row(" 4 ", "COM4", "/dev/ttyS3", 4);
+        row("+2", "COM2", "/dev/ttyS1", 2);
+        row("32767", "COM32767", "/dev/ttyS32766", 32767);
+        row("/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0", none);
+        row("COM7", "COM7", "COM7", none);
+        row("5x", "5x", "5x", none);
+        row("   ", nullptr, nullptr, none);
+        row("0", nullptr, nullptr, 0);
+        row("32768", nullptr, nullptr, none);
+        row("-32768", nullptr, nullptr, -32768);
+        row("-32769", nullptr, nullptr, none);
+        row("99999999999999999999", nullptr, nullptr, none);
     }
     void names()
     {
         QFETCH(QString, text);
         QFETCH(QString, windows);
         QFETCH(QString, posix);
+        QFETCH(QVariant, station);
         QCOMPARE(portNameFromText(text, PortNaming::Windows).value_or(QString()), windows);
         QCOMPARE(portNameFromText(text, PortNaming::Posix).value_or(QString()), posix);
-    }
-
-    void station_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QVariant>("station"); // null: none
-        const QVariant none;
-        QTest::newRow("blanks") << " 5 " << QVariant(5);
-        QTest::newRow("highest") << "32767" << QVariant(32767);
-        QTest::newRow("lowest") << "-32768" << QVariant(-32768);
-        QTest::newRow("above") << "32768" << none;
-        QTest::newRow("below") << "-32769" << none;
-        QTest::newRow("junk") << "5x" << none;
-        QTest::newRow("empty") << "" << none;
-    }
-    void station()
-    {
-        QFETCH(QString, text);
-        QFETCH(QVariant, station);
         const auto s = stationFromText(text);
         QCOMPARE(s ? QVariant(int(*s)) : QVariant(), station);
     }

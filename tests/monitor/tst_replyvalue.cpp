@@ -17,7 +17,6 @@ private slots:
             = [](const char *name, const QString &reply, const QVariant &value,
                  const QVariant &word) { QTest::newRow(name) << reply << value << word; };
         row("plain", "1234 \r\n>", "1234", 0x1234);
-        row("negative", "-120 ok>", "-120", none);
         row("one digit", "7 ok>", "7", none);
         row("first prompt counts", "5 ok>6 ok>", "5", none);
         row("FFFF is -1", "FFFF\r\n>", "FFF", -1);

@@ -6,45 +6,51 @@ class TestRecorderSetup final : public QObject {
     Q_OBJECT
 
 private slots:
+    // The recorder's interval table: a code with "VCRR new" and one without, and the wait.
     void interval_data()
     {
         QTest::addColumn<QString>("span");
-        QTest::addColumn<bool>("vcrr");
-        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("newCode"); // empty: no code
+        QTest::addColumn<QString>("oldCode");
         QTest::addColumn<int>("wait");
-
-        // The recorder's interval table: span, code with "VCRR new", code without, wait.
-        const struct {
-            const char *span;
-            const char *newCode;
-            const char *oldCode;
-            int wait;
-        } table[] = {
-            { "100", "4", "2", 200 },  { "200", "8", "4", 300 },   { "300", "12", "6", 400 },
-            { "400", "16", "8", 500 }, { "500", "20", "10", 600 },
-        };
-        for (const auto &t : table) {
-            QTest::addRow("%s new", t.span) << t.span << true << t.newCode << t.wait;
-            QTest::addRow("%s old", t.span) << t.span << false << t.oldCode << t.wait;
-        }
+        QTest::newRow("100") << "100"
+                             << "4"
+                             << "2" << 200;
+        QTest::newRow("200") << "200"
+                             << "8"
+                             << "4" << 300;
+        QTest::newRow("300") << "300"
+                             << "12"
+                             << "6" << 400;
+        QTest::newRow("400") << "400"
+                             << "16"
+                             << "8" << 500;
+        QTest::newRow("500") << "500"
+                             << "20"
+                             << "10" << 600;
         // Anything else has no code.
-        QTest::newRow("typed 250") << "250" << true << QString() << 0;
-        QTest::newRow("blank after") << "500 " << true << QString() << 0;
-        QTest::newRow("empty") << "" << false << QString() << 0;
+        QTest::newRow("typed 250") << "250"
+                                   << ""
+                                   << "" << 0;
+        QTest::newRow("blank after") << "500 "
+                                     << ""
+                                     << "" << 0;
+        QTest::newRow("empty") << ""
+                               << ""
+                               << "" << 0;
     }
     void interval()
     {
         QFETCH(QString, span);
-        QFETCH(bool, vcrr);
-        QFETCH(QString, code);
+        QFETCH(QString, newCode);
+        QFETCH(QString, oldCode);
         QFETCH(int, wait);
-        const auto s = intervalSetting(span, vcrr);
-        QCOMPARE(s.has_value(), !code.isEmpty());
-        if (s) {
-            QCOMPARE(s->code, code);
-            QCOMPARE(int(s->waitMs), wait);
+        for (const bool vcrr : { true, false }) {
+            const auto s = intervalSetting(span, vcrr);
+            QCOMPARE(s ? s->code : QString(), vcrr ? newCode : oldCode);
+            QCOMPARE(s ? int(s->waitMs) : 0, wait);
+            QCOMPARE(int(recordLength(vcrr)), vcrr ? 256 : 512);
         }
-        QCOMPARE(int(recordLength(vcrr)), vcrr ? 256 : 512);
     }
 
     void channels_data()
@@ -66,7 +72,7 @@ private slots:
         QCOMPARE(channelList(ticked), list);
     }
 
-    // Sequences of ticks (+i) and clears (-i), with the state and effect after the last one.
+    // Clicks on boxes, each ticking or clearing it, with the state and effect after the last.
     void selection_data()
     {
         QTest::addColumn<QList<int>>("clicks");
@@ -77,17 +83,17 @@ private slots:
         QTest::addColumn<int>("setup"); // -1 unchanged, 0 disable, 1 enable
 
         using B = ChannelSelection::BoxChange;
-        QTest::newRow("one tick") << QList<int> { +3 } << 1 << 10 << 3 << int(B::None) << -1;
+        QTest::newRow("one tick") << QList<int> { 3 } << 1 << 10 << 3 << int(B::None) << -1;
         QTest::newRow("second tick")
-            << QList<int> { +3, +0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
+            << QList<int> { 3, 0 } << 2 << 3 << 0 << int(B::DisableUnticked) << 1;
         QTest::newRow("clear second")
-            << QList<int> { +3, +0, -0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
+            << QList<int> { 3, 0, 0 } << 1 << 10 << 3 << int(B::EnableAll) << 0;
         QTest::newRow("clear first")
-            << QList<int> { +3, +0, -3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
+            << QList<int> { 3, 0, 3 } << 1 << 10 << 0 << int(B::EnableAll) << 0;
         QTest::newRow("clear last")
-            << QList<int> { +3, +0, -3, -0 } << 0 << 10 << 10 << int(B::None) << -1;
+            << QList<int> { 3, 0, 3, 0 } << 0 << 10 << 10 << int(B::None) << -1;
         QTest::newRow("tick again")
-            << QList<int> { +3, +0, -3, +5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
+            << QList<int> { 3, 0, 3, 5 } << 2 << 0 << 5 << int(B::DisableUnticked) << 1;
     }
     void selection()
     {
@@ -100,17 +106,9 @@ private slots:
 
         ChannelSelection s;
         ChannelSelection::Effect e;
-        QSet<int> ticked;
-        for (int c : clicks) {
-            // -0 is indistinguishable from +0: a box already ticked is being cleared.
-            const int box = std::abs(c);
-            const bool tick = !ticked.contains(box);
-            if (tick)
-                ticked.insert(box);
-            else
-                ticked.remove(box);
-            e = s.toggle(box, tick);
-        }
+        std::array<bool, 8> ticked {};
+        for (int box : clicks)
+            e = s.toggle(box, ticked[box] = !ticked[box]);
         QCOMPARE(int(s.ChannelCount), count);
         QCOMPARE(int(s.FirstChannel), first);
         QCOMPARE(int(s.SecondChannel), second);
