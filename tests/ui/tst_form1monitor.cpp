@@ -177,8 +177,7 @@ private slots:
     void noTickInsideAnotherTick()
     {
         FormRig rig;
-        rig.select(1);
-        rig.messages.texts.clear();
+        rig.selected();
         rig.bus.set(1, "RV 2", QByteArray());
         int nestedLines = -1;
         rig.messages.onMessage = [&](const QString &) {
@@ -195,9 +194,7 @@ private slots:
     void stopDuringTheTicksEventsEndsItQuietly()
     {
         FormRig rig;
-        rig.select(1);
-        rig.messages.texts.clear();
-        rig.port.clearRecord();
+        rig.selected();
         QTimer::singleShot(0, &rig.form, [&] { rig.form.cmdCommStop_Click(); });
         rig.form.Timer1_Timer();
         QVERIFY(rig.port.lines().isEmpty());

@@ -33,14 +33,12 @@ private slots:
     void loadFillsEveryBox()
     {
         FormRig rig;
-        rig.select(1);
-        rig.messages.texts.clear();
+        rig.selected();
         rig.bus.set(1, "RD 1 10", "RD 1 10=4321 ok>");
         rig.bus.set(1, "RD 0 2", QByteArray()); // silent
         rig.bus.set(1, "RD 2 1", "1500 ok>"); // no "="
         rig.bus.set(1, "RD 4 1", "=1>"); // marks too close
         rig.bus.set(1, "RD 0 7", "=1234567890123;\r\n>"); // longer than the box holds
-        rig.port.clearRecord();
         QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("9")); // red: typed, not confirmed
         QCOMPARE(FormRig::textColor(rig.form.txtKG[0]), Red);
         rig.form.txtPOS[4]->setText(QStringLiteral("old"));

@@ -122,8 +122,7 @@ private slots:
         QFETCH(QString, legend);
 
         FormRig rig;
-        rig.select(1);
-        rig.messages.texts.clear();
+        rig.selected();
         if (!silent.isEmpty())
             rig.bus.set(1, silent, QByteArray());
         rig.form.Check_VCRR->setChecked(vcrr);
