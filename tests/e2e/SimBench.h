@@ -130,6 +130,16 @@ struct SimBench {
         messages.texts.clear();
         return ok;
     }
+    // PCMD and PFBK over `span` ms, the oscilloscope running.
+    void startScope(const char *span)
+    {
+        form.chkBox[0]->click();
+        form.chkBox[1]->click();
+        form.listInterval->setCurrentText(QString::fromLatin1(span));
+        form.cmdSetup->click();
+        form.Timer1->stop();
+        form.cmdStart->click();
+    }
     QString tick()
     {
         messages.texts.clear();

@@ -2,7 +2,6 @@
 // take the pointer there, unlike on the offscreen platform, and can swallow a click.
 #include "PtyPeer.h"
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QtTest>
 
@@ -13,14 +12,6 @@ const QPoint PortBox(8 + 112 + 10, 56 + 24 + 12);
 const QPoint StartButton(8 + 16 + 32, 56 + 56 + 12);
 const QPoint ScanButton(8 + 16 + 52, 56 + 88 + 12);
 
-QString run(const QString &program, const QStringList &args, const QProcessEnvironment &env)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    p.waitForFinished(10000);
-    return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
-}
 } // namespace
 
 class TestConsoleX11 final : public QObject {
@@ -30,7 +21,14 @@ private:
     QProcess m_xvfb;
     QProcessEnvironment m_env = QProcessEnvironment::systemEnvironment();
 
-    QString xdotool(const QStringList &args) { return run(QStringLiteral("xdotool"), args, m_env); }
+    QString xdotool(const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(m_env);
+        p.start(QStringLiteral("xdotool"), args);
+        p.waitForFinished(10000);
+        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    }
     void click(QPoint at)
     {
         xdotool({ "mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1" });
@@ -86,20 +84,12 @@ private slots:
 
         // "COM Port Open Success" in a box of its own, titled as the application.
         QString box;
-        QElapsedTimer t;
-        t.start();
-        while (box.isEmpty() && t.elapsed() < 5000) {
-            QTest::qWait(100);
-            box = xdotool({ "search", "--name", "^VCM Drive Console$" });
-        }
-        QVERIFY2(!box.isEmpty(), "no message after one click on Start");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !(box = xdotool({ "search", "--name", "^VCM Drive Console$" })).isEmpty(), 5000);
         xdotool({ "windowfocus", "--sync", box.section(QLatin1Char('\n'), 0, 0), "key", "Return" });
         QTest::qWait(300);
         click(ScanButton);
         QTRY_VERIFY_WITH_TIMEOUT(peer.linesSeen() >= 2, 5000);
-
-        console.kill();
-        console.waitForFinished(5000);
     }
 };
 
