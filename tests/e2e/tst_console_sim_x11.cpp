@@ -5,14 +5,11 @@
 #include <QProcess>
 #include <QtTest>
 
-namespace {
 // Window positions in pixels, from the design's twips: the "Comm Port Setup" frame at
 // (120, 840), in it the port box at (1680, 360), Start at (240, 840), Scan drive at (240, 1320).
 const QPoint PortBox(8 + 112 + 10, 56 + 24 + 12);
 const QPoint StartButton(8 + 16 + 32, 56 + 56 + 12);
 const QPoint ScanButton(8 + 16 + 52, 56 + 88 + 12);
-
-} // namespace
 
 class TestConsoleX11 final : public QObject {
     Q_OBJECT
@@ -43,7 +40,6 @@ private slots:
         QVERIFY2(m_xvfb.waitForStarted(5000), "Xvfb is missing (scripts/setup installs it)");
         QVERIFY(m_xvfb.waitForReadyRead(10000));
         const QString display = QString::fromLatin1(m_xvfb.readLine()).trimmed();
-        QVERIFY(!display.isEmpty());
         m_env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + display);
         m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     }
