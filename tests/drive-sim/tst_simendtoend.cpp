@@ -16,7 +16,6 @@ struct Console {
     {
         port.setPortName(path);
         port.open();
-        x.setEventPump([] {});
     }
     // Selects `station` and reads one parameter: the reply, or "" on failure.
     QString read(const char *station, const char *item)
