@@ -35,15 +35,13 @@ inline bool isNumber(const QString &text)
 // is awaited.
 class FaultPort final : public SerialPort {
 public:
+    struct Trigger {
+        QByteArray line;
+        QString control;
+        int n = 0, dropAfterMs = -1; // n = 0: never
+    };
     SimProcess *sim = nullptr;
-
-    void at(const QByteArray &line, const QString &control, int n = 1, int dropAfterMs = -1)
-    {
-        m_at = line;
-        m_control = control;
-        m_countdown = n;
-        m_dropAfterMs = dropAfterMs;
-    }
+    Trigger at;
 
     void setPortName(const QString &name) override { m_real.setPortName(name); }
     QString portName() const override { return m_real.portName(); }
@@ -61,10 +59,10 @@ public:
         if (m_line.endsWith('\r')) {
             if (std::exchange(m_clearFault, false))
                 sim->command(QStringLiteral("fault clear 1"));
-            if (m_line.chopped(1) == m_at && --m_countdown == 0) {
-                sim->command(m_control);
-                m_clearFault = m_control.startsWith(QLatin1String("fault"));
-                if (m_dropAfterMs >= 0)
+            if (m_line.chopped(1) == at.line && --at.n == 0) {
+                sim->command(at.control);
+                m_clearFault = at.control.startsWith(QLatin1String("fault"));
+                if (at.dropAfterMs >= 0)
                     m_sinceLine.start();
             }
             m_line.clear();
@@ -74,7 +72,7 @@ public:
     QByteArray readAll() override { return m_real.readAll(); }
     void waitForInput(int ms) override
     {
-        if (m_sinceLine.isValid() && m_sinceLine.elapsed() >= m_dropAfterMs) {
+        if (m_sinceLine.isValid() && m_sinceLine.elapsed() >= at.dropAfterMs) {
             m_sinceLine.invalidate();
             sim->command(QStringLiteral("line drop"));
         }
@@ -84,9 +82,7 @@ public:
 
 private:
     SystemSerialPort m_real;
-    QByteArray m_line, m_at;
-    QString m_control;
-    int m_countdown = 0, m_dropAfterMs = -1;
+    QByteArray m_line;
     bool m_clearFault = false;
     QElapsedTimer m_sinceLine;
 };
