@@ -20,7 +20,9 @@ class TestConsoleSim final : public QObject {
     Q_OBJECT
 
 private slots:
-    void connectLoadAndPoll()
+    // Scan, select, load and poll station 5; write, save and set the source on station 1, and
+    // clone its tuned set onto station 5 through a file; then the lamps follow an input.
+    void connectWriteAndClone()
     {
         SimBench b({ "--fast", "--stations", "1,5" });
         QVERIFY(b.connect(5, true));
@@ -30,26 +32,14 @@ private slots:
         QCOMPARE(b.form.Label8->text(), QStringLiteral("15"));
         for (const QString &text : boxTexts(b.form))
             QVERIFY2(isNumber(text), qPrintable(text));
-
         QCOMPARE(b.tick(), QString());
         // Servo off, no alarm, no emergency stop: "EMS" and "SVON" green.
         QVERIFY(b.shows("ticked RG*=# ALM=off ready"));
         QCOMPARE(b.form.lightDI[0]->fillColor(), QColor(0, 255, 0));
 
-        // The drive's inputs change: the lamps follow on the next tick.
-        QVERIFY(b.set(QStringLiteral("estop 5 on")));
-        QCOMPARE(b.tick(), QString());
-        QVERIFY(b.shows("ALM=on notready"));
-    }
-
-    // Written, saved and the source set on station 1; its tuned set cloned onto station 5
-    // through a file.
-    void writeAndCloneAParameterSet()
-    {
-        SimBench b({ "--fast", "--stations", "1,5" });
         QTemporaryDir dir;
         b.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
-        QVERIFY(b.connect());
+        QVERIFY(b.connect(1));
         b.messages.texts.clear();
         QLineEdit *kvp = b.form.txtKG[2];
         kvp->clear();
@@ -80,10 +70,11 @@ private slots:
         QCOMPARE(boxTexts(b.form), station1);
 
         // A file with a bad line: the message, and nothing on the line.
-        QFile bad(b.files.file);
-        QVERIFY(bad.open(QIODevice::Append));
-        bad.write("KPP = fast\n");
-        bad.close();
+        const auto writeFile = [&b](QIODevice::OpenMode mode, const char *text) {
+            QFile file(b.files.file);
+            return file.open(mode) && file.write(text) > 0;
+        };
+        QVERIFY(writeFile(QIODevice::Append, "KPP = fast\n"));
         const quint64 exchanges = b.form.exchange().exchangeCount();
         b.form.loadParameterSet();
         QVERIFY2(b.messages.last().contains(QStringLiteral("line 28: ")),
@@ -91,13 +82,15 @@ private slots:
         QCOMPARE(b.form.exchange().exchangeCount(), exchanges);
 
         // A value the drive clamps is reported as held differently, not as written.
-        QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        bad.write("KPP = 32767\n");
-        bad.close();
+        QVERIFY(writeFile(QIODevice::WriteOnly, "KPP = 32767\n"));
         b.form.loadParameterSet();
         QVERIFY2(b.messages.last().contains(QStringLiteral("KPP sent 32767, held 20000")),
                  qPrintable(b.messages.last()));
         QCOMPARE(b.form.txtKG[0]->text(), QStringLiteral("ER"));
+
+        QVERIFY(b.set(QStringLiteral("estop 5 on")));
+        QCOMPARE(b.tick(), QString());
+        QVERIFY(b.shows("ALM=on notready"));
     }
 
     void captureAStepResponse()

@@ -65,17 +65,14 @@ private slots:
         console.setProcessEnvironment(m_env);
         console.start(QStringLiteral(VCM_CONSOLE), QStringList());
         QVERIFY(console.waitForStarted(5000));
-        const QString window = xdotool({ "search", "--sync", "--name", "^Korvane$" });
-        QVERIFY(!window.isEmpty());
+        QVERIFY(!xdotool({ "search", "--sync", "--name", "^Korvane$" }).isEmpty());
         QTest::qWait(300);
 
         click(PortBox);
         xdotool({ "key", "ctrl+a" });
         xdotool({ "type", "--delay", "10", peer.path() });
-        if (listOpen) {
-            xdotool({ "key", "Down" });
-            QTest::qWait(300);
-        }
+        if (listOpen)
+            xdotool({ "key", "Down", "sleep", "0.3" });
         click(StartButton);
 
         // "COM Port Open Success" in a box of its own, titled as the application.
