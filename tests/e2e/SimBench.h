@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 inline QColor textColor(const QLineEdit *box)
 {
@@ -34,15 +35,13 @@ inline bool isNumber(const QString &text)
 // is awaited.
 class FaultPort final : public SerialPort {
 public:
+    struct Trigger {
+        QByteArray line;
+        QString control;
+        int n = 0, dropAfterMs = -1; // n = 0: never
+    };
     SimProcess *sim = nullptr;
-
-    void at(const QByteArray &line, const QString &control, int n = 1, int dropAfterMs = -1)
-    {
-        m_at = line;
-        m_control = control;
-        m_countdown = n;
-        m_dropAfterMs = dropAfterMs;
-    }
+    Trigger at;
 
     void setPortName(const QString &name) override { m_real.setPortName(name); }
     QString portName() const override { return m_real.portName(); }
@@ -56,28 +55,24 @@ public:
     bool isUsable() const override { return m_real.isUsable(); }
     bool write(const QByteArray &data) override
     {
-        const int cr = data.indexOf('\r');
-        if (cr < 0) {
-            m_line += data; // paced commands arrive one character at a time
-            return m_real.write(data);
+        m_line += data; // paced commands arrive one character at a time
+        if (m_line.endsWith('\r')) {
+            if (std::exchange(m_clearFault, false))
+                sim->command(QStringLiteral("fault clear 1"));
+            if (m_line.chopped(1) == at.line && --at.n == 0) {
+                sim->command(at.control);
+                m_clearFault = at.control.startsWith(QLatin1String("fault"));
+                if (at.dropAfterMs >= 0)
+                    m_sinceLine.start();
+            }
+            m_line.clear();
         }
-        if (m_clearFault) {
-            sim->command(QStringLiteral("fault clear 1"));
-            m_clearFault = false;
-        }
-        if (m_line + data.left(cr) == m_at && --m_countdown == 0) {
-            sim->command(m_control);
-            m_clearFault = m_control.startsWith(QLatin1String("fault"));
-            if (m_dropAfterMs >= 0)
-                m_sinceLine.start();
-        }
-        m_line.clear();
         return m_real.write(data);
     }
     QByteArray readAll() override { return m_real.readAll(); }
     void waitForInput(int ms) override
     {
-        if (m_sinceLine.isValid() && m_sinceLine.elapsed() >= m_dropAfterMs) {
+        if (m_sinceLine.isValid() && m_sinceLine.elapsed() >= at.dropAfterMs) {
             m_sinceLine.invalidate();
             sim->command(QStringLiteral("line drop"));
         }
@@ -87,9 +82,7 @@ public:
 
 private:
     SystemSerialPort m_real;
-    QByteArray m_line, m_at;
-    QString m_control;
-    int m_countdown = 0, m_dropAfterMs = -1;
+    QByteArray m_line;
     bool m_clearFault = false;
     QElapsedTimer m_sinceLine;
 };
@@ -124,11 +117,72 @@ struct SimBench {
         form.Timer1->stop();
         return form.FrameParaAdj->isEnabled();
     }
-    bool connectQuietly()
+    // PCMD and PFBK over `span` ms, the oscilloscope running.
+    void startScope(const char *span)
     {
-        const bool ok = connect();
-        messages.texts.clear();
-        return ok;
+        form.chkBox[0]->click();
+        form.chkBox[1]->click();
+        form.listInterval->setCurrentText(QString::fromLatin1(span));
+        form.cmdSetup->click();
+        form.Timer1->stop();
+        form.cmdStart->click();
+    }
+    // The plot and exchange counters now, against which state() reports.
+    void mark()
+    {
+        m_plot = form.Graph1->displayList();
+        m_failures = form.exchange().failureCount();
+        m_exchanges = form.exchange().exchangeCount();
+    }
+    // The window in words. A box is "RG1=#" (and "RG1=123") for a number in black, "RG1=ER" for
+    // the marker in red; "RG*=#" when RG1 to RG7 all hold numbers.
+    QStringList state()
+    {
+        const bool stop = form.cmdCommStop->isEnabled(), start = form.cmdCommStart->isEnabled();
+        const QColor alarm = form.ShapeALM[4]->fillColor();
+        const DisplayList &plot = form.Graph1->displayList();
+        const QStringList rows = form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        // A record cut short: the missing half reads as zeros, the second trace flat at 0.
+        const bool flat = rows.size() == 1 + 128 && rows.last().section(',', 2, 2) == "0";
+        QStringList words { QStringLiteral("%1%2").arg(stop ? "open" : "", start ? "closed" : ""),
+                            form.FrameParaAdj->isEnabled() ? "selected" : "unselected",
+                            form.DriveNotReady ? "notready" : "ready",
+                            alarm == Qt::red ? "ALM=on" : "",
+                            alarm == Qt::green ? "ALM=off" : "",
+                            form.Shape1->fillColor() == vbColor(0x008000) ? "ticked" : "",
+                            form.ScopeRunning ? "scope" : "",
+                            plot.isEmpty() ? "plot=empty" : "",
+                            plot.items().size() == 14 + 2 * 128 ? "plot" : "",
+                            plot == m_plot ? "plot=same" : "",
+                            flat ? "flat" : "" };
+        words << QStringLiteral("failed=%1").arg(form.exchange().failureCount() - m_failures)
+              << QStringLiteral("exchanges=%1").arg(form.exchange().exchangeCount() - m_exchanges);
+        const auto box = [&words](const QString &name, const QLineEdit *edit) {
+            if (textColor(edit) == vbColor(0x0000FF) && edit->text() == "ER")
+                words << name + "=ER";
+            if (textColor(edit) == vbColor(0) && isNumber(edit->text()))
+                words << name + "=#" << name + '=' + edit->text();
+        };
+        for (int i = 1; i <= 7; ++i)
+            box(QStringLiteral("RG%1").arg(i), form.txtRG[i]);
+        if (words.filter(QRegularExpression(QStringLiteral("^RG\\d=#$"))).size() == 7)
+            words << QStringLiteral("RG*=#");
+        box(QStringLiteral("KG0"), form.txtKG[0]);
+        box(QStringLiteral("VG0"), form.txtVG[0]);
+        box(QStringLiteral("POS0"), form.txtPOS[0]);
+        return words;
+    }
+    // Whether state() holds all of the words.
+    bool shows(const QString &expected)
+    {
+        const QStringList now = state();
+        for (const QString &word : expected.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (!now.contains(word)) {
+                qWarning() << "no" << word << "in" << now;
+                return false;
+            }
+        }
+        return true;
     }
     QString tick()
     {
@@ -144,4 +198,8 @@ struct SimBench {
     RecordingMessages messages;
     ScriptedFileDialogs files;
     Form1 form;
+
+private:
+    DisplayList m_plot;
+    quint64 m_failures = 0, m_exchanges = 0;
 };
