@@ -136,8 +136,6 @@ private slots:
             << QByteArray("RV 8") << QByteArray() << 0 << 8 << "Communication error\r\n";
         QTest::newRow("RV 8 not hex") << QByteArray("RV 8") << QByteArray("08Z0 ok>") << 0 << 8
                                       << "Communication error\r\n08Z0 ok>";
-        QTest::newRow("RV 8 short")
-            << QByteArray("RV 8") << QByteArray("1>") << 0 << 8 << "Communication error\r\n1>";
     }
     void failedExchangeEndsTheTick()
     {

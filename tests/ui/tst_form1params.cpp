@@ -167,40 +167,26 @@ private slots:
         QVERIFY(rig.form.cmdRead->isEnabled());
     }
 
-    // Behind a poll tick the writes wait like an Enter; with the port closed they never go.
-    void loadSetWaitsItsTurn_data()
-    {
-        QTest::addColumn<bool>("portStopped");
-        QTest::newRow("tick ends") << false;
-        QTest::newRow("port stopped meanwhile") << true;
-    }
+    // Behind a poll tick the writes wait like an Enter; with the port closed meanwhile they
+    // never go, and the operator is told.
     void loadSetWaitsItsTurn()
     {
-        QFETCH(bool, portStopped);
-
         FormRig rig;
-        rig.select(1);
+        rig.selected();
         QTemporaryDir dir;
         rig.files.file = setFile(dir, "KPP = 300\n");
-        rig.port.clearRecord();
-        rig.messages.texts.clear();
         rig.form.PollIdle = false;
         rig.form.loadParameterSet();
         QVERIFY(rig.port.lines().isEmpty());
-        QVERIFY(!rig.form.Timer1->isActive());
         QVERIFY(rig.form.Timer5->isActive());
 
-        if (portStopped)
-            rig.form.cmdCommStop->click();
+        rig.form.cmdCommStop->click();
         rig.form.PollIdle = true;
         rig.form.Timer5_Timer();
-        QCOMPARE(writes(rig.port), portStopped ? QStringList() : QStringList { "WT 0 0 300" });
-        QVERIFY2(rig.messages.last().startsWith(portStopped
-                                                    ? QStringLiteral("The parameter set was not "
-                                                                     "written: the port was closed")
-                                                    : QStringLiteral("Parameter set written")),
+        QVERIFY(rig.port.lines().isEmpty());
+        QVERIFY2(rig.messages.last().startsWith(
+                     "The parameter set was not written: the port was closed"),
                  qPrintable(rig.messages.last()));
-        QCOMPARE(rig.form.Timer1->isActive(), !portStopped);
     }
 
     // Differences marked without writing: a tint and the file's value in the tooltip, until
