@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -11,19 +10,17 @@ class SimProcess final {
 public:
     explicit SimProcess(const QStringList &args)
     {
-        m_process.setProgram(QStringLiteral(VCM_DRIVE_SIM));
-        m_process.setArguments(args);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return;
-        m_path = readLine(5000);
+        m_process.start(QStringLiteral(VCM_DRIVE_SIM), args);
+        if (m_process.waitForStarted(5000))
+            m_path = readLine();
     }
     ~SimProcess()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            command(QStringLiteral("quit"));
-            if (!m_process.waitForFinished(2000))
-                m_process.kill();
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        command(QStringLiteral("quit"));
+        if (!m_process.waitForFinished(2000)) {
+            m_process.kill();
             m_process.waitForFinished(2000);
         }
     }
@@ -37,16 +34,14 @@ public:
     {
         m_process.write(line.toUtf8() + '\n');
         m_process.waitForBytesWritten(1000);
-        return readLine(5000);
+        return readLine();
     }
 
 private:
-    QString readLine(int timeoutMs)
+    // Gives up when the simulator has been silent for 5 s or has gone.
+    QString readLine()
     {
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine() && t.elapsed() < timeoutMs)
-            m_process.waitForReadyRead(50);
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) { }
         return QString::fromUtf8(m_process.readLine()).trimmed();
     }
 
