@@ -19,12 +19,16 @@ class TestSimProtocol : public QObject {
     Q_OBJECT
 
 private slots:
+    // Replies of station 0, after an optional line on the simulator's standard input (one with
+    // "!" must be refused); station 5 shares the bus.
     void replies_data()
     {
+        QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("command");
         QTest::addColumn<QString>("reply"); // a pattern for the whole reply
-        const auto row = [](const char *name, const char *command, const QString &body) {
-            QTest::newRow(name) << command << body + End;
+        const auto row = [](const char *name, const char *command, const QString &body,
+                            const char *control = "") {
+            QTest::newRow(name) << control << command << body + End;
         };
         row("no variable 9", "RV 9", "\\?3");
         row("two-digit item", "RD 1 10", "VCF2=1500");
@@ -46,14 +50,32 @@ private slots:
         row("interval", "WT 9 4 0", "RIV=1");
         row("fraction", "WT 0 3 1.5", "\\?2");
         row("no parameter", "WT 5 0 1", "\\?3");
+        // The bench switches the end-to-end tests do not use, and refused control lines.
+        row("servo on, every station", "RV 8", "0910", "servo on");
+        row("DI1", "RV 8", "1810", "di1 0 on");
+        row("alarm", "RV 8", "0802", "alarm 0 perr");
+        row("another station silent", "RD 0 0", "KPP=250", "fault 5 silent");
+        row("no station 7", "RD 0 0", "KPP=250", "!fault 7 silent");
+        row("delay without time", "RD 0 0", "KPP=250", "!fault 0 delay");
+        row("negative delay", "RD 0 0", "KPP=250", "!fault 0 delay -5");
+        row("no such fault", "RD 0 0", "KPP=250", "!fault 0 wobble");
+        row("servo neither on nor off", "RV 8", "0810", "!servo 0 maybe");
+        row("no such control", "RV 8", "0810", "!frobnicate");
     }
 
     void replies()
     {
+        QFETCH(QString, control);
         QFETCH(QString, command);
         QFETCH(QString, reply);
-        SimHarness sim;
+        SimHarness sim({ 0, 5 });
         QCOMPARE(sim.exchange("ST 0"), "OK" + End);
+        if (!control.isEmpty()) {
+            const bool refuse = control.startsWith('!');
+            const auto result = ControlCommands(sim.bus).apply(control.mid(refuse).toStdString());
+            QCOMPARE(result.ok, !refuse);
+            QVERIFY(!refuse || !result.message.empty());
+        }
         const QString actual = sim.exchange(command.toStdString(), 200000);
         QVERIFY2(matches(actual, reply), qPrintable(actual));
         // What a write echoes is what the drive holds.
@@ -77,44 +99,6 @@ private slots:
         QCOMPARE(sim.exchange("WT 0 0 300"), QString());
         QCOMPARE(sim.bus.station(1)->parameters().value(0, 0), 250);
         QCOMPARE(sim.bus.station(5)->parameters().value(0, 0), 400);
-    }
-
-    void controlCommands_data()
-    {
-        QTest::addColumn<QString>("control"); // a line on the simulator's standard input
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<QString>("command"); // then sent to station 0
-        QTest::addColumn<QString>("reply"); // a pattern for what arrives within 5 ms
-        const auto row = [](const char *control, bool accepted, const char *command,
-                            const QString &reply) {
-            QTest::addRow("%s: %s", control, command) << control << accepted << command << reply;
-        };
-        row("servo on", true, "RV 8", "0910" + End);
-        row("di1 0 on", true, "RV 8", "1810" + End);
-        row("alarm 0 perr", true, "RV 8", "0802" + End);
-        row("fault 5 silent", true, "RD 0 0", "KPP=250" + End);
-        row("fault 7 silent", false, "RD 0 0", "KPP=250" + End);
-        row("fault 0 delay", false, "RD 0 0", "KPP=250" + End);
-        row("fault 0 delay -5", false, "RD 0 0", "KPP=250" + End);
-        row("fault 0 wobble", false, "RD 0 0", "KPP=250" + End);
-        row("servo 0 maybe", false, "RV 8", "0810" + End);
-        row("frobnicate", false, "RV 8", "0810" + End);
-    }
-
-    void controlCommands()
-    {
-        QFETCH(QString, control);
-        QFETCH(bool, accepted);
-        QFETCH(QString, command);
-        QFETCH(QString, reply);
-        SimHarness sim({ 0, 5 });
-        ControlCommands commands(sim.bus);
-        sim.exchange("ST 0");
-        const ControlCommands::Result result = commands.apply(control.toStdString());
-        QCOMPARE(result.ok, accepted);
-        QVERIFY(accepted || !result.message.empty());
-        const QString actual = sim.exchange(command.toStdString());
-        QVERIFY2(matches(actual, reply), qPrintable(actual));
     }
 
     void recordLengthAndSpan_data()
