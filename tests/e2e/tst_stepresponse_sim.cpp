@@ -42,11 +42,11 @@ private slots:
         QFETCH(double, overshoot);
         QFETCH(double, settling);
         SimHarness sim({ 1 });
-        sim.exchange("ST 1");
         Station &station = *sim.bus.station(1);
         station.setUpDownMode(true);
         station.setServoInput(true);
-        sim.exchange("WT 2 0 2000");
+        for (const char *command : { "ST 1", "WT 2 0 2000" })
+            sim.exchange(command);
         sim.runMs(300);
         if (!gain.isEmpty())
             sim.exchange(gain.toStdString());
@@ -66,9 +66,8 @@ private slots:
         const RecordParse parse = parseRecord(upload.mid(3), shape);
         QVERIFY(parse.ok);
         QCOMPARE(parse.record.count, 512);
-        StepOptions options; // the table's band: 2 % of the step or 20 counts
-        options.bandMin = 20;
-        const StepFigures f = stepFigures(parse.record, shape, 100, options);
+        // The table's band: 2 % of the step or 20 counts.
+        const StepFigures f = stepFigures(parse.record, shape, 100, StepOptions { 4, 2, 20 });
         QVERIFY(f.ok());
         QCOMPARE(f.size(), double(step));
         // The table rounds to whole ms and half percents; one sample more either way.
