@@ -1,6 +1,5 @@
-// The command-line programs, one run a row: vcm-tool against the drive simulator, every command
-// and exit code; the console's answers that need no window, and its refusals. The rows share
-// one simulator and run in order: later rows read what earlier ones wrote.
+// One run a row: vcm-tool on the drive simulator (every command and exit code), and the
+// console's answers that need no window. Rows share one simulator: later ones read earlier writes.
 #include "SimProcess.h"
 
 #include <QJsonDocument>
