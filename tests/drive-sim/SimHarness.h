@@ -9,8 +9,7 @@
 
 // Drives a bus in simulated time: a command goes out, time moves on far enough for any
 // reply, and whatever the stations sent comes back.
-class SimHarness final {
-public:
+struct SimHarness {
     explicit SimHarness(const std::vector<int> &stations = { 0 },
                         const std::vector<int> &newRecorder = {})
         : bus(stations, newRecorder)
@@ -20,8 +19,7 @@ public:
     QString exchange(const std::string &command, std::int64_t replyWindowUs = 5000)
     {
         bus.receive(command + "\r", nowUs);
-        nowUs += replyWindowUs;
-        bus.advanceTo(nowUs);
+        runMs(replyWindowUs / 1000.0);
         return QString::fromLatin1(bus.takeDue(nowUs).c_str());
     }
 

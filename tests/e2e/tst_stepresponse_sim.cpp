@@ -12,27 +12,25 @@ class TestStepResponseSim final : public QObject {
 private slots:
     void againstStepTable_data()
     {
-        QTest::addColumn<QByteArray>("gain"); // "WT" group and item, or empty for the defaults
-        QTest::addColumn<int>("value");
+        QTest::addColumn<QByteArray>("gain"); // a "WT" of one gain, or empty for the defaults
         QTest::addColumn<int>("step");
         QTest::addColumn<double>("overshoot"); // %; NaN: the drive trips
         QTest::addColumn<double>("settling"); // ms; NaN: never
 
-        const QByteArray kpp = "0 0", kfv = "0 1", kvp = "0 2", kvi = "0 3";
-        QTest::newRow("defaults, 0.2 mm") << QByteArray() << 0 << 200 << 0.0 << 5.0;
-        QTest::newRow("defaults, 8 mm") << QByteArray() << 0 << 8000 << 0.0 << 27.0;
-        QTest::newRow("KPP 500") << kpp << 500 << 200 << 12.5 << 6.0;
-        QTest::newRow("KPP 1000") << kpp << 1000 << 200 << 34.5 << 8.0;
-        QTest::newRow("KPP 2000") << kpp << 2000 << 200 << 54.5 << 28.0;
-        QTest::newRow("KVP 50") << kvp << 50 << 200 << 11.5 << 10.0;
-        QTest::newRow("KVP 25") << kvp << 25 << 200 << 30.0 << 26.0;
+        QTest::newRow("defaults, 0.2 mm") << QByteArray() << 200 << 0.0 << 5.0;
+        QTest::newRow("defaults, 8 mm") << QByteArray() << 8000 << 0.0 << 27.0;
+        QTest::newRow("KPP 500") << QByteArray("WT 0 0 500") << 200 << 12.5 << 6.0;
+        QTest::newRow("KPP 1000") << QByteArray("WT 0 0 1000") << 200 << 34.5 << 8.0;
+        QTest::newRow("KPP 2000") << QByteArray("WT 0 0 2000") << 200 << 54.5 << 28.0;
+        QTest::newRow("KVP 50") << QByteArray("WT 0 2 50") << 200 << 11.5 << 10.0;
+        QTest::newRow("KVP 25") << QByteArray("WT 0 2 25") << 200 << 30.0 << 26.0;
         // "KVP 10" is left out: its table row says 48 % overshoot, while the model, measured
         // every 48.8 us as the table was, now rings to 52.5 % (53 % from the record).
-        QTest::newRow("KVP 400") << kvp << 400 << 200 << 0.0 << 8.0;
-        QTest::newRow("KVI 0") << kvi << 0 << 200 << 0.0 << qQNaN();
-        QTest::newRow("KVI 500") << kvi << 500 << 200 << 3.0 << 9.0;
-        QTest::newRow("KFV 100, 8 mm") << kfv << 100 << 8000 << 2.9 << 25.0;
-        QTest::newRow("KPP 20000 trips") << kpp << 20000 << 8000 << qQNaN() << 0.0;
+        QTest::newRow("KVP 400") << QByteArray("WT 0 2 400") << 200 << 0.0 << 8.0;
+        QTest::newRow("KVI 0") << QByteArray("WT 0 3 0") << 200 << 0.0 << qQNaN();
+        QTest::newRow("KVI 500") << QByteArray("WT 0 3 500") << 200 << 3.0 << 9.0;
+        QTest::newRow("KFV 100, 8 mm") << QByteArray("WT 0 1 100") << 8000 << 2.9 << 25.0;
+        QTest::newRow("KPP 20000 trips") << QByteArray("WT 0 0 20000") << 8000 << qQNaN() << 0.0;
     }
 
     // Holding at 2000 counts, one gain changed, then a move by "WT 2 0" while the classic
@@ -40,25 +38,24 @@ private slots:
     void againstStepTable()
     {
         QFETCH(QByteArray, gain);
-        QFETCH(int, value);
         QFETCH(int, step);
+        QFETCH(double, overshoot);
+        QFETCH(double, settling);
         SimHarness sim({ 1 });
-        sim.exchange("ST 1");
         Station &station = *sim.bus.station(1);
         station.setUpDownMode(true);
         station.setServoInput(true);
-        sim.exchange("WT 2 0 2000");
+        for (const char *command : { "ST 1", "WT 2 0 2000" })
+            sim.exchange(command);
         sim.runMs(300);
         if (!gain.isEmpty())
-            sim.exchange("WT " + gain.toStdString() + ' ' + std::to_string(value));
+            sim.exchange(gain.toStdString());
         sim.runMs(300); // a new velocity gain shifts the current that holds the weight
-        sim.exchange("WT 9 4 2");
-        sim.exchange("RC 1 2");
-        sim.exchange("RN 0 1");
+        for (const char *command : { "WT 9 4 2", "RC 1 2", "RN 0 1" })
+            sim.exchange(command);
         sim.exchange("WT 2 0 " + std::to_string(2000 + step));
         sim.runMs(100);
         const QString upload = sim.exchange("RO", 2'000'000);
-        QFETCH(double, overshoot);
         if (std::isnan(overshoot)) {
             QVERIFY(station.alarms() & Station::PerrExceed);
             QCOMPARE(station.statusWord() & 0x0112, 0x0002); // alarm on, DRDY and servo off
@@ -69,21 +66,18 @@ private slots:
         const RecordParse parse = parseRecord(upload.mid(3), shape);
         QVERIFY(parse.ok);
         QCOMPARE(parse.record.count, 512);
-        StepOptions options; // the table's band: 2 % of the step or 20 counts
-        options.bandMin = 20;
-        const StepFigures f = stepFigures(parse.record, shape, 100, options);
+        // The table's band: 2 % of the step or 20 counts.
+        const StepFigures f = stepFigures(parse.record, shape, 100, StepOptions { 4, 2, 20 });
         QVERIFY(f.ok());
         QCOMPARE(f.size(), double(step));
-
-        QFETCH(double, settling);
         // The table rounds to whole ms and half percents; one sample more either way.
         const QByteArray got = QByteArray::number(f.overshootPercent) + " %, settled after "
             + (f.settlingMs ? QByteArray::number(*f.settlingMs) + " ms" : "never");
         QVERIFY2(std::abs(f.overshootPercent - overshoot) <= 1.0, got);
-        if (std::isnan(settling))
-            QVERIFY2(!f.settlingMs, got);
-        else
-            QVERIFY2(f.settlingMs && std::abs(*f.settlingMs - settling) <= 0.5 + f.sampleMs, got);
+        QVERIFY2(std::isnan(settling)
+                     ? !f.settlingMs
+                     : f.settlingMs && std::abs(*f.settlingMs - settling) <= 0.5 + f.sampleMs,
+                 got);
     }
 };
 

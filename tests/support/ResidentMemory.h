@@ -1,18 +1,14 @@
 #pragma once
 
-#include <QByteArray>
 #include <QFile>
-#include <QString>
+#include <QRegularExpression>
 
 // The process's resident size in kB from /proc, or -1 where that cannot be read.
 inline long residentKb()
 {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
+    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
+    const auto match
+        = QRegularExpression(QStringLiteral("VmRSS:\\s*(\\d+)")).match(QString::fromLatin1(text));
+    return match.hasMatch() ? match.captured(1).toLong() : -1;
 }

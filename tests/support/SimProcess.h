@@ -1,8 +1,6 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QProcess>
-#include <QString>
 #include <QStringList>
 
 // The drive simulator as a child process: the line's path from its first output line, and
@@ -11,24 +9,16 @@ class SimProcess final {
 public:
     explicit SimProcess(const QStringList &args)
     {
-        m_process.setProgram(QStringLiteral(VCM_DRIVE_SIM));
-        m_process.setArguments(args);
-        m_process.start();
-        if (!m_process.waitForStarted(5000))
-            return;
-        m_path = readLine(5000);
+        m_process.start(QStringLiteral(VCM_DRIVE_SIM), args);
+        if (m_process.waitForStarted(5000))
+            m_path = readLine();
     }
+    // Asked to quit first; QProcess's destructor kills it if it does not.
     ~SimProcess()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            command(QStringLiteral("quit"));
-            if (!m_process.waitForFinished(2000))
-                m_process.kill();
+        if (m_process.state() != QProcess::NotRunning && command(QStringLiteral("quit")) == "bye")
             m_process.waitForFinished(2000);
-        }
     }
-    SimProcess(const SimProcess &) = delete;
-    SimProcess &operator=(const SimProcess &) = delete;
 
     QString path() const { return m_path; }
 
@@ -37,16 +27,14 @@ public:
     {
         m_process.write(line.toUtf8() + '\n');
         m_process.waitForBytesWritten(1000);
-        return readLine(5000);
+        return readLine();
     }
 
 private:
-    QString readLine(int timeoutMs)
+    // Gives up when the simulator has been silent for 5 s or has gone.
+    QString readLine()
     {
-        QElapsedTimer t;
-        t.start();
-        while (!m_process.canReadLine() && t.elapsed() < timeoutMs)
-            m_process.waitForReadyRead(50);
+        while (!m_process.canReadLine() && m_process.waitForReadyRead(5000)) { }
         return QString::fromUtf8(m_process.readLine()).trimmed();
     }
 
