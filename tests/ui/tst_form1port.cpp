@@ -103,9 +103,11 @@ private slots:
 
         f.CheckTrig->setChecked(true);
         f.CheckContinuous->setChecked(true);
+        f.cmdSetMotion_Click();
         f.ResumePolling();
         f.cmdCommStop->click();
         QCOMPARE(rig->messages.last(), QStringLiteral("Com Port Closed"));
+        QVERIFY(f.MotionMode == 0 && !f.MotionToggle);
         QCOMPARE(portButtons(f), QStringLiteral("1000"));
         QVERIFY(!f.Timer1->isActive());
         QVERIFY(!f.CheckTrig->isChecked() && !f.CheckContinuous->isChecked());

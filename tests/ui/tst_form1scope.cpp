@@ -184,29 +184,6 @@ private slots:
         QCOMPARE(rig.form.cmdStart->isEnabled(), start);
     }
 
-    // A new drive, or a closed port, makes no test motion until "Set Motion" is pressed again.
-    void motionEndsWithTheDrive_data()
-    {
-        QTest::addColumn<bool>("stop");
-        QTest::newRow("selection") << false;
-        QTest::newRow("port stop") << true;
-    }
-    void motionEndsWithTheDrive()
-    {
-        QFETCH(bool, stop);
-
-        FormRig rig;
-        rig.select(1);
-        rig.form.CheckContinuous->setChecked(true);
-        rig.form.cmdSetMotion_Click();
-        if (stop)
-            rig.form.cmdCommStop->click();
-        else
-            rig.select(1);
-        QCOMPARE(int(rig.form.MotionMode), 0);
-        QVERIFY(!rig.form.MotionToggle);
-    }
-
     void setupNeedsTwoChannels()
     {
         FormRig rig;

@@ -206,6 +206,8 @@ private slots:
         rig.form.cmdSetup->setEnabled(true);
         rig.form.CheckTrig->setChecked(true);
         rig.form.Text1[0]->setText(QStringLiteral("7"));
+        rig.form.cmdSetMotion_Click(); // a motion for the drive shown before
+        rig.messages.texts.clear();
         rig.select(1);
 
         QCOMPARE(rig.messages.texts, QStringList { "VCM Driver Board communication OK" });
@@ -223,6 +225,7 @@ private slots:
         QVERIFY(rig.form.Timer1->isActive());
         QCOMPARE(rig.form.txtKG[3]->text(), QStringLiteral("035"));
         QVERIFY(!rig.form.CheckTrig->isChecked());
+        QVERIFY(rig.form.MotionMode == 0 && !rig.form.MotionToggle); // no motion until Set Motion
         QCOMPARE(rig.form.Text1[0]->text(), QStringLiteral("2000"));
         // ST twice, RV 8, RV 10, then the 25 reads of the load.
         const QList<QByteArray> lines = rig.port.lines();
