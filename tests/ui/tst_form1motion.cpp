@@ -38,35 +38,37 @@ private slots:
 
     void setCommandSource_data()
     {
-        QTest::addColumn<bool>("upDown");
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<bool>("deferred");
-        QTest::addColumn<bool>("servoOn");
+        QTest::addColumn<QString>("how"); // the source picked; "later", "silent", "servo on"
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown"); // the source the buttons show after: P, U or none
 
-        QTest::newRow("UD 1 ok") << true << QByteArray("? ok>") << false << false << "SET OK"
+        QTest::newRow("UD 1 ok") << "UD 1"
+                                 << "SET OK"
                                  << "U";
-        QTest::newRow("UD 0 ok") << false << QByteArray("? ok>") << false << false << "SET OK"
+        QTest::newRow("UD 0 ok") << "UD 0"
+                                 << "SET OK"
                                  << "P";
-        QTest::newRow("UD 1 deferred") << true << QByteArray("? ok>") << true << false << "SET OK"
+        QTest::newRow("UD 1 deferred") << "UD 1 later"
+                                       << "SET OK"
                                        << "U";
         // Not confirmed: the console keeps the source it had, and shows it.
-        QTest::newRow("UD 1 failed") << true << QByteArray() << false << false << "SET failed"
+        QTest::newRow("UD 1 failed") << "UD 1 silent"
+                                     << "SET failed"
                                      << "P";
         // Nothing sent; "Pulse/Dir" cleared without selecting the other.
-        QTest::newRow("servo on") << false << QByteArray() << false << true
+        QTest::newRow("servo on") << "UD 0 servo on"
                                   << " You must servo off before changing command source"
                                   << "";
     }
     void setCommandSource()
     {
-        QFETCH(bool, upDown);
-        QFETCH(QByteArray, reply);
-        QFETCH(bool, deferred);
-        QFETCH(bool, servoOn);
+        QFETCH(QString, how);
         QFETCH(QString, message);
         QFETCH(QString, shown);
+        const bool upDown = how.startsWith("UD 1");
+        const bool deferred = how.endsWith("later");
+        const bool servoOn = how.endsWith("servo on");
+        const QByteArray reply = how.endsWith("silent") ? "" : "? ok>";
 
         FormRig rig;
         rig.selected(); // pulse/dir, motion frame closed

@@ -148,36 +148,28 @@ private slots:
     // after the stop that follows a status poll in single-motion mode.
     void startNeedsTheSetUpInForce_data()
     {
-        QTest::addColumn<QList<int>>("ticked");
-        QTest::addColumn<bool>("setUp");
-        QTest::addColumn<int>("untickedAfter");
-        QTest::addColumn<bool>("selectedAgain");
+        QTest::addColumn<QString>("steps"); // channel boxes clicked, "setup", "select"
         QTest::addColumn<bool>("start");
-
-        QTest::newRow("set up") << QList<int> { 0, 1 } << true << -1 << false << true;
-        QTest::newRow("one box, no set-up") << QList<int> { 0 } << false << -1 << false << false;
-        QTest::newRow("a box cleared since") << QList<int> { 0, 1 } << true << 1 << false << false;
-        QTest::newRow("another selection since")
-            << QList<int> { 0, 1 } << true << -1 << true << false;
+        QTest::newRow("set up") << "0 1 setup" << true;
+        QTest::newRow("one box, no set-up") << "0" << false;
+        QTest::newRow("a box cleared since") << "0 1 setup 1" << false;
+        QTest::newRow("another selection since") << "0 1 setup select" << false;
     }
     void startNeedsTheSetUpInForce()
     {
-        QFETCH(QList<int>, ticked);
-        QFETCH(bool, setUp);
-        QFETCH(int, untickedAfter);
-        QFETCH(bool, selectedAgain);
+        QFETCH(QString, steps);
         QFETCH(bool, start);
 
         FormRig rig;
         rig.select(1);
-        for (int b : ticked)
-            rig.form.chkBox[b]->click();
-        if (setUp)
-            rig.form.cmdSetup->click();
-        if (untickedAfter >= 0)
-            rig.form.chkBox[untickedAfter]->click();
-        if (selectedAgain)
-            rig.select(1);
+        for (const QString &step : steps.split(' ')) {
+            if (step == "setup")
+                rig.form.cmdSetup->click();
+            else if (step == "select")
+                rig.select(1);
+            else
+                rig.form.chkBox[step.toInt()]->click();
+        }
         rig.form.CheckTrig->setChecked(true);
         rig.form.cmdSetMotion_Click();
         rig.form.Timer1_Timer();
