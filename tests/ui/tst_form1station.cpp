@@ -193,6 +193,7 @@ private slots:
         QTest::addColumn<bool>("upDown");
         QTest::newRow("pulse/dir") << QByteArray("0000 ok>") << false;
         QTest::newRow("DI2 up/down") << QByteArray("0040 ok>") << true;
+        QTest::newRow("only four characters read") << QByteArray("00401 ok>") << true;
     }
     void selectOpensTheWorkingFrames()
     {
