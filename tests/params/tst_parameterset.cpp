@@ -37,7 +37,6 @@ private slots:
         ok("byte order mark, no last line end", "\xEF\xBB\xBFKPP = 1", "KPP = 1\n");
         ok("range ends, sign, leading zeros", "KGC = -32768\nTH1 = +32767\nKPP = 007",
            "KPP = 7\nKGC = -32768\nTH1 = 32767\n");
-        ok("VCF2 is the box before VSV", "VCF = 2\nVCF2 = 1\n", "VCF2 = 1\nVCF = 2\n");
         ok("64 KiB exactly", QByteArray(64 * 1024 - 9, '#') + "\nKPP = 1\n", "KPP = 1\n");
 
         bad("unknown name", "KPP = 1\nKPX = 2\n", 2, "unknown name \"KPX\"");

@@ -48,7 +48,6 @@ private slots:
             = [](const char *name, const char *reply, const QVariant &value, const char *box,
                  WriteEcho result) { QTest::newRow(name) << reply << value << box << result; };
         using E = WriteEcho;
-        row("read", "RD 0 0=1500 \r\n>", "1500", "1500", E::Confirmed);
         row("echo", "WT 0 3 -32768=-32768 ok>", "-32768", "-32768", E::Confirmed);
         row("numbers not texts", "=7 ok>", "7", "007", E::Confirmed);
         row("first marks count", "=12 ok>=34 ok>", "12", "12", E::Confirmed);
