@@ -1,11 +1,5 @@
-#include "FakeBus.h"
-#include "Form1.h"
-#include "RecordingMessages.h"
-#include "ScriptedSerialPort.h"
+#include "FormRig.h"
 #include "ToolCommandLine.h"
-#include "VirtualClock.h"
-
-#include <QtTest>
 
 #include <functional>
 
@@ -71,21 +65,14 @@ private slots:
         QFETCH(QList<QByteArray>, before);
         QFETCH(WindowAction, action);
 
-        VirtualClock clock;
-        ScriptedSerialPort windowPort(clock);
-        FakeBus windowBus(windowPort);
+        FormRig window;
         Tool tool;
-        for (FakeBus *bus : { &windowBus, &tool.bus })
+        for (FakeBus *bus : { &window.bus, &tool.bus })
             bus->set(1, "WT 0 2 120", "KVP=120;\r\n>");
-
-        RecordingMessages messages;
-        Form1 form(windowPort, clock, messages);
-        form.cmdCommStart->click();
-        form.Combo1->setEditText(QStringLiteral("1"));
-        form.CmdSelect_Click();
-        form.Timer1->stop();
-        windowPort.clearRecord();
-        action(form);
+        window.selected();
+        window.form.Timer1->stop();
+        action(window.form);
+        const ScriptedSerialPort &windowPort = window.port;
 
         QVERIFY2(tool.run(args) == 0, qPrintable(tool.errors));
         const QList<QByteArray> toolLines = tool.port.lines();

@@ -24,7 +24,6 @@ private slots:
         row("+2", "COM2", "/dev/ttyS1", 2);
         row("32767", "COM32767", "/dev/ttyS32766", 32767);
         row("/dev/ttyUSB0", "/dev/ttyUSB0", "/dev/ttyUSB0", none);
-        row("COM7", "COM7", "COM7", none);
         row("5x", "5x", "5x", none);
         row("   ", nullptr, nullptr, none);
         row("0", nullptr, nullptr, 0);

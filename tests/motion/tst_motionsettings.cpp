@@ -18,11 +18,9 @@ private slots:
             = [](const char *name, bool conti, bool trig, bool before, int mode, bool toggle) {
                   QTest::newRow(name) << conti << trig << before << mode << toggle;
               };
-        row("none keeps toggle", false, false, false, 0, false);
         row("none keeps toggle set", false, false, true, 0, true);
         row("trig single", false, true, false, 1, false);
         row("trig keeps toggle", false, true, true, 1, true);
-        row("conti alternates", true, false, false, 2, true);
         row("both alternate", true, true, false, 2, true);
     }
     void decide()

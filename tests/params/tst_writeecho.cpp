@@ -15,20 +15,14 @@ private slots:
         QTest::addColumn<bool>("valid");
         QTest::addColumn<int>("value");
 
-        QTest::newRow("leading zeros") << "007" << true << 7;
         QTest::newRow("blanks") << " -12 " << true << -12;
-        QTest::newRow("plus") << "+3" << true << 3;
         QTest::newRow("half to even down") << "2.5" << true << 2;
         QTest::newRow("half to even up") << "3.5" << true << 4;
-        QTest::newRow("lowest") << "-32768" << true << -32768;
         QTest::newRow("highest") << "32767" << true << 32767;
         QTest::newRow("rounds into range") << "-32768.5" << true << -32768;
         QTest::newRow("rounds out of range") << "32767.5" << false << 0;
         QTest::newRow("too small") << "-32769" << false << 0;
-        QTest::newRow("empty") << "" << false << 0;
-        QTest::newRow("marker") << "ER" << false << 0;
         QTest::newRow("trailing text") << "12x" << false << 0;
-        QTest::newRow("infinity") << "inf" << false << 0;
         QTest::newRow("nan") << "nan" << false << 0;
     }
     void number()
@@ -54,7 +48,6 @@ private slots:
             = [](const char *name, const char *reply, const QVariant &value, const char *box,
                  WriteEcho result) { QTest::newRow(name) << reply << value << box << result; };
         using E = WriteEcho;
-        row("read", "RD 0 0=1500 \r\n>", "1500", "1500", E::Confirmed);
         row("echo", "WT 0 3 -32768=-32768 ok>", "-32768", "-32768", E::Confirmed);
         row("numbers not texts", "=7 ok>", "7", "007", E::Confirmed);
         row("first marks count", "=12 ok>=34 ok>", "12", "12", E::Confirmed);
@@ -63,8 +56,6 @@ private slots:
         row("echo not a number", "=??? ok>", "???", "1", E::Differs);
         row("box not a number", "=1 ok>", "1", "one", E::Differs);
         row("box out of range", "=32767 ok>", "32767", "99999", E::Differs);
-        row("no equals", "WT 0 3 1500 ok>", none, "1500", E::NoValue);
-        row("marks too close", "=1>", none, "1", E::NoValue);
         row("no prompt", "=1500\r\n", none, "1500", E::NoValue);
         row("prompt before equals", "ok>=15 ok", none, "15", E::NoValue);
     }
