@@ -10,11 +10,17 @@
 
 // The window on a scripted line in virtual time, with the port already open.
 struct FormRig {
-    FormRig() : port(clock), bus(port), form(port, clock, messages)
+    // With a station, that station is selected and its messages and lines forgotten.
+    explicit FormRig(int station = -1) : port(clock), bus(port), form(port, clock, messages)
     {
         form.setFileDialogs(files);
         form.cmdCommStart->click();
         messages.texts.clear();
+        if (station >= 0) {
+            select(station);
+            messages.texts.clear();
+            port.clearRecord();
+        }
     }
 
     // Scan-free selection of station s (which must be present).

@@ -8,8 +8,7 @@ class TestForm1Edit final : public QObject {
 private slots:
     void typingOnlyTurnsTheBoxRed()
     {
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         QLineEdit *b = rig.form.txtKG[3];
         FormRig::type(b, QStringLiteral("12"), false);
         QCOMPARE(FormRig::textColor(b), Red);
@@ -43,8 +42,7 @@ private slots:
         QFETCH(int, index);
         QFETCH(QByteArray, command);
 
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         QLineEdit *b = rig.box(array, index);
         FormRig::type(b, QStringLiteral("-250")); // one character every 5 ms, then CR
         QCOMPARE(rig.port.lines(), QList<QByteArray> { command + "-250" });
@@ -102,8 +100,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, text);
 
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.bus.set(1, (setting ? "WT 1 5 " : "WT 0 5 ") + typed.toLatin1(), reply);
         QLineEdit *b = setting ? rig.form.txtVG[5] : rig.form.txtKG[5];
         rig.form.PollIdle = !deferred;
@@ -123,8 +120,7 @@ private slots:
     // drops them.
     void deferredEdits()
     {
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.bus.set(1, "WT 0 1 300", "=300 ok>");
         rig.bus.set(1, "WT 3 1 22", "=22 ok>");
         rig.bus.set(1, "WT 1 10 9", "=9 ok>");

@@ -50,8 +50,7 @@ private slots:
         QFETCH(QString, between);
         QFETCH(QString, after);
 
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         setGatedButtons(rig.form, before);
         rig.form.cmdSetMotion->setEnabled(true);
         rig.form.LockButtons();
@@ -83,8 +82,7 @@ private slots:
         QFETCH(int, code);
         QFETCH(QByteArray, firstLine);
 
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.form.Check_VCRR->setChecked(true);
         rig.form.chkBox[0]->click();
         rig.form.chkBox[1]->click();

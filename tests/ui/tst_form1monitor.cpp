@@ -101,8 +101,7 @@ private slots:
         QFETCH(bool, motion);
         QFETCH(bool, notReady);
 
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         rig.bus.set(1, "RV 8", status + " ok>");
         rig.form.Timer1_Timer();
         QCOMPARE(rig.form.FrameMotion->isEnabled(), motion);
@@ -145,8 +144,7 @@ private slots:
         QFETCH(int, sent);
         QFETCH(QString, message);
 
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         rig.form.Timer1_Timer(); // a good tick first: boxes and lamps hold values
         const QString lampsBefore = lamps(rig.form);
         rig.bus.set(1, line, reply);
@@ -174,8 +172,7 @@ private slots:
 
     void noTickInsideAnotherTick()
     {
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.bus.set(1, "RV 2", QByteArray());
         int nestedLines = -1;
         rig.messages.onMessage = [&](const QString &) {
@@ -191,8 +188,7 @@ private slots:
 
     void stopDuringTheTicksEventsEndsItQuietly()
     {
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         QTimer::singleShot(0, &rig.form, [&] { rig.form.cmdCommStop_Click(); });
         rig.form.Timer1_Timer();
         QVERIFY(rig.port.lines().isEmpty());

@@ -20,8 +20,7 @@ private slots:
         QFETCH(QString, message);
         QFETCH(qint64, took);
 
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.bus.set(1, "SV", reply);
         bool lockedDuringMessage = false;
         rig.messages.onMessage
@@ -70,8 +69,7 @@ private slots:
         const bool servoOn = how.endsWith("servo on");
         const QByteArray reply = how.endsWith("silent") ? "" : "? ok>";
 
-        FormRig rig;
-        rig.selected(); // pulse/dir, motion frame closed
+        FormRig rig(1); // pulse/dir, motion frame closed
         const QByteArray command = upDown ? "UD 1" : "UD 0";
         rig.bus.set(1, command, reply);
         (upDown ? rig.form.Option2 : rig.form.Option1)->setChecked(true);
@@ -114,8 +112,7 @@ private slots:
         QFETCH(QString, state);
         QFETCH(bool, reopens);
 
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.form.Timer1->stop();
         if (state == "closed")
             rig.port.close();

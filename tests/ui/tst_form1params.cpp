@@ -32,8 +32,7 @@ class TestForm1Params final : public QObject {
 private slots:
     void loadFillsEveryBox()
     {
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         rig.bus.set(1, "RD 1 10", "RD 1 10=4321 ok>");
         rig.bus.set(1, "RD 0 2", QByteArray()); // silent
         rig.bus.set(1, "RD 2 1", "1500 ok>"); // no "="
@@ -83,8 +82,7 @@ private slots:
         QFETCH(bool, loadFirst);
         QFETCH(bool, saved);
 
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         QTemporaryDir dir;
         rig.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
         if (typedInKPP)
@@ -142,8 +140,7 @@ private slots:
         QFETCH(QStringList, sent);
         QFETCH(QString, report);
 
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         QTemporaryDir dir;
         rig.files.file = setFile(dir, file);
         for (const QString &line : sent)
@@ -171,8 +168,7 @@ private slots:
     // never go, and the operator is told.
     void loadSetWaitsItsTurn()
     {
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         QTemporaryDir dir;
         rig.files.file = setFile(dir, "KPP = 300\n");
         rig.form.PollIdle = false;
@@ -193,11 +189,9 @@ private slots:
     // the box is edited or the next LOAD.
     void compareMarksDifferences()
     {
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         QTemporaryDir dir;
         rig.files.file = setFile(dir, "KPP = 300\nKVP = 25\nTH1 = -1\n");
-        rig.port.clearRecord();
 
         // The frame's menu offers the three entries first.
         QStringList entries;

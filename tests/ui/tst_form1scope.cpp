@@ -49,8 +49,7 @@ private:
 private slots:
     void boxesAllowTwoChannels()
     {
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         Form1 &f = rig.form;
         f.chkBox[3]->click();
         QCOMPARE(enabledBoxes(f), QStringLiteral("11111111"));
@@ -121,8 +120,7 @@ private slots:
         QFETCH(int, wait);
         QFETCH(QString, legend);
 
-        FormRig rig;
-        rig.selected();
+        FormRig rig(1);
         if (!silent.isEmpty())
             rig.bus.set(1, silent, QByteArray());
         rig.form.Check_VCRR->setChecked(vcrr);
@@ -160,8 +158,7 @@ private slots:
         QFETCH(QString, steps);
         QFETCH(bool, start);
 
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         for (const QString &step : steps.split(' ')) {
             if (step == "setup")
                 rig.form.cmdSetup->click();
@@ -178,8 +175,7 @@ private slots:
 
     void setupNeedsTwoChannels()
     {
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         rig.form.chkBox[1]->click();
         rig.form.chkBox[2]->click();
         rig.form.PollIdle = false;

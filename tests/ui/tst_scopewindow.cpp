@@ -37,8 +37,7 @@ private slots:
     // never writes to the line, however the mouse moves.
     void followsCaptures()
     {
-        FormRig rig;
-        rig.select(1);
+        FormRig rig(1);
         rig.form.Check_VCRR->setChecked(false);
         rig.form.chkBox[0]->click();
         rig.form.chkBox[1]->click();
