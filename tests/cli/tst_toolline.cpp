@@ -65,11 +65,10 @@ private slots:
         QFETCH(QList<QByteArray>, before);
         QFETCH(WindowAction, action);
 
-        FormRig window;
+        FormRig window(1);
         Tool tool;
         for (FakeBus *bus : { &window.bus, &tool.bus })
             bus->set(1, "WT 0 2 120", "KVP=120;\r\n>");
-        window.selected();
         window.form.Timer1->stop();
         action(window.form);
         const ScriptedSerialPort &windowPort = window.port;

@@ -29,14 +29,6 @@ struct FormRig {
         form.Combo1->setEditText(QString::number(s));
         form.CmdSelect_Click();
     }
-    // Station 1 selected, its messages and lines forgotten.
-    void selected()
-    {
-        select(1);
-        messages.texts.clear();
-        port.clearRecord();
-    }
-
     QLineEdit *box(BoxArray array, int index) const
     {
         return array == BoxArray::KG ? form.txtKG[index]

@@ -61,10 +61,9 @@ private slots:
 
     void tickReadsVariablesAndStatus()
     {
-        FormRig rig;
+        FormRig rig(1);
         rig.bus.set(1, "RV 0", "123 ok>");
         rig.bus.set(1, "RV 6", "-7 ok>");
-        rig.selected();
         rig.form.txtRG[1]->setText(QStringLiteral("ER"));
         setForeColor(rig.form.txtRG[1], Red);
 
