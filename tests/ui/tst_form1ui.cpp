@@ -1,18 +1,10 @@
 #include "ClassicFrame.h"
-#include "ControlArray.h"
 #include "Form1Ui.h"
 #include "GraphSurface.h"
 #include "Lamp.h"
 
 #include <QApplication>
-#include <QProcess>
 #include <QTest>
-
-#include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <sys/resource.h>
-#endif
 
 // The window's controls as the design leaves them, and the surfaces they draw on.
 class TstForm1Ui : public QObject {
@@ -21,7 +13,6 @@ class TstForm1Ui : public QObject {
 private slots:
     void initTestCase() { m_ui.setupUi(&m_form); }
     void designStates();
-    void missingIndexStopsTheProgram();
     void graphPaintsItsDisplayList();
 
 private:
@@ -51,18 +42,6 @@ void TstForm1Ui::designStates()
     }
 }
 
-// Callers use members without a null check, so the refusal must end the program; a child
-// process running this binary shows it.
-void TstForm1Ui::missingIndexStopsTheProgram()
-{
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("--missing-index") });
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitStatus(), QProcess::CrashExit);
-    const QByteArray err = child.readAllStandardError();
-    QVERIFY2(err.contains("Probe"), err.constData());
-}
-
 // The oscilloscope's kind of scale on Graph1's own size: y grows upward.
 void TstForm1Ui::graphPaintsItsDisplayList()
 {
@@ -84,22 +63,5 @@ void TstForm1Ui::graphPaintsItsDisplayList()
     QCOMPARE(image.pixelColor(0, 0), QColor(0, 0, 0));
 }
 
-int main(int argc, char **argv)
-{
-    if (argc == 2 && std::strcmp(argv[1], "--missing-index") == 0) {
-#ifdef Q_OS_UNIX
-        const rlimit noCore { 0, 0 }; // the abort is expected
-        setrlimit(RLIMIT_CORE, &noCore);
-#endif
-        QObject member;
-        ControlArray<QObject> array("Probe");
-        array.insert(1, &member);
-        array.insert(3, &member);
-        return array[2] ? 0 : 1;
-    }
-    QApplication app(argc, argv);
-    TstForm1Ui test;
-    return QTest::qExec(&test, argc, argv);
-}
-
+QTEST_MAIN(TstForm1Ui)
 #include "tst_form1ui.moc"
