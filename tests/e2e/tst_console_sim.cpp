@@ -30,8 +30,7 @@ private slots:
                  (QStringList { "COM Port Open Success", "VCM Driver Board communication OK" }));
         QCOMPARE(b.form.Combo1->count(), 2);
         QCOMPARE(b.form.Label8->text(), QStringLiteral("15"));
-        for (const QString &text : boxTexts(b.form))
-            QVERIFY2(isNumber(text), qPrintable(text));
+        QCOMPARE(boxTexts(b.form).filter(QRegularExpression("^-?\\d+$")), boxTexts(b.form));
         QCOMPARE(b.tick(), QString());
         // Servo off, no alarm, no emergency stop: "EMS" and "SVON" green.
         QVERIFY(b.shows("ticked RG*=# ALM=off ready"));
@@ -44,9 +43,7 @@ private slots:
         QLineEdit *kvp = b.form.txtKG[2];
         kvp->clear();
         QTest::keyClicks(kvp, QStringLiteral("120"));
-        QCOMPARE(textColor(kvp), QColor(255, 0, 0));
         QTest::keyClick(kvp, Qt::Key_Return);
-        QCOMPARE(textColor(kvp), QColor(Qt::black));
         b.form.CmdSave->click();
         b.form.Option2->setChecked(true);
         b.form.cmdSet->click();

@@ -64,15 +64,15 @@ private slots:
         QTest::addColumn<QString>("step");
         QTest::addColumn<QByteArray>("at"); // the fault comes with this line; empty: before
         QTest::addColumn<int>("n"); // ... its n-th time
-        QTest::addColumn<int>("dropMs"); // the line also drops this long after it; -1: not
+        QTest::addColumn<bool>("drop"); // the line also drops while its reply is awaited
         QTest::addColumn<QString>("fault"); // simulator controls, split by "; "
         QTest::addColumn<QString>("seen"); // a pattern for the messages, joined by "|"
         QTest::addColumn<QString>("state"); // words of SimBench::state()
         QTest::addColumn<QString>("recovered"); // ... after the next poll
         const auto row = [](const char *name, const char *step, const char *at, const char *fault,
                             const QString &seen, const char *state, const char *recovered = "",
-                            int n = 1, int dropMs = -1) {
-            QTest::newRow(name) << step << QByteArray(at) << n << dropMs << fault << seen << state
+                            int n = 1, bool drop = false) {
+            QTest::newRow(name) << step << QByteArray(at) << n << drop << fault << seen << state
                                 << recovered;
         };
 
@@ -136,14 +136,14 @@ private slots:
         row("line drops as RV 3 goes out", "tick", "RV 3", "line drop", "Communication error\r\n",
             "RG3=# RG4=ER", "RG*=#");
         row("line drops while RV 3's reply is awaited", "tick", "RV 3", "fault 1 delay 1000",
-            "Communication error\r\n", "RG3=# RG4=ER", "RG*=#", 1, 100);
+            "Communication error\r\n", "RG3=# RG4=ER", "RG*=#", 1, true);
     }
     void faults()
     {
         QFETCH(QString, step);
         QFETCH(QByteArray, at);
         QFETCH(int, n);
-        QFETCH(int, dropMs);
+        QFETCH(bool, drop);
         QFETCH(QString, fault);
         QFETCH(QString, seen);
         QFETCH(QString, state);
@@ -169,7 +169,7 @@ private slots:
             for (const QString &control : fault.split(QStringLiteral("; ")))
                 QVERIFY(b.set(control));
         } else {
-            b.port.at = { at, fault, n, dropMs };
+            b.port.at = { at, fault, n, drop };
         }
         b.mark();
         QElapsedTimer t;
@@ -177,7 +177,7 @@ private slots:
         QVERIFY(act(b, step, seen));
         QVERIFY(b.shows(state + (polls ? " ticked" : "")));
 
-        if (fault == "line drop" || dropMs >= 0) {
+        if (fault == "line drop" || drop) {
             // No wait for the time-out; until the line is back, every tick says so at once,
             // the port knows, and the link is gone.
             QVERIFY(t.elapsed() < 1000);
