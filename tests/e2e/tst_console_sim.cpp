@@ -8,9 +8,9 @@ QStringList boxTexts(const Form1 &f)
 {
     QStringList texts;
     for (const ParameterBox &b : ParameterMap::loadOrder())
-        texts << (b.array == BoxArray::KG       ? f.txtKG[b.index]
-                      : b.array == BoxArray::VG ? f.txtVG[b.index]
-                                                : f.txtPOS[b.index])
+        texts << (b.array == BoxArray::KG       ? f.txtKG
+                      : b.array == BoxArray::VG ? f.txtVG
+                                                : f.txtPOS)[b.index]
                      ->text();
     return texts;
 }
