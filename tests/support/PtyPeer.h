@@ -38,8 +38,6 @@ public:
         if (m_master >= 0)
             ::close(m_master);
     }
-    PtyPeer(const PtyPeer &) = delete;
-    PtyPeer &operator=(const PtyPeer &) = delete;
 
     QString path() const { return m_path; }
     int linesSeen() const { return m_lines; }
