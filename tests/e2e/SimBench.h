@@ -17,39 +17,23 @@
 #include <memory>
 #include <utility>
 
-inline QColor textColor(const QLineEdit *box)
-{
-    return box->palette().color(QPalette::Active, QPalette::Text);
-}
-
-inline bool isNumber(const QString &text)
-{
-    bool ok = false;
-    text.toInt(&ok);
-    return ok;
-}
-
 // The real port, which can put a simulator fault on exactly one command: `control` goes to the
-// simulator just before the n-th `line` goes out, and a fault is cleared again before the
-// next line. With `dropAfterMs`, the line is also dropped that long after, while the reply
-// is awaited.
+// simulator just before the n-th `line` goes out, and a fault is cleared again before the next
+// line. With `drop`, the line is also dropped while that command's reply is awaited.
 class FaultPort final : public SerialPort {
 public:
     struct Trigger {
         QByteArray line;
         QString control;
-        int n = 0, dropAfterMs = -1; // n = 0: never
+        int n = 0; // 0: never
+        bool drop = false;
     };
     SimProcess *sim = nullptr;
     Trigger at;
 
     void setPortName(const QString &name) override { m_real.setPortName(name); }
     QString portName() const override { return m_real.portName(); }
-    bool open() override
-    {
-        m_line.clear();
-        return m_real.open();
-    }
+    bool open() override { return m_real.open(); }
     void close() override { m_real.close(); }
     bool isOpen() const override { return m_real.isOpen(); }
     bool isUsable() const override { return m_real.isUsable(); }
@@ -62,8 +46,7 @@ public:
             if (m_line.chopped(1) == at.line && --at.n == 0) {
                 sim->command(at.control);
                 m_clearFault = at.control.startsWith(QLatin1String("fault"));
-                if (at.dropAfterMs >= 0)
-                    m_sinceLine.start();
+                m_drop = at.drop;
             }
             m_line.clear();
         }
@@ -72,10 +55,8 @@ public:
     QByteArray readAll() override { return m_real.readAll(); }
     void waitForInput(int ms) override
     {
-        if (m_sinceLine.isValid() && m_sinceLine.elapsed() >= at.dropAfterMs) {
-            m_sinceLine.invalidate();
+        if (std::exchange(m_drop, false))
             sim->command(QStringLiteral("line drop"));
-        }
         m_real.waitForInput(ms);
     }
     QString errorString() const override { return m_real.errorString(); }
@@ -83,8 +64,7 @@ public:
 private:
     SystemSerialPort m_real;
     QByteArray m_line;
-    bool m_clearFault = false;
-    QElapsedTimer m_sinceLine;
+    bool m_clearFault = false, m_drop = false;
 };
 
 struct SimBench {
@@ -144,11 +124,14 @@ struct SimBench {
         const QStringList rows = form.lastRecordCsv().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         // A record cut short: the missing half reads as zeros, the second trace flat at 0.
         const bool flat = rows.size() == 1 + 128 && rows.last().section(',', 2, 2) == "0";
-        QStringList words { QStringLiteral("%1%2").arg(stop ? "open" : "", start ? "closed" : ""),
+        QStringList words { stop == start ? ""
+                                : stop    ? "open"
+                                          : "closed",
                             form.FrameParaAdj->isEnabled() ? "selected" : "unselected",
                             form.DriveNotReady ? "notready" : "ready",
-                            alarm == Qt::red ? "ALM=on" : "",
-                            alarm == Qt::green ? "ALM=off" : "",
+                            alarm == Qt::red         ? "ALM=on"
+                                : alarm == Qt::green ? "ALM=off"
+                                                     : "",
                             form.Shape1->fillColor() == vbColor(0x008000) ? "ticked" : "",
                             form.ScopeRunning ? "scope" : "",
                             plot.isEmpty() ? "plot=empty" : "",
@@ -158,9 +141,12 @@ struct SimBench {
         words << QStringLiteral("failed=%1").arg(form.exchange().failureCount() - m_failures)
               << QStringLiteral("exchanges=%1").arg(form.exchange().exchangeCount() - m_exchanges);
         const auto box = [&words](const QString &name, const QLineEdit *edit) {
-            if (textColor(edit) == vbColor(0x0000FF) && edit->text() == "ER")
+            const QColor color = edit->palette().color(QPalette::Active, QPalette::Text);
+            bool number = false;
+            edit->text().toInt(&number);
+            if (color == vbColor(0x0000FF) && edit->text() == "ER")
                 words << name + "=ER";
-            if (textColor(edit) == vbColor(0) && isNumber(edit->text()))
+            if (color == vbColor(0) && number)
                 words << name + "=#" << name + '=' + edit->text();
         };
         for (int i = 1; i <= 7; ++i)

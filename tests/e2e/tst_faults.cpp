@@ -1,9 +1,8 @@
 // The console's window against a misbehaving line: the drive simulator with its faults (or a
 // flooding peer), through the real QSerialPort adapter and the real clock. Each case checks
 // what the operator sees and that the console works again once the fault is gone.
-#if defined(__SANITIZE_ADDRESS__)
-#define VCM_ASAN
-#elif defined(__has_feature)
+// The sanitized suite is built with clang, which tells through __has_feature.
+#if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define VCM_ASAN
 #endif
@@ -17,12 +16,6 @@
 namespace {
 
 const char *const Selected = "(COM Port Open Success\\|)?VCM Driver Board communication OK";
-
-QString linkPath()
-{
-    return QDir::tempPath()
-        + QStringLiteral("/vcm-faults-%1").arg(QCoreApplication::applicationPid());
-}
 
 // One step of the operator's: "select", "tick", "capture" (a tick), "save", "read" or "write"
 // (300 into KPP); whether the messages it brought, joined by "|", are all and exactly what
@@ -54,6 +47,8 @@ bool act(SimBench &b, const QString &step, const QString &pattern)
 
 class TestFaults final : public QObject {
     Q_OBJECT
+    QTemporaryDir m_dir;
+    const QString m_link = m_dir.filePath(QStringLiteral("bus"));
 
 private slots:
     // A fault on one step; what the operator sees and the state the step leaves; then the fault
@@ -64,15 +59,15 @@ private slots:
         QTest::addColumn<QString>("step");
         QTest::addColumn<QByteArray>("at"); // the fault comes with this line; empty: before
         QTest::addColumn<int>("n"); // ... its n-th time
-        QTest::addColumn<int>("dropMs"); // the line also drops this long after it; -1: not
+        QTest::addColumn<bool>("drop"); // the line also drops while its reply is awaited
         QTest::addColumn<QString>("fault"); // simulator controls, split by "; "
         QTest::addColumn<QString>("seen"); // a pattern for the messages, joined by "|"
         QTest::addColumn<QString>("state"); // words of SimBench::state()
         QTest::addColumn<QString>("recovered"); // ... after the next poll
         const auto row = [](const char *name, const char *step, const char *at, const char *fault,
                             const QString &seen, const char *state, const char *recovered = "",
-                            int n = 1, int dropMs = -1) {
-            QTest::newRow(name) << step << QByteArray(at) << n << dropMs << fault << seen << state
+                            int n = 1, bool drop = false) {
+            QTest::newRow(name) << step << QByteArray(at) << n << drop << fault << seen << state
                                 << recovered;
         };
 
@@ -136,22 +131,22 @@ private slots:
         row("line drops as RV 3 goes out", "tick", "RV 3", "line drop", "Communication error\r\n",
             "RG3=# RG4=ER", "RG*=#");
         row("line drops while RV 3's reply is awaited", "tick", "RV 3", "fault 1 delay 1000",
-            "Communication error\r\n", "RG3=# RG4=ER", "RG*=#", 1, 100);
+            "Communication error\r\n", "RG3=# RG4=ER", "RG*=#", 1, true);
     }
     void faults()
     {
         QFETCH(QString, step);
         QFETCH(QByteArray, at);
         QFETCH(int, n);
-        QFETCH(int, dropMs);
+        QFETCH(bool, drop);
         QFETCH(QString, fault);
         QFETCH(QString, seen);
         QFETCH(QString, state);
         QFETCH(QString, recovered);
 
         // Station 1, opened through a link so that RESET finds a restored line again.
-        SimBench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--link", linkPath() },
-                   linkPath());
+        SimBench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--link", m_link },
+                   m_link);
         if (step == "select") {
             b.form.cmdCommStart->click();
         } else {
@@ -169,7 +164,7 @@ private slots:
             for (const QString &control : fault.split(QStringLiteral("; ")))
                 QVERIFY(b.set(control));
         } else {
-            b.port.at = { at, fault, n, dropMs };
+            b.port.at = { at, fault, n, drop };
         }
         b.mark();
         QElapsedTimer t;
@@ -177,14 +172,14 @@ private slots:
         QVERIFY(act(b, step, seen));
         QVERIFY(b.shows(state + (polls ? " ticked" : "")));
 
-        if (fault == "line drop" || dropMs >= 0) {
+        if (fault == "line drop" || drop) {
             // No wait for the time-out; until the line is back, every tick says so at once,
             // the port knows, and the link is gone.
             QVERIFY(t.elapsed() < 1000);
             t.start();
             QVERIFY(act(b, "tick", "Communication error\r\n") && b.shows("RG1=ER"));
             QVERIFY(t.elapsed() < 1000);
-            QVERIFY(!b.port.isUsable() && !QFileInfo::exists(linkPath()));
+            QVERIFY(!b.port.isUsable() && !QFileInfo::exists(m_link));
             QVERIFY(b.simulator->command(QStringLiteral("line restore"))
                         .startsWith(QStringLiteral("line restored")));
             b.messages.texts.clear();
@@ -216,27 +211,21 @@ private slots:
             if (line == "RV 0" && flood.exchange(false))
                 return QByteArray(4 * CommandExchange::MaxReplyBytes, 'A');
             const QHash<QByteArray, QByteArray> status { { "RV 8", "0810" }, { "RV 10", "0040" } };
-            const char *other = line.startsWith("RD") ? "P=1"
-                : line.startsWith("RV")               ? "123"
-                                                      : "OK";
-            return status.value(line, other) + ";\r\n>";
+            return status.value(line, line.startsWith("RV") ? "123" : "OK") + ";\r\n>";
         });
         // Noise while nothing polls (after a failed "RV 10", which leaves the port open and
         // the poller stopped): the window's event loop still reads it, and must not keep it all.
         QVERIFY(!b.connect() && b.shows("open"));
 
         [[maybe_unused]] const long before = residentKb();
-        // A plain event loop, as the window runs between ticks (qWait would sleep in slices).
-        QEventLoop loop;
-        QTimer check;
-        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-            if (b.drive->babbled > 32 * CommandExchange::MaxReplyBytes)
-                loop.quit();
-        });
-        check.start(20);
-        QTimer::singleShot(15000, &loop, &QEventLoop::quit);
+        // Waiting on events, as the window does between ticks (qWait would sleep in slices); the
+        // timer only bounds each wait.
+        QTimer wake;
+        wake.start(20);
         b.drive->babble = true;
-        loop.exec();
+        for (QDeadlineTimer end(15000);
+             b.drive->babbled <= 32 * CommandExchange::MaxReplyBytes && !end.hasExpired();)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         b.drive->babble = false;
         const qint64 babbled = b.drive->babbled;
         // AddressSanitizer holds freed memory back, so resident size says nothing there.
@@ -261,9 +250,7 @@ private slots:
         t.start();
         const QString shown = b.tick();
         QVERIFY(t.elapsed() < 3000);
-        QCOMPARE(b.form.RxBuffer().size(), CommandExchange::MaxReplyBytes);
         QCOMPARE(b.messages.texts.size(), 1);
-        QVERIFY(shown.size() <= CommandExchange::MaxReplyBytes + 21);
         // The box shows its beginning, and OK stays on the screen.
         const QString box = messageBoxText(shown);
         QVERIFY(box.startsWith(QStringLiteral("Communication error\r\nAAAA")) && box.size() < 1000);

@@ -7,10 +7,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
-#include <mutex>
 #include <poll.h>
 #include <pty.h>
-#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,10 +25,6 @@ public:
         char name[256] = {};
         if (openpty(&m_master, &slave, name, nullptr, nullptr) != 0)
             return;
-        termios tio {};
-        tcgetattr(slave, &tio);
-        cfmakeraw(&tio);
-        tcsetattr(slave, TCSANOW, &tio);
         ::close(slave);
         ::fcntl(m_master, F_SETFL, ::fcntl(m_master, F_GETFL) | O_NONBLOCK);
         m_path = QString::fromLocal8Bit(name);
@@ -44,8 +38,6 @@ public:
         if (m_master >= 0)
             ::close(m_master);
     }
-    PtyPeer(const PtyPeer &) = delete;
-    PtyPeer &operator=(const PtyPeer &) = delete;
 
     QString path() const { return m_path; }
     int linesSeen() const { return m_lines; }
@@ -60,11 +52,10 @@ private:
         QByteArray line;
         while (!m_stop) {
             if (babble) {
-                const ssize_t n = ::write(m_master, noise.constData(), noise.size());
-                if (n > 0)
-                    babbled += n;
+                if (writeAll(noise))
+                    babbled += noise.size();
                 else
-                    ::usleep(200);
+                    ::usleep(2000);
                 continue;
             }
             pollfd p { m_master, POLLIN, 0 };
@@ -77,15 +68,10 @@ private:
                 ::usleep(2000);
                 continue;
             }
-            for (ssize_t i = 0; i < n; ++i) {
-                if (buf[i] != '\r') {
-                    line += buf[i];
-                    continue;
-                }
+            line.append(buf, n);
+            for (qsizetype cr; (cr = line.indexOf('\r')) >= 0; line.remove(0, cr + 1)) {
                 ++m_lines;
-                const QByteArray reply = m_answer(line);
-                line.clear();
-                if (!writeAll(reply))
+                if (!writeAll(m_answer(line.left(cr))))
                     return;
             }
         }
