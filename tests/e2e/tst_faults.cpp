@@ -74,8 +74,6 @@ private slots:
         // The station fails during Select. The pair of "ST" counts by its second exchange;
         // Stop's own message is the only one. After a failed "RV 10" the port stays open: the
         // operator may press Select again.
-        row("select: silent ST", "select", "", "fault 1 silent", "Com Port Closed",
-            "closed unselected");
         row("select: silent RV 8", "select", "RV 8", "fault 1 silent",
             "Communication error write\r\n\\|Com Port Closed", "closed unselected");
         row("select: silent RV 10", "select", "RV 10", "fault 1 silent", "Communication error\r\n",

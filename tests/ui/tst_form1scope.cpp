@@ -64,10 +64,8 @@ private slots:
         QVERIFY(f.ScopeRunning);
         f.chkBox[3]->click(); // back to one channel
         QCOMPARE(enabledBoxes(f), QStringLiteral("11111111"));
-        QVERIFY(!f.ScopeRunning);
-        QVERIFY(!f.cmdSetup->isEnabled());
-        QVERIFY(!f.cmdStart->isEnabled());
-        QVERIFY(!f.cmdStop->isEnabled());
+        QVERIFY(!f.ScopeRunning && !f.cmdSetup->isEnabled());
+        QVERIFY(!f.cmdStart->isEnabled() && !f.cmdStop->isEnabled());
         f.chkBox[0]->click(); // none left: the buttons stay as they are
         QVERIFY(!f.cmdSetup->isEnabled());
         QCOMPARE(int(f.SecondChannel), 10);
