@@ -34,21 +34,16 @@ private slots:
         row("two-digit item", "RD 1 10", "VCF2=1500");
         row("no such item", "RD 0 8", "\\?3");
         row("missing item", "RD 0", "\\?2");
-        row("source 2", "UD 2", "\\?2");
         row("unknown", "XY 1", "\\?1");
-        row("empty line", "", "");
         row("line too long", QByteArray(81, 'W').constData(), "\\?5");
         // Writes echo the value now held, clamped to the range.
         row("negative", "WT 0 7 -2500", "KGC=-2000");
         row("read-only", "WT 1 4 1", "VER=112");
-        row("fraction", "WT 0 3 1.5", "\\?2");
         row("no parameter", "WT 5 0 1", "\\?3");
         // The bench switches the end-to-end tests do not use, and refused control lines.
-        row("servo on, every station", "RV 8", "0910", "servo on");
         row("DI1", "RV 8", "1810", "di1 0 on");
         row("alarm", "RV 8", "0802", "alarm 0 perr");
         row("another station silent", "RD 0 0", "KPP=250", "fault 5 silent");
-        row("negative delay", "RD 0 0", "KPP=250", "!fault 0 delay -5");
         row("no such control", "RV 8", "0810", "!frobnicate");
     }
 

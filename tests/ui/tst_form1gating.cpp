@@ -37,9 +37,6 @@ private slots:
         QTest::newRow("recorder ready") << "111110110"
                                         << "000001111"
                                         << "111110110";
-        QTest::newRow("recorder running") << "111111001"
-                                          << "111111111"
-                                          << "111111001";
         QTest::newRow("all off") << "000000000"
                                  << "111111111"
                                  << "111110000";
