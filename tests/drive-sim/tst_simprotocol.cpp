@@ -1,5 +1,5 @@
 // The simulator's protocol where the end-to-end tests do not reach: the reply format's edge
-// cases, addressing, the bench switches they do not use, and the recorder's length and span.
+// cases, addressing and the bench switches they do not use.
 #include "ControlCommands.h"
 #include "SimHarness.h"
 
@@ -77,36 +77,6 @@ private slots:
         QCOMPARE(sim.exchange("WT 0 0 300"), QString());
         QCOMPARE(sim.bus.station(1)->parameters().value(0, 0), 250);
         QCOMPARE(sim.bus.station(5)->parameters().value(0, 0), 400);
-    }
-
-    void recordLengthAndSpan_data()
-    {
-        QTest::addColumn<bool>("newRecorder");
-        QTest::addColumn<int>("code");
-        QTest::addColumn<int>("values");
-        // The console's codes for 500 ms.
-        QTest::newRow("classic") << false << 10 << 512;
-        QTest::newRow("VCRR new") << true << 20 << 256;
-    }
-
-    void recordLengthAndSpan()
-    {
-        QFETCH(bool, newRecorder);
-        QFETCH(int, code);
-        QFETCH(int, values);
-        SimHarness sim({ 3 }, newRecorder ? std::vector<int> { 3 } : std::vector<int> {});
-        sim.exchange("ST 3", 0);
-        sim.exchange("WT 9 4 " + std::to_string(code), 0);
-        sim.exchange("RN 0 1", 0);
-        // The last sample is taken one interval before the span is over.
-        sim.runMs(500 - 500.0 / (values / 2) - 0.1);
-        const int variant = newRecorder ? 0x80 : 0;
-        QCOMPARE(sim.exchange("RV 10", 0), QString::asprintf("%04X", variant | 1) + End);
-        sim.runMs(0.2);
-        QCOMPARE(sim.exchange("RV 10", 0), QString::asprintf("%04X", variant | 2) + End);
-        const QString reply = sim.exchange("RO");
-        QVERIFY2(matches(reply, QStringLiteral("RO:(-?\\d+,){%1}").arg(values) + End),
-                 qPrintable(reply));
     }
 };
 

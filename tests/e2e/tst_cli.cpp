@@ -40,7 +40,6 @@ private slots:
               };
 
         row("scan", { "scan" }, 0, "^1\n2\n5\n$");
-        row("scan --json", { "--json", "scan" }, 0, "^\\{\"stations\":\\[1,2,5\\]\\}\n$");
         row("status, --port instead of VCM_PORT", { "--port", "@port", "status" }, 0,
             "^status=0[0-9A-F]{3}\n(\\w+=[01]\n){7}SVON=0\n(\\w+=[01]\n){5}source=pulse\n$");
         row("status --json", { "--json", "status" }, 0,
@@ -103,8 +102,6 @@ private slots:
         row("console --version", { "@console", "--version" }, 0, "^vcm-console " VCM_VERSION);
         row("console help after a port", { "@console", "4", "-h" }, 0,
             "^Usage: vcm-console \\[--trace FILE\\] \\[PORT\\]");
-        row("console two ports", { "@console", "4", "5" }, 2, "^$", usage);
-        row("console unknown option", { "@console", "--fast" }, 2, "^$", usage);
         row("console --trace without a file", { "@console", "4", "--trace" }, 2, "^$", usage);
         row("console trace that cannot be written",
             { "@console", "--trace=/nonexistent/t.jsonl", "4" }, 2, "^$",
