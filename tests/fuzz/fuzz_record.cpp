@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     const Record &record = parse.record;
     FUZZ_CHECK(record.count >= 0 && record.count <= reply.count(QLatin1Char(','))
-               && record.count <= std::min(Record::Capacity, shape.recordLength + 1));
+               && record.count <= std::min(Record::Capacity, std::max(0, shape.recordLength + 1)));
     for (int i = 0; i < Record::Capacity; ++i)
         FUZZ_CHECK(!std::isnan(record.raw[i]) && !std::isnan(record.plot[i]));
     const bool allFinite = std::all_of(record.plot.begin(), record.plot.end(),
