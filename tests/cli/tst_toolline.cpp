@@ -82,6 +82,16 @@ private slots:
                  timedWrites(windowPort.writes()));
     }
 
+    void statusNamesEachBit()
+    {
+        Tool tool;
+        tool.bus.set(1, "RV 8", "1020 ok>"); // INPOS and DI1
+        QCOMPARE(tool.run({ "status" }), 0);
+        QVERIFY2(tool.output.contains("\nDRDY=0\nINPOS=1\nDO0=0\n")
+                     && tool.output.contains("\nEMS=0\nDI1=1\nDI2=0\n"),
+                 qPrintable(tool.output));
+    }
+
     // A drive that falls silent halfway: the command stops, naming what was not written.
     void writeStopsWhereTheDriveFallsSilent()
     {

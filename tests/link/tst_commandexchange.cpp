@@ -143,6 +143,7 @@ private slots:
         QCOMPARE((rig.link.*routine)(QStringLiteral("RV 1")), !kept.isEmpty());
         QVERIFY(rig.link.CommDone);
         QCOMPARE(rig.link.RxBuffer, kept);
+        QCOMPARE(rig.link.failureCount(), quint64(kept.isEmpty()));
         QVERIFY(rig.clock.now() - start <= within);
     }
 

@@ -149,6 +149,7 @@ private slots:
         };
         row("INPOS and DI1", "0,0,4128,0,", "1001");
         row("DQ0 and BOND", "0,0,576,0,", "0110");
+        row("every other bit", "0,0,28063,0,", "0000");
         row("far below", "0,0,-9e30,0,", "0000");
         row("far above", "0,0,1e30,0,", "0000");
     }

@@ -29,6 +29,8 @@ private slots:
         QTest::newRow("next sample") << false << 8 << 1.6 << "1.6 ms:  PCMD 30  PFBK 3";
         QTest::newRow("not uploaded") << false << 7 << 3.0 << "3.0 ms:  PCMD 40  PFBK –";
         QTest::newRow("after the record") << false << 8 << 4.4 << "4.4 ms:  PCMD –  PFBK –";
+        QTest::newRow("first DIO sample")
+            << true << 8 << 0.2 << "0.2 ms:  PCMD 10  INPOS 0  DQ0 0  BOND 0  DI1 0";
         QTest::newRow("DIO bits") << true << 8 << 2.0
                                   << "2.0 ms:  PCMD 30  INPOS 1  DQ0 0  BOND 0  DI1 1";
     }

@@ -21,8 +21,11 @@ private slots:
         QCOMPARE(FormRig::textColor(rig.form.txtKG[4]), Black);
         QCOMPARE(FormRig::textColor(rig.form.txtKG[5]), Black);
         // A 16-bit value with slack, no more: a long text would freeze the window while paced.
+        // The port box takes device paths.
         FormRig::type(b, QString(40, QLatin1Char('9')), false);
-        QCOMPARE(b->text().size(), 12);
+        rig.form.listComPort->setText(QString(300, QLatin1Char('x')));
+        QCOMPARE(QList<qsizetype>({ b->text().size(), rig.form.listComPort->text().size() }),
+                 QList<qsizetype>({ 12, 255 }));
     }
 
     // The write at once (paced) and deferred (txtVG whole), by its array's own timer. The map

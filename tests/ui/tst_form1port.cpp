@@ -58,6 +58,8 @@ private slots:
         for (QTimer *t : { f.Timer1, f.Timer2, f.Timer3, f.Timer4, f.Timer5 })
             QVERIFY(!t->isActive());
         QCOMPARE(f.Text1[0]->text() + f.Text1[1]->text(), QStringLiteral("200010000"));
+        QVERIFY(!f.CheckTrig->isChecked() && !f.CheckContinuous->isChecked());
+        QVERIFY(!f.ScopeRunning && f.PollIdle);
         QCOMPARE(f.Shape1->fillColor(), QColor(0, 128, 0));
         QVERIFY(rig.messages.texts.isEmpty());
     }

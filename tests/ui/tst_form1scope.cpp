@@ -255,22 +255,19 @@ private slots:
         QTest::addColumn<bool>("plotCleared");
         QTest::addColumn<bool>("toggled");
 
-        QTest::newRow("arming") << QByteArray("RN 0 1") << QByteArray()
-                                << "Communication error enable recoder\r\n"
-                                << false << false;
+        const auto row = [](const char *name, const char *line, const char *reply,
+                            const char *message, bool plotCleared, bool toggled) {
+            QTest::newRow(name) << QByteArray(line) << QByteArray(reply) << QString(message)
+                                << plotCleared << toggled;
+        };
+        row("arming", "RN 0 1", "", "Communication error enable recoder\r\n", false, false);
         // The alternation moves on before the motion is sent, also when it then fails.
-        QTest::newRow("motion") << QByteArray("WT 2 0 2000") << QByteArray()
-                                << "Communication error motion\r\n"
-                                << false << true;
-        QTest::newRow("upload") << QByteArray("RO") << QByteArray()
-                                << "Communication error of read output\r\n"
-                                << false << true;
-        QTest::newRow("upload too short")
-            << QByteArray("RO") << QByteArray("R>") << "Communication error of read output\r\nR>"
-            << false << true;
-        QTest::newRow("long field")
-            << QByteArray("RO") << QByteArray("RO:1,123456789012,3,;\r\n>")
-            << "Communication error\r\n123456789012,3,;\r\n>" << true << true;
+        row("motion", "WT 2 0 2000", "", "Communication error motion\r\n", false, true);
+        row("upload", "RO", "", "Communication error of read output\r\n", false, true);
+        row("upload too short", "RO", "R>", "Communication error of read output\r\nR>", false,
+            true);
+        row("long field", "RO", "RO:1,123456789012,3,;\r\n>",
+            "Communication error\r\n123456789012,3,;\r\n>", true, true);
     }
     void captureFails()
     {

@@ -49,13 +49,34 @@ private slots:
         rig.form.openScopeWindow();
         auto *window = rig.form.findChild<ScopeWindow *>();
         QVERIFY(window && window->isVisible());
-        QVERIFY2(window->figuresText().contains(QStringLiteral("step 200")),
+        QVERIFY2(window->figuresText().contains(QStringLiteral("step 200"))
+                     && window->figuresText().contains(QStringLiteral("(1.95 ms a sample)")),
                  qPrintable(window->figuresText()));
+        const auto buttons = window->findChildren<QPushButton *>();
+        QVERIFY(!(*std::find_if(buttons.begin(), buttons.end(), [](const QPushButton *b) {
+                     return b->text() == "&Clear reference";
+                 }))->isEnabled());
         window->holdReference();
 
+        // The plot starts right of its value labels and its first pixel reads the record's
+        // start; clicks place A, then B, then A again once the cursors are cleared.
         ScopePlot *plot = window->plot();
         rig.port.clearRecord();
         const int y = plot->height() / 2;
+        int left = 0;
+        for (; !plot->marks().cursorMs && left < plot->width(); ++left)
+            mouse(plot, QEvent::MouseMove, { left, y }, Qt::NoButton);
+        QVERIFY(--left >= plot->fontMetrics().horizontalAdvance(QStringLiteral("-00000000")));
+        QCOMPARE(*plot->marks().cursorMs, 0.0);
+        const auto click = [&](int x) {
+            mouse(plot, QEvent::MouseButtonPress, { left + x, y }, Qt::LeftButton);
+            mouse(plot, QEvent::MouseButtonRelease, { left + x, y }, Qt::NoButton);
+        };
+        click(100);
+        click(200);
+        plot->clearCursors();
+        click(300);
+        QVERIFY(plot->marks().aMs && !plot->marks().bMs);
         mouse(plot, QEvent::MouseButtonPress, { plot->width() / 3, y }, Qt::LeftButton);
         for (int x = plot->width() / 3; x < plot->width() / 2; x += 7)
             mouse(plot, QEvent::MouseMove, { x, y }, Qt::LeftButton);
@@ -77,6 +98,14 @@ private slots:
         QVERIFY2(window->figuresText().contains(QStringLiteral("step 200 → 600")),
                  qPrintable(window->figuresText()));
         QCOMPARE(plot->zoom().time, zoomed);
+
+        window->showRecord(Record(), { 512, true, 1 }, 200, QStringLiteral("PCMD"), "DIO");
+        const auto labels = window->findChildren<QLabel *>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(),
+                            [](const QLabel *l) { return l->text().contains("</span> DI1"); }));
+        for (const QPushButton *a : buttons)
+            for (const QPushButton *b : buttons)
+                QVERIFY(a == b || !a->geometry().intersects(b->geometry()));
     }
 };
 
