@@ -1,4 +1,5 @@
 #include "CommandExchange.h"
+#include "ExchangeTrace.h"
 #include "ScriptedSerialPort.h"
 #include "VirtualClock.h"
 
@@ -201,6 +202,18 @@ private slots:
         events ? rig.link.DelayDoEvents(msecond) : rig.link.Delay(msecond);
         QCOMPARE(rig.clock.now() - t0, elapsed);
         QCOMPARE(pumped, passes);
+    }
+
+    // "ST 16" addresses no drive: the trace names the station addressed before it.
+    void traceNamesTheStation()
+    {
+        QTemporaryDir dir;
+        JsonLinesTrace trace;
+        QVERIFY(trace.open(dir.filePath(QStringLiteral("t"))));
+        for (const char *command : { "ST 15", "ST 16", "RV 8" })
+            trace.exchanged({ {}, QStringLiteral("SendCmd"), command, {}, 0, true });
+        QFile f(dir.filePath(QStringLiteral("t")));
+        QVERIFY(f.open(QIODevice::ReadOnly) && f.readAll().count("\"station\":15,") == 3);
     }
 };
 

@@ -62,21 +62,6 @@ private slots:
         QVERIFY(!line.port.isUsable());
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
     }
-
-    void refusesWhatIsNoSerialPort_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("regular file") << QCoreApplication::applicationFilePath();
-        QTest::newRow("empty") << QString();
-    }
-    void refusesWhatIsNoSerialPort()
-    {
-        QFETCH(QString, name);
-        SystemSerialPort port;
-        port.setPortName(name);
-        QVERIFY(!port.open());
-        QVERIFY(!port.isOpen());
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSystemSerialPort)

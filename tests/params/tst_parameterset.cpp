@@ -52,11 +52,7 @@ private slots:
         bad("blank inside the name", "K PP = 3\n", 1, "not NAME = value");
         bad("empty", "", 0, "empty");
         bad("comments only", "# nothing\n\n", 0, "names no parameter");
-        bad("binary",
-            QByteArray("KPP = 1\n\x7f"
-                       "ELF\x02\x01\x00\x00",
-                       16),
-            2, "binary");
+        bad("binary", QByteArray("KPP = 1\n\177ELF\2\1\0\0", 16), 2, "binary");
         bad("not UTF-8", "KPP = 1\n# caf\xE9\n", 2, "not UTF-8");
         bad("over 64 KiB", QByteArray(64 * 1024 - 8, '#') + "\nKPP = 1\n", 0, "64 KiB");
     }

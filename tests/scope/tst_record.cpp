@@ -1,5 +1,4 @@
 #include "Record.h"
-#include "RecordCsv.h"
 
 #include <QtTest>
 
@@ -30,19 +29,6 @@ private slots:
         QCOMPARE(lenientNumber(text), value);
     }
 
-    void parse()
-    {
-        RecordShape shape; // one sample a unit unless the recorder says otherwise
-        shape.recordLength = 8;
-        const QString reply = QStringLiteral("4,8,-12,16,20,24,28,32,;\r\n>");
-        const RecordParse p = parseRecord(reply, shape);
-        QVERIFY(p.ok);
-        QCOMPARE(p.record.count, 8);
-        QCOMPARE(p.record.raw[2], -12.f);
-        QCOMPARE(p.record.plot[2], -3.f);
-        QCOMPARE(p.record.position[7], 7.f);
-    }
-
     void parseEdges_data()
     {
         QTest::addColumn<QString>("text");
@@ -50,6 +36,8 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<QString>("rest");
 
+        QTest::newRow("eight, as the line ends them")
+            << "4,8,-12,16,20,24,28,32,;\r\n>" << true << 8 << "";
         QTest::newRow("last value without comma ignored") << "1,2,3" << true << 2 << "";
         QTest::newRow("ten characters fit") << "1234567890,5," << true << 2 << "";
         QTest::newRow("eleven do not") << "1,12345678901,5," << false << 1 << "12345678901,5,";
@@ -65,10 +53,11 @@ private slots:
 
         const RecordParse p = parseRecord(text, RecordShape { 8, false, 1 });
         QCOMPARE(p.ok, ok);
-        if (ok)
-            QCOMPARE(p.record.count, count);
-        else
-            QCOMPARE(p.rest, rest);
+        QCOMPARE(ok ? p.record.count : -1, ok ? count : -1);
+        QCOMPARE(p.rest, rest);
+        // Plotted a quarter of the raw value high, one unit a sample.
+        for (int i = 0; i < p.record.count; ++i)
+            QVERIFY(p.record.plot[i] * 4 == p.record.raw[i] && p.record.position[i] == float(i));
     }
 
     // The vertical range shows in the axis labels: the raw value of each grid level.
@@ -174,18 +163,6 @@ private slots:
             QCOMPARE(items[16 + 2 * t].from.y(), bases[t] + (bits[t] == QLatin1Char('1') ? 10 : 0));
             QCOMPARE(items[16 + 2 * t + 1].to.y(), bases[t]);
         }
-    }
-
-    void csv()
-    {
-        Record r;
-        r.raw[0] = 4;
-        r.raw[1] = 8;
-        r.raw[2] = -1.5f;
-        r.raw[3] = 4096;
-        const QString text = recordCsv(r, RecordShape { 4, true, 1 }, 100, QStringLiteral("PCMD"),
-                                       QStringLiteral("DIO"));
-        QCOMPARE(text, QStringLiteral("time_ms,PCMD,DIO\n0,4,-1.5\n50,8,4096\n"));
     }
 };
 

@@ -6,9 +6,6 @@ class TestRecorderSetup final : public QObject {
     Q_OBJECT
 
 private slots:
-    // The codes and waits show in the window's set-up rows; a span is taken only as listed.
-    void paddedSpanHasNoInterval() { QVERIFY(!intervalSetting(QStringLiteral("500 "), true)); }
-
     // Clicks on boxes, each ticking or clearing it, with the state and effect after the last.
     void selection_data()
     {

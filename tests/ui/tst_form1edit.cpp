@@ -20,8 +20,8 @@ private slots:
         QTest::keyClick(rig.form.txtKG[5], Qt::Key_Backtab, Qt::ShiftModifier);
         QCOMPARE(FormRig::textColor(rig.form.txtKG[4]), Black);
         QCOMPARE(FormRig::textColor(rig.form.txtKG[5]), Black);
-        // A 16-bit value with slack, no more: a long text would freeze the window while paced.
-        // The port box takes device paths.
+        // A 16-bit value with slack, no more (a long text would freeze the window while paced);
+        // the port box takes device paths.
         FormRig::type(b, QString(40, QLatin1Char('9')), false);
         rig.form.listComPort->setText(QString(300, QLatin1Char('x')));
         QCOMPARE(QList<qsizetype>({ b->text().size(), rig.form.listComPort->text().size() }),

@@ -34,12 +34,10 @@ private slots:
         QTest::addColumn<QString>("after");
 
         // Unlock always enables the first five and restores the last four.
-        QTest::newRow("recorder ready") << "111110110"
-                                        << "000001111"
-                                        << "111110110";
-        QTest::newRow("all off") << "000000000"
-                                 << "111111111"
-                                 << "111110000";
+        QTest::newRow("recorder ready")
+            << QString("111110110") << QString("000001111") << QString("111110110");
+        QTest::newRow("all off") << QString("000000000") << QString("111111111")
+                                 << QString("111110000");
     }
     void lockAndUnlock()
     {

@@ -41,23 +41,16 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("shown"); // the source the buttons show after: P, U or none
 
-        QTest::newRow("UD 1 ok") << "UD 1"
-                                 << "SET OK"
-                                 << "U";
-        QTest::newRow("UD 0 ok") << "UD 0"
-                                 << "SET OK"
-                                 << "P";
-        QTest::newRow("UD 1 deferred") << "UD 1 later"
-                                       << "SET OK"
-                                       << "U";
+        const auto row = [](const char *how, const char *message, const char *shown) {
+            QTest::newRow(how) << QString(how) << QString(message) << QString(shown);
+        };
+        row("UD 1 ok", "SET OK", "U");
+        row("UD 0 ok", "SET OK", "P");
+        row("UD 1 later", "SET OK", "U"); // deferred
         // Not confirmed: the console keeps the source it had, and shows it.
-        QTest::newRow("UD 1 failed") << "UD 1 silent"
-                                     << "SET failed"
-                                     << "P";
+        row("UD 1 silent", "SET failed", "P");
         // Nothing sent; "Pulse/Dir" cleared without selecting the other.
-        QTest::newRow("servo on") << "UD 0 servo on"
-                                  << " You must servo off before changing command source"
-                                  << "";
+        row("UD 0 servo on", " You must servo off before changing command source", "");
     }
     void setCommandSource()
     {

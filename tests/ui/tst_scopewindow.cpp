@@ -50,6 +50,7 @@ private slots:
         auto *window = rig.form.findChild<ScopeWindow *>();
         QVERIFY(window && window->isVisible());
         QVERIFY2(window->figuresText().contains(QStringLiteral("step 200"))
+                     && window->figuresText().contains(QStringLiteral("steady-state error 0.0\n"))
                      && window->figuresText().contains(QStringLiteral("(1.95 ms a sample)")),
                  qPrintable(window->figuresText()));
         const auto buttons = window->findChildren<QPushButton *>();
@@ -99,13 +100,17 @@ private slots:
                  qPrintable(window->figuresText()));
         QCOMPARE(plot->zoom().time, zoomed);
 
+        window->showRecord(Record(), { 512, false, 1 }, 200, QStringLiteral("VCMD"), "VFBK");
+        QVERIFY(!window->figuresText().contains(QStringLiteral("Figures need")));
+        window->clearReference();
         window->showRecord(Record(), { 512, true, 1 }, 200, QStringLiteral("PCMD"), "DIO");
         const auto labels = window->findChildren<QLabel *>();
         QVERIFY(std::any_of(labels.begin(), labels.end(),
                             [](const QLabel *l) { return l->text().contains("</span> DI1"); }));
         for (const QPushButton *a : buttons)
             for (const QPushButton *b : buttons)
-                QVERIFY(a == b || !a->geometry().intersects(b->geometry()));
+                QVERIFY((a == b || !a->geometry().intersects(b->geometry()))
+                        && a->width() >= a->sizeHint().width());
     }
 };
 
