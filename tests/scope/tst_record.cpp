@@ -51,7 +51,7 @@ private slots:
         QFETCH(int, count);
         QFETCH(QString, rest);
 
-        const RecordParse p = parseRecord(text, RecordShape { 8, false, 1 });
+        const RecordParse p = parseRecord(text, RecordShape { 8 }); // the default step
         QCOMPARE(p.ok, ok);
         QCOMPARE(ok ? p.record.count : -1, ok ? count : -1);
         QCOMPARE(p.rest, rest);
