@@ -169,6 +169,6 @@ QJsonObject resultJson(const TuneResult &r)
              { QStringLiteral("after"), after },
              { QStringLiteral("applied"), r.applied },
              { QStringLiteral("saved"), r.saved },
-             { QStringLiteral("reason"), r.reason.isEmpty() ? QStringLiteral("target met")
-                                                           : r.reason } };
+             { QStringLiteral("reason"),
+               r.reason.isEmpty() ? QStringLiteral("target met") : r.reason } };
 }

@@ -116,7 +116,7 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
     return t;
 }
 
-bool better(const TrialSummary &a, const TrialSummary &b, double tieMs)
+bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool raised)
 {
     if (a.clean() != b.clean())
         return a.clean();
@@ -127,7 +127,10 @@ bool better(const TrialSummary &a, const TrialSummary &b, double tieMs)
     }
     if (badness(a.shortfall) != badness(b.shortfall))
         return badness(a.shortfall) < badness(b.shortfall);
-    return a.overshootPercent < b.overshootPercent;
+    // Less overshoot. A raised gain must not buy it with markedly slower settling: that set is
+    // drifting towards too little margin, not towards the target.
+    return a.overshootPercent < b.overshootPercent
+        && (!raised || a.settlingMs <= 1.1 * b.settlingMs + tieMs);
 }
 
 std::int16_t scaledGain(std::int16_t gain, double factor)
@@ -166,11 +169,15 @@ double spread(const std::vector<double> &values)
         deviation.push_back(std::abs(v - m));
     std::vector<double> sorted = values;
     std::sort(sorted.begin(), sorted.end());
-    double resolution = 0;
+    // The drive reports whole numbers: a series that never changes still has a resolution.
+    double resolution = 1;
+    bool first = true;
     for (std::size_t i = 1; i < sorted.size(); ++i) {
         const double d = sorted[i] - sorted[i - 1];
-        if (d > 0 && (resolution == 0 || d < resolution))
+        if (d > 0 && (first || d < resolution)) {
             resolution = d;
+            first = false;
+        }
     }
     return std::max(median(std::move(deviation)), resolution);
 }

@@ -65,8 +65,9 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
 
 // The objective: a clean trial beats one that is not; then the shorter settling time, the
 // shorter rise time breaking ties within `tieMs`. Between two that fall short, the one with
-// less overshoot beyond the target, a settled one first.
-bool better(const TrialSummary &a, const TrialSummary &b, double tieMs);
+// less overshoot beyond the target, a settled one first; if `a` raised a gain, only without
+// settling markedly slower.
+bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool raised = false);
 
 // The gain times the factor, rounded, moved by at least one count, within 0..32767.
 std::int16_t scaledGain(std::int16_t gain, double factor);
@@ -78,5 +79,5 @@ QString spanFor(double startMs, double endMs);
 std::optional<QString> longerSpan(const QString &span);
 
 // How widely a series spreads about its median: the median absolute deviation, never less than
-// its resolution (the smallest step between two different samples).
+// its resolution (the smallest step between two different samples, or one count).
 double spread(const std::vector<double> &values);

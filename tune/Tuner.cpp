@@ -15,11 +15,6 @@ constexpr const char *GainNames[TuneGain::Count] = { "KPP", "KFV", "KVP", "KVI" 
 // The stiffer set whose response proves the margin, and what it may still show.
 constexpr double MarginFactor = 1.3;
 constexpr double MarginOvershoot = 2;
-// A search direction starts with this factor, doubles it after each success up to 2, and takes
-// its square root after each failure until it is too small to matter.
-const double FirstFactor = std::sqrt(2.0);
-constexpr double MaxFactor = 2;
-constexpr double LeastFactor = 1.05;
 // The current command swings this many times more than at its quietest while holding: the
 // velocity loop rings although the position may not show it yet.
 constexpr double ChatterRatio = 4;
@@ -42,13 +37,12 @@ std::vector<double> channel(const Capture &c, int which)
     return std::vector<double>(from, from + n);
 }
 
-CaptureRequest request(int first, int second, const QString &span, bool newRecorder)
+CaptureRequest request(int first, int second, const QString &span)
 {
     CaptureRequest r;
     r.channels[std::size_t(first)] = true;
     r.channels[std::size_t(second)] = true;
     r.span = span;
-    r.newRecorder = newRecorder;
     return r;
 }
 } // namespace
@@ -103,8 +97,8 @@ bool Tuner::start()
     m_result.outcome = Outcome::Refused;
     const std::optional<DriveState> state = m_drive.readState();
     if (!state) {
-        stop(Stop::NoAnswer, QStringLiteral("the drive did not answer \"%1\"")
-                                 .arg(m_drive.failure().command));
+        stop(Stop::NoAnswer,
+             QStringLiteral("the drive did not answer \"%1\"").arg(m_drive.failure().command));
         return false;
     }
     if (!state->motionAllowed() || state->alarm()) {
@@ -119,8 +113,8 @@ bool Tuner::start()
     const std::optional<ParameterSet> original = m_drive.readParameters();
     if (!original) {
         if (m_drive.failure().kind == DriveFailure::Kind::NoAnswer)
-            stop(Stop::NoAnswer, QStringLiteral("the drive did not answer \"%1\"")
-                                     .arg(m_drive.failure().command));
+            stop(Stop::NoAnswer,
+                 QStringLiteral("the drive did not answer \"%1\"").arg(m_drive.failure().command));
         else
             m_result.reason = QStringLiteral("%1 could not be read; nothing was written")
                                   .arg(m_drive.failure().what);
@@ -129,9 +123,9 @@ bool Tuner::start()
     m_original = *original;
     QSaveFile backup(m_options.backupPath);
     if (!backup.open(QIODevice::WriteOnly)
-        || backup.write(formatParameterSet(m_original, m_options.station,
-                                           QDateTime::currentDateTime())
-                            .toUtf8())
+        || backup.write(
+               formatParameterSet(m_original, m_options.station, QDateTime::currentDateTime())
+                   .toUtf8())
             < 0
         || !backup.commit()) {
         m_result.outcome = Outcome::FileError;
@@ -151,8 +145,8 @@ bool Tuner::start()
     bool number = false;
     m_home = variables ? (*variables)[0].trimmed().toInt(&number) : 0;
     if (!variables) {
-        stop(Stop::NoAnswer, QStringLiteral("the drive did not answer \"%1\"")
-                                 .arg(m_drive.failure().command));
+        stop(Stop::NoAnswer,
+             QStringLiteral("the drive did not answer \"%1\"").arg(m_drive.failure().command));
         return false;
     }
     if (!number) {
@@ -177,8 +171,8 @@ bool Tuner::apply(const Gains &gains)
             continue;
         const std::optional<ParameterWrite> w = m_drive.writeParameter(gainOrdinal(g), gains[g]);
         if (!w) {
-            stop(Stop::NoAnswer, QStringLiteral("the drive did not answer \"%1\"")
-                                     .arg(m_drive.failure().command));
+            stop(Stop::NoAnswer,
+                 QStringLiteral("the drive did not answer \"%1\"").arg(m_drive.failure().command));
             return false;
         }
         const std::optional<std::int16_t> held = parameterSetValue(w->held.trimmed());
@@ -187,10 +181,11 @@ bool Tuner::apply(const Gains &gains)
             continue;
         }
         if (!held) {
-            stop(Stop::Refused, QStringLiteral("the drive refused %1=%2: %3")
-                                    .arg(QLatin1String(GainNames[g]))
-                                    .arg(gains[g])
-                                    .arg(m_drive.failure().reply.trimmed()));
+            stop(Stop::Refused,
+                 QStringLiteral("the drive refused %1=%2: %3")
+                     .arg(QLatin1String(GainNames[g]))
+                     .arg(gains[g])
+                     .arg(m_drive.failure().reply.trimmed()));
             return false;
         }
         // The value in force, and the end of the range the drive allows.
@@ -200,60 +195,56 @@ bool Tuner::apply(const Gains &gains)
     return true;
 }
 
-bool Tuner::measureStep(double target, StepCheck &check)
+std::optional<Capture> Tuner::captureOnce(CaptureRequest request)
 {
     for (;;) {
         if (interrupted())
-            return false;
-        CaptureRequest r = request(0, 1, m_span, m_newRecorder);
-        r.moveTarget = QString::number(qRound(target));
-        const std::optional<Capture> c = m_drive.capture(r);
-        if (!c) {
-            const DriveFailure &f = m_drive.failure();
-            if (f.what == QLatin1String("motion")) {
-                stop(Stop::Alarm, QStringLiteral("the drive no longer allows a test motion "
-                                                 "(status %1)")
-                                      .arg(quint16(m_drive.lastState()->status), 4, 16,
-                                           QLatin1Char('0')));
-                return false;
-            }
-            if (f.what == QLatin1String("record length") && !m_recorderKnown) {
-                // The other recorder: the first capture tells which one the drive has.
-                m_recorderKnown = true;
-                m_newRecorder = !m_newRecorder;
-                continue;
-            }
-            stop(f.kind == DriveFailure::Kind::NoAnswer ? Stop::NoAnswer : Stop::Refused,
-                 f.kind == DriveFailure::Kind::NoAnswer
-                     ? QStringLiteral("the drive did not answer \"%1\"").arg(f.command)
-                     : QStringLiteral("the record could not be read"));
-            return false;
+            return std::nullopt;
+        request.newRecorder = m_newRecorder;
+        const std::optional<Capture> c = m_drive.capture(request);
+        if (c) {
+            m_recorderKnown = true;
+            if (onCapture)
+                onCapture(*c);
+            if (pump)
+                pump();
+            return c;
         }
-        m_recorderKnown = true;
-        if (onCapture)
-            onCapture(*c);
-        if (pump)
-            pump();
-        check = checkStep(channel(*c, 0), channel(*c, 1), c->spanMs / (c->shape.recordLength / 2));
-        return true;
+        const DriveFailure &f = m_drive.failure();
+        if (f.what == QLatin1String("record length") && !m_recorderKnown) {
+            // The other recorder: the first capture tells which one the drive has.
+            m_recorderKnown = true;
+            m_newRecorder = !m_newRecorder;
+            continue;
+        }
+        if (f.what == QLatin1String("motion"))
+            stop(Stop::Alarm,
+                 QStringLiteral("the drive no longer allows a test motion (status %1)")
+                     .arg(quint16(m_drive.lastState()->status), 4, 16, QLatin1Char('0')));
+        else if (f.kind == DriveFailure::Kind::NoAnswer)
+            stop(Stop::NoAnswer, QStringLiteral("the drive did not answer \"%1\"").arg(f.command));
+        else
+            stop(Stop::Refused, QStringLiteral("the record could not be read"));
+        return std::nullopt;
     }
+}
+
+bool Tuner::measureStep(double target, StepCheck &check)
+{
+    CaptureRequest r = request(0, 1, m_span);
+    r.moveTarget = QString::number(qRound(target));
+    const std::optional<Capture> c = captureOnce(r);
+    if (c)
+        check = checkStep(channel(*c, 0), channel(*c, 1), c->spanMs / (c->shape.recordLength / 2));
+    return bool(c);
 }
 
 bool Tuner::holdSpread(Trial &trial)
 {
-    if (interrupted())
-        return false;
-    const std::optional<Capture> c = m_drive.capture(request(6, 4, m_span, m_newRecorder));
-    if (!c) {
-        const DriveFailure &f = m_drive.failure();
-        stop(f.kind == DriveFailure::Kind::NoAnswer ? Stop::NoAnswer : Stop::Refused,
-             f.kind == DriveFailure::Kind::NoAnswer
-                 ? QStringLiteral("the drive did not answer \"%1\"").arg(f.command)
-                 : QStringLiteral("the record could not be read"));
-        return false;
-    }
-    trial.holdSpread = spread(channel(*c, 0));
-    return true;
+    const std::optional<Capture> c = captureOnce(request(6, 4, m_span));
+    if (c)
+        trial.holdSpread = spread(channel(*c, 0));
+    return bool(c);
 }
 
 std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
@@ -268,15 +259,30 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
         || std::any_of(std::begin(TuneGain::All), std::end(TuneGain::All),
                        [&](int g) { return t.gains[g] > m_best->gains[g]; });
 
-    for (;;) {
+    // Raised gains are first watched while holding: a velocity loop that rings shows in the
+    // current command long before the position, and goes before it can trip an alarm.
+    if (raised || m_quietSpread < 0) {
+        if (!holdSpread(t))
+            return std::nullopt;
+        if (m_quietSpread >= 0 && t.holdSpread > ChatterRatio * m_quietSpread) {
+            t.summary.shortfall = Shortfall::Chatter;
+            if (m_best && !apply(m_best->gains))
+                return std::nullopt;
+        }
+    }
+    for (; t.summary.shortfall != Shortfall::Chatter;) {
         t.span = m_span;
         if (!measureStep(m_away, t.up))
             break;
         // A set that rings or loses the position on the way out goes at once: the way back
         // runs on the last safe gains.
-        const Shortfall out
-            = summarize(t.up, t.up, m_options.overshootPercent, m_errorLimit).shortfall;
-        const bool danger = out == Shortfall::Ringing || out == Shortfall::PositionError;
+        const TrialSummary outward
+            = summarize(t.up, t.up, m_options.overshootPercent, m_errorLimit);
+        const Shortfall out = outward.shortfall;
+        // Only a slow response that has not settled yet may just need a longer record.
+        const bool slow = out == Shortfall::NotSettled
+            && outward.overshootPercent <= m_options.overshootPercent;
+        const bool danger = unsafe(out) && !slow;
         if (danger && m_best && !apply(m_best->gains))
             break;
         if (!measureStep(m_home, t.down))
@@ -296,30 +302,25 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
     }
     if (m_stop == Stop::NoAnswer || m_stop == Stop::Aborted || m_stop == Stop::Refused)
         return std::nullopt;
-
-    if (m_stop == Stop::None && (raised || m_quietSpread < 0) && t.summary.clean()) {
-        if (!holdSpread(t))
-            return std::nullopt;
-        if (m_quietSpread >= 0 && t.holdSpread > ChatterRatio * m_quietSpread)
-            t.summary.shortfall = Shortfall::Chatter;
-        else if (m_quietSpread < 0 || t.holdSpread < m_quietSpread)
-            m_quietSpread = t.holdSpread;
-    }
+    if (t.holdSpread >= 0
+        && (m_quietSpread < 0 || (t.summary.clean() && t.holdSpread < m_quietSpread)))
+        m_quietSpread = t.holdSpread;
 
     const std::optional<DriveState> state = m_drive.readState();
     if (!state) {
-        stop(Stop::NoAnswer, QStringLiteral("the drive did not answer \"%1\"")
-                                 .arg(m_drive.failure().command));
+        stop(Stop::NoAnswer,
+             QStringLiteral("the drive did not answer \"%1\"").arg(m_drive.failure().command));
         return std::nullopt;
     }
     t.status = state->status;
     if (state->alarm() || !state->servoOn() || m_stop == Stop::Alarm) {
         t.summary.shortfall = Shortfall::Alarm;
-        stop(Stop::Alarm, QStringLiteral("alarm: status %1 with %2")
-                              .arg(quint16(t.status), 4, 16, QLatin1Char('0'))
-                              .arg(gainNames(t.gains).isEmpty() ? QStringLiteral("the start gains")
-                                                                : QStringLiteral("trial %1's gains")
-                                                                      .arg(t.number)));
+        stop(Stop::Alarm,
+             QStringLiteral("alarm: status %1 with %2")
+                 .arg(quint16(t.status), 4, 16, QLatin1Char('0'))
+                 .arg(gainNames(t.gains).isEmpty()
+                          ? QStringLiteral("the start gains")
+                          : QStringLiteral("trial %1's gains").arg(t.number)));
         // The last safe gains go back at once; the alarm is the operator's to reset.
         if (m_best)
             apply(m_best->gains);
@@ -336,73 +337,133 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
 
 void Tuner::search()
 {
-    const std::optional<Trial> first = measure(m_inForce, Trial::Kind::Start);
-    if (!first)
+    std::optional<Trial> first = measure(m_inForce, Trial::Kind::Start);
+    if (!first || m_stop != Stop::None)
         return;
+    // The span that holds this response with room for slower ones; the search keeps it, and
+    // the start is measured again over it so that before and after compare alike.
+    if (first->up.figures.settlingMs && first->down.figures.settlingMs) {
+        const double start = first->up.figures.startMs;
+        const double settled
+            = std::max(*first->up.figures.settlingMs, *first->down.figures.settlingMs);
+        const QString span = spanFor(start, start + 2 * settled);
+        if (span != m_span) {
+            m_span = span;
+            first = measure(m_inForce, Trial::Kind::Start);
+            if (!first || m_stop != Stop::None)
+                return;
+        }
+    }
     m_result.first = first;
     m_best = first;
-    if (m_stop != Stop::None)
-        return;
-    // The span that holds this response with room for slower ones; the search keeps it.
-    if (first->summary.clean()) {
-        double end = 0;
-        for (const StepCheck *c : { &first->up, &first->down })
-            end = std::max(end, c->figures.startMs + 2 * c->figures.settlingMs.value_or(0));
-        m_span = spanFor(first->up.figures.startMs, end);
-    }
+    m_tried.insert(first->gains);
 
-    struct Direction {
-        int gain;
-        int sign;
-        double factor;
-    };
-    QList<Direction> directions;
-    // From a start that already falls short, lowering a gain is the cautious first move, and
-    // raising one goes in smaller steps.
-    const bool cautious = !first->summary.clean();
-    const std::array<int, 2> signs = cautious ? std::array<int, 2> { -1, 1 }
-                                              : std::array<int, 2> { 1, -1 };
-    for (int sign : signs) {
-        for (int g : TuneGain::All) {
-            if (m_options.tuned[g] && m_result.before[g] > 0)
-                directions.append(
-                    { g, sign, cautious && sign > 0 ? std::sqrt(FirstFactor) : FirstFactor });
+    std::vector<Direction> singles;
+    for (int g : TuneGain::All) {
+        if (m_options.tuned[g] && m_result.before[g] > 0) {
+            std::array<bool, TuneGain::Count> one {};
+            one[std::size_t(g)] = true;
+            singles.push_back({ one, -1 });
+            singles.push_back({ one, 1 });
         }
     }
-    std::set<Gains> tried { first->gains };
-    const int budget = m_options.maxTrials - 1; // one at least for the margin
-    while (!directions.isEmpty() && m_result.trials.size() < budget && m_stop == Stop::None) {
-        Direction d = directions.takeFirst();
-        Gains candidate = m_best->gains;
-        const std::int16_t from = candidate[d.gain];
-        candidate[d.gain] = std::clamp(scaledGain(from, d.sign > 0 ? d.factor : 1 / d.factor),
-                                       m_lowest[d.gain], m_highest[d.gain]);
-        if (candidate[d.gain] == from)
-            continue; // the drive's range ends here
-        if (tried.count(candidate)) {
-            d.factor = std::sqrt(d.factor);
-            if (d.factor >= LeastFactor)
-                directions.append(d);
-            continue;
+    const std::array<bool, TuneGain::Count> stiffness { true, false, true, false };
+    const bool stiff = m_options.tuned[TuneGain::KPP] && m_options.tuned[TuneGain::KVP]
+        && m_result.before[TuneGain::KPP] > 0 && m_result.before[TuneGain::KVP] > 0;
+
+    // 1. Towards the target: every lowering is tried once, and the one that helps most is
+    // followed while it helps; only where no lowering helps is a small raise tried. A loop
+    // that already overshoots may be one raise away from an alarm.
+    while (!m_best->summary.clean() && !exhausted()) {
+        std::optional<Trial> winner;
+        Direction way {};
+        for (int sign : { -1, 1 }) {
+            for (const Direction &d : singles) {
+                if (d.sign != sign || exhausted())
+                    continue;
+                const std::optional<Trial> t = tryMove(d, sign > 0 ? Fine : Lower);
+                if (m_stop != Stop::None)
+                    return;
+                if (t
+                    && better(t->summary, winner ? winner->summary : m_best->summary, tie(*t),
+                              sign > 0)) {
+                    winner = t;
+                    way = d;
+                }
+            }
+            if (winner)
+                break;
         }
-        tried.insert(candidate);
-        const TrialSummary before = m_best->summary;
-        const std::optional<Trial> t = measure(candidate, Trial::Kind::Search);
-        if (!t)
-            return;
-        const double tieMs = std::stod(t->span.toStdString()) / 256;
-        if (better(t->summary, before, tieMs)) {
-            m_best = t;
-            d.factor = std::min(d.factor * d.factor, MaxFactor);
-            directions.prepend(d); // further the same way
-            continue;
-        }
-        // Worse, or a sign of too little margin: this way goes on only in smaller steps
-        // between the best and this set.
-        d.factor = std::sqrt(d.factor);
-        if (d.factor >= LeastFactor)
-            directions.append(d);
+        if (!winner)
+            break;
+        m_best = winner;
+        followWhileBetter(way, way.sign > 0 ? Fine : Lower);
     }
+    if (!m_best->summary.clean())
+        return;
+
+    // 2. The stiffness sweep: KPP and KVP together while the response stays clean and
+    // settles faster; then
+    // 3. each gain on its own, in smaller steps, both ways.
+    if (stiff)
+        followWhileBetter({ stiffness, 1 }, Raise);
+    for (double factor : { Raise, Fine }) {
+        bool improved = true;
+        while (improved && !exhausted() && m_stop == Stop::None) {
+            improved = false;
+            for (const Direction &d : singles) {
+                if (followWhileBetter(d, factor))
+                    improved = true;
+                if (m_stop != Stop::None || exhausted())
+                    return;
+            }
+        }
+    }
+}
+
+bool Tuner::exhausted() const
+{
+    // One trial at least is kept for the margin.
+    return m_result.trials.size() >= m_options.maxTrials - 1;
+}
+
+double Tuner::tie(const Trial &t)
+{
+    return t.span.toDouble() / 256;
+}
+
+std::optional<Trial> Tuner::tryMove(const Direction &d, double factor)
+{
+    Gains candidate = m_best->gains;
+    // Once the response overshoots at all, the loop is near its limits: raise in small steps
+    // only, since the next one may already trip an alarm.
+    if (d.sign > 0 && m_best->summary.overshootPercent > 0)
+        factor = std::min(factor, Fine);
+    bool moved = false;
+    for (int g : TuneGain::All) {
+        if (!d.gains[g])
+            continue;
+        candidate[g] = std::clamp(scaledGain(candidate[g], d.sign > 0 ? factor : 1 / factor),
+                                  m_lowest[g], m_highest[g]);
+        moved = moved || candidate[g] != m_best->gains[g];
+    }
+    // Nothing new: the drive's range ends here, or this set was measured already.
+    if (!moved || !m_tried.insert(candidate).second)
+        return std::nullopt;
+    return measure(candidate, Trial::Kind::Search);
+}
+
+bool Tuner::followWhileBetter(const Direction &d, double factor)
+{
+    bool improved = false;
+    while (!exhausted() && m_stop == Stop::None) {
+        const std::optional<Trial> t = tryMove(d, factor);
+        if (!t || !better(t->summary, m_best->summary, tie(*t), d.sign > 0))
+            break;
+        m_best = t;
+        improved = true;
+    }
+    return improved;
 }
 
 bool Tuner::marginHolds(const Trial &trial)
@@ -471,10 +532,10 @@ void Tuner::finish()
         }
         if (m_result.maybeWrong.isEmpty())
             m_result.maybeWrong << gainNames(m_result.tuned);
-        m_result.reason += QStringLiteral("; the gains could not be written back: %1 may be "
-                                          "wrong; the original values are in %2")
-                               .arg(m_result.maybeWrong.join(QLatin1Char(' ')),
-                                    m_options.backupPath);
+        m_result.reason
+            += QStringLiteral("; the gains could not be written back: %1 may be "
+                              "wrong; the original values are in %2")
+                   .arg(m_result.maybeWrong.join(QLatin1Char(' ')), m_options.backupPath);
     }
     m_result.restored = written && wanted == m_result.before;
     m_result.applied = written && chosen && !m_options.restore;

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 
 struct TuneOptions {
     int step = 200; // counts, from the position held at start
@@ -73,11 +74,31 @@ public:
 
     TuneResult run();
 
-private:
-    enum class Stop { None, Aborted, NoAnswer, Refused, Alarm };
-
+    // The parts of a run, for a caller that measures gain sets of its own choosing (an
+    // exhaustive search in a benchmark): the start checks and the backup, then single trials
+    // over `span` (made longer where the response does not fit).
     bool start();
     std::optional<Trial> measure(const Gains &gains, Trial::Kind kind);
+    void setSpan(const QString &span) { m_span = span; }
+    const TuneResult &result() const { return m_result; }
+
+private:
+    enum class Stop { None, Aborted, NoAnswer, Refused, Alarm };
+    // Gains scaled together, up (+1) or down (-1).
+    struct Direction {
+        std::array<bool, TuneGain::Count> gains;
+        int sign;
+    };
+    // Steps of a search: lowering and a first raise, and raising near the loop's limits.
+    static constexpr double Raise = 1.41421356;
+    static constexpr double Lower = 1.41421356;
+    static constexpr double Fine = 1.18920712;
+
+    bool exhausted() const;
+    static double tie(const Trial &t);
+    std::optional<Trial> tryMove(const Direction &d, double factor);
+    bool followWhileBetter(const Direction &d, double factor);
+    std::optional<Capture> captureOnce(CaptureRequest request);
     bool measureStep(double target, StepCheck &check);
     bool holdSpread(Trial &trial);
     bool apply(const Gains &gains);
@@ -105,4 +126,5 @@ private:
     bool m_recorderKnown = false;
     double m_quietSpread = -1; // the least spread seen while holding
     std::optional<Trial> m_best;
+    std::set<Gains> m_tried;
 };
