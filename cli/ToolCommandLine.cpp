@@ -6,11 +6,15 @@
 #include "RecorderSetup.h"
 #include "SerialPort.h"
 #include "ToolSession.h"
+#include "Tuner.h"
 
 #include <QCommandLineParser>
+#include <QDateTime>
 #include <QSaveFile>
 
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <memory>
 
 using namespace ToolExit;
@@ -37,6 +41,14 @@ Commands:
                             recorder set-up, one capture (with a test motion to TARGET, only
                             in up/down mode with the servo on and DI1 off), upload, and the
                             record as CSV (as the console's export) to FILE.csv or stdout
+  tune [--step COUNTS] [--overshoot PERCENT] [--gains KPP,KVP,KVI] [--max-trials N]
+       [--log FILE.csv] [--out FILE.vcmpar] [--backup FILE.vcmpar] [--restore] [--save]
+                            guided tuning from measured step responses between the position
+                            held and that position + COUNTS (default 200): the shortest
+                            settling time with overshoot at most PERCENT (default 5) both
+                            ways, margin measured; the gains as found go to the backup first
+                            (default stationN-TIME.vcmpar here) and back on any failure or
+                            Ctrl+C; --restore measures only; --save sends SV after success
 
 Options:
   --port PORT      a COM port number (n: /dev/ttyS<n-1> on Linux, COMn on Windows), a
@@ -48,6 +60,8 @@ Options:
   --channels A,B   two of PCMD PFBK PERR VCMD VFBK VERR ICMD DIO
   --interval MS    the span of a capture: 100, 200, 300, 400 or 500 (default 500)
   --new-recorder   the drive has the "VCRR new" recorder (256 values a record, not 512)
+  --gains LIST     the gains tune may change, a subset of KPP,KFV,KVP,KVI (default
+                   KPP,KVP,KVI)
   -h, --help       show this help and exit
   -v, --version    show the version and exit
 
@@ -59,6 +73,15 @@ Exit codes:
   3  the port cannot be opened, or the drive did not answer (the unanswered command is
      named on stderr)
 )";
+
+std::atomic_bool g_interrupted { false };
+
+// The first Ctrl+C asks a tuning run to stop and restore; a second one ends the program.
+extern "C" void interrupted(int signal)
+{
+    g_interrupted.store(true);
+    std::signal(signal, SIG_DFL);
+}
 
 int usage(QTextStream &err, const QString &message)
 {
@@ -92,13 +115,26 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
     const QCommandLineOption moveOption(QStringLiteral("move"), QString(),
                                         QStringLiteral("TARGET"));
     const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption stepOption(QStringLiteral("step"), QString(), QStringLiteral("COUNTS"),
+                                        QStringLiteral("200"));
+    const QCommandLineOption overshootOption(QStringLiteral("overshoot"), QString(),
+                                             QStringLiteral("PERCENT"), QStringLiteral("5"));
+    const QCommandLineOption gainsOption(QStringLiteral("gains"), QString(), QStringLiteral("LIST"),
+                                         QStringLiteral("KPP,KVP,KVI"));
+    const QCommandLineOption maxTrialsOption(QStringLiteral("max-trials"), QString(),
+                                             QStringLiteral("N"), QStringLiteral("40"));
+    const QCommandLineOption logOption(QStringLiteral("log"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption backupOption(QStringLiteral("backup"), QString(),
+                                          QStringLiteral("FILE"));
+    const QCommandLineOption restoreOption(QStringLiteral("restore"));
     const QCommandLineOption helpOption(
         QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption versionOption(
         QStringList { QStringLiteral("v"), QStringLiteral("version") });
     parser.addOptions({ portOption, stationOption, jsonOption, traceOption, saveOption,
                         channelsOption, intervalOption, newRecorderOption, moveOption, outOption,
-                        helpOption, versionOption });
+                        stepOption, overshootOption, gainsOption, maxTrialsOption, logOption,
+                        backupOption, restoreOption, helpOption, versionOption });
     if (!parser.parse(arguments))
         return usage(err, parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -120,9 +156,9 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         int minArgs;
         int maxArgs;
     } shapes[] = {
-        { "scan", 0, 0 }, { "status", 0, 0 }, { "vars", 0, 0 },
-        { "read", 0, 1 }, { "write", 1, 1 },  { "set", 1, 1000 },
-        { "save", 0, 0 }, { "source", 1, 1 }, { "capture", 0, 0 },
+        { "scan", 0, 0 },    { "status", 0, 0 }, { "vars", 0, 0 }, { "read", 0, 1 },
+        { "write", 1, 1 },   { "set", 1, 1000 }, { "save", 0, 0 }, { "source", 1, 1 },
+        { "capture", 0, 0 }, { "tune", 0, 0 },
     };
     const auto shape = std::find_if(std::begin(shapes), std::end(shapes), [&](const auto &s) {
         return command == QLatin1String(s.name);
@@ -137,13 +173,19 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
     const struct {
         const QCommandLineOption &option;
         const char *command;
+        const char *other; // a second command that takes it, if any
     } commandOptions[] = {
-        { saveOption, "write" },       { channelsOption, "capture" },
-        { intervalOption, "capture" }, { newRecorderOption, "capture" },
-        { moveOption, "capture" },     { outOption, "capture" },
+        { saveOption, "write", "tune" },        { channelsOption, "capture", nullptr },
+        { intervalOption, "capture", nullptr }, { newRecorderOption, "capture", nullptr },
+        { moveOption, "capture", nullptr },     { outOption, "capture", "tune" },
+        { stepOption, "tune", nullptr },        { overshootOption, "tune", nullptr },
+        { gainsOption, "tune", nullptr },       { maxTrialsOption, "tune", nullptr },
+        { logOption, "tune", nullptr },         { backupOption, "tune", nullptr },
+        { restoreOption, "tune", nullptr },
     };
     for (const auto &o : commandOptions) {
-        if (parser.isSet(o.option) && command != QLatin1String(o.command))
+        if (parser.isSet(o.option) && command != QLatin1String(o.command)
+            && (!o.other || command != QLatin1String(o.other)))
             return usage(err,
                          QStringLiteral("--%1 is an option of %2")
                              .arg(o.option.names().constFirst(), QLatin1String(o.command)));
@@ -199,6 +241,38 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         }
     }
 
+    TuneOptions tune;
+    if (command == QLatin1String("tune")) {
+        bool ok = false;
+        tune.step = parser.value(stepOption).toInt(&ok);
+        if (!ok || tune.step < 1 || tune.step > 32767)
+            return usage(err, QStringLiteral("--step takes counts from 1 to 32767"));
+        tune.overshootPercent = parser.value(overshootOption).toDouble(&ok);
+        if (!ok || !(tune.overshootPercent >= 0) || tune.overshootPercent > 100)
+            return usage(err, QStringLiteral("--overshoot takes a percentage from 0 to 100"));
+        tune.maxTrials = parser.value(maxTrialsOption).toInt(&ok);
+        if (!ok || tune.maxTrials < 2 || tune.maxTrials > 1000)
+            return usage(err, QStringLiteral("--max-trials takes 2 to 1000"));
+        static const char *const names[] = { "KPP", "KFV", "KVP", "KVI" };
+        tune.tuned = {};
+        for (const QString &name : parser.value(gainsOption).split(QLatin1Char(','))) {
+            const auto at = std::find_if(std::begin(names), std::end(names), [&](const char *n) {
+                return name.trimmed().compare(QLatin1String(n), Qt::CaseInsensitive) == 0;
+            });
+            if (at == std::end(names) || tune.tuned[std::size_t(at - std::begin(names))])
+                return usage(err, QStringLiteral("--gains takes a subset of KPP,KFV,KVP,KVI"));
+            tune.tuned[std::size_t(at - std::begin(names))] = true;
+        }
+        tune.station = station;
+        tune.restore = parser.isSet(restoreOption);
+        tune.save = parser.isSet(saveOption);
+        tune.backupPath = parser.isSet(backupOption)
+            ? parser.value(backupOption)
+            : QStringLiteral("station%1-%2.vcmpar")
+                  .arg(station)
+                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    }
+
     // Opened before anything is sent, so that a path that cannot be written refuses the command.
     const QString outPath
         = command == QLatin1String("read") ? args.value(0) : parser.value(outOption);
@@ -208,6 +282,15 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         if (!file->open(QIODevice::WriteOnly))
             return usage(err,
                          QStringLiteral("cannot write %1: %2").arg(outPath, file->errorString()));
+    }
+    // Each row reaches the log as its trial ends: an interrupted run keeps its record.
+    std::unique_ptr<QFile> log;
+    if (parser.isSet(logOption)) {
+        log = std::make_unique<QFile>(parser.value(logOption));
+        if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate))
+            return usage(err,
+                         QStringLiteral("cannot write %1: %2")
+                             .arg(parser.value(logOption), log->errorString()));
     }
 
     JsonLinesTrace trace;
@@ -242,5 +325,15 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         return session.save();
     if (command == QLatin1String("source"))
         return session.source(args[0] == QLatin1String("updown"));
+    if (command == QLatin1String("tune")) {
+        g_interrupted.store(false);
+        session.setInterrupt(&g_interrupted);
+        std::signal(SIGINT, interrupted);
+        std::signal(SIGTERM, interrupted);
+        const int code = session.tune(tune, log.get(), file.get());
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        return code;
+    }
     return session.capture(capture, file.get());
 }

@@ -3,12 +3,14 @@
 #include "CommandExchange.h"
 #include "DriveProcedures.h"
 #include "ParameterSet.h"
+#include "Tuner.h"
 
 #include <QJsonObject>
 #include <QString>
 #include <QTextStream>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 
@@ -20,6 +22,7 @@ inline constexpr int Done = 0; // done and confirmed
 inline constexpr int Refused = 1; // the drive answered but refused, or holds another value
 inline constexpr int Usage = 2; // usage or a bad file; nothing was sent
 inline constexpr int NoAnswer = 3; // the port cannot be opened, or the drive did not answer
+inline constexpr int Output = 4; // an output (standard output, a file) could not be written
 } // namespace ToolExit
 
 // The tool's commands on an open port: the window's exchanges for the same work (same routines,
@@ -48,6 +51,11 @@ public:
     int source(bool upDown);
     // Recorder set-up and one capture as the poll tick takes it; the record as CSV.
     int capture(const CaptureRequest &request, QIODevice *to = nullptr);
+    // Guided tuning: a line a trial (and a CSV row in `log`), then the result; the tuned set,
+    // all 25 values, to `to` when the target was met.
+    int tune(const TuneOptions &options, QIODevice *log = nullptr, QIODevice *to = nullptr);
+    // Set (from a signal handler) when the operator interrupts: a tuning run then restores.
+    void setInterrupt(const std::atomic_bool *flag) { m_interrupt = flag; }
 
 private:
     // One exchange; false (and the command named on stderr) when no prompt came.
@@ -66,4 +74,5 @@ private:
     bool m_json;
     int m_station = -1;
     int m_exit = ToolExit::Done;
+    const std::atomic_bool *m_interrupt = nullptr;
 };
