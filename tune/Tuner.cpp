@@ -121,18 +121,6 @@ bool Tuner::start()
         return false;
     }
     m_original = *original;
-    QSaveFile backup(m_options.backupPath);
-    if (!backup.open(QIODevice::WriteOnly)
-        || backup.write(
-               formatParameterSet(m_original, m_options.station, QDateTime::currentDateTime())
-                   .toUtf8())
-            < 0
-        || !backup.commit()) {
-        m_result.outcome = Outcome::FileError;
-        m_result.reason = QStringLiteral("cannot write the backup %1: %2; nothing was written")
-                              .arg(m_options.backupPath, backup.errorString());
-        return false;
-    }
     for (int g = 0; g < TuneGain::Count; ++g)
         m_result.before[g] = *m_original.values[std::size_t(gainOrdinal(g))];
     m_inForce = m_result.before;
@@ -158,6 +146,18 @@ bool Tuner::start()
         m_result.reason = QStringLiteral("no room for a step of %1 counts within VPK %2")
                               .arg(m_options.step)
                               .arg(travel);
+        return false;
+    }
+    QSaveFile backup(m_options.backupPath);
+    if (!backup.open(QIODevice::WriteOnly)
+        || backup.write(
+               formatParameterSet(m_original, m_options.station, QDateTime::currentDateTime())
+                   .toUtf8())
+            < 0
+        || !backup.commit()) {
+        m_result.outcome = Outcome::FileError;
+        m_result.reason = QStringLiteral("cannot write the backup %1: %2; nothing was written")
+                              .arg(m_options.backupPath, backup.errorString());
         return false;
     }
     m_result.outcome = Outcome::NotMet;

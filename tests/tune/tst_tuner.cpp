@@ -8,80 +8,167 @@
 
 #include <functional>
 
-using GainWrites = QList<QPair<int, int>>;
+using Outcome = TuneResult::Outcome;
+Q_DECLARE_METATYPE(Outcome)
 
 namespace {
-// A drive at station 1 ready for test motions, with gains of the row's choosing.
+// A drive at station 1 ready for test motions; `onTrial` may change the bench mid-run.
 struct Rig {
-    explicit Rig(const GainWrites &gains = {}) : line({ 1 }), link(line, line), drive(link)
+    Rig() : line({ 1 }), link(line, line), drive(link)
     {
-        Station &s = *line.station(1);
-        s.setUpDownMode(true);
-        s.setServoInput(true);
+        station().setUpDownMode(true);
+        station().setServoInput(true);
         line.open();
         drive.address(1);
-        for (const auto &[ordinal, value] : gains)
-            drive.writeParameter(ordinal, std::int16_t(value));
         line.advanceUs(300000);
+    }
+    Station &station() { return *line.station(1); }
+    void setGain(int gain, int value) { drive.writeParameter(gain, std::int16_t(value)); }
+    Gains held()
+    {
+        Gains g {};
+        for (int i = 0; i < TuneGain::Count; ++i)
+            g[i] = std::int16_t(station().parameters().value(std::size_t(i)));
+        return g;
     }
     TuneResult tune(TuneOptions options = {})
     {
-        options.backupPath = dir.filePath(QStringLiteral("backup.vcmpar"));
+        options.backupPath = backup();
         Tuner tuner(drive, options);
         tuner.onTrial = [this](const Trial &t) {
             qInfo().noquote() << trialLine(t, { true, false, true, true });
             if (onTrial)
                 onTrial(t);
         };
-        tuner.abortRequested = [this] { return abortAfter >= 0 && trials() > abortAfter; };
-        TuneResult r = tuner.run();
-        for (const QString &l : resultLines(r, { true, false, true, true }))
-            qInfo().noquote() << l;
-        qInfo().noquote() << r.reason;
-        return r;
+        tuner.abortRequested = [this] { return abort; };
+        return tuner.run();
     }
-    int trials() const { return counted; }
-    Gains held()
-    {
-        Gains g {};
-        const std::optional<ParameterSet> set = drive.readParameters();
-        for (int i = 0; i < TuneGain::Count && set; ++i)
-            g[i] = *set->values[std::size_t(i)];
-        return g;
-    }
+    QString backup() const { return dir.filePath(QStringLiteral("backup.vcmpar")); }
 
     SimulatedLine line;
     CommandExchange link;
     DriveProcedures drive;
     QTemporaryDir dir;
-    int abortAfter = -1;
-    int counted = 0;
+    bool abort = false;
     std::function<void(const Trial &)> onTrial;
 };
+using Bench = std::function<void(Rig &)>;
 } // namespace
+Q_DECLARE_METATYPE(Bench)
 
 class TestTuner final : public QObject {
     Q_OBJECT
 
 private slots:
+    // Each start meets the target with margin, without an alarm, and leaves the tuned gains.
     void starts_data()
     {
-        QTest::addColumn<GainWrites>("gains");
-        QTest::newRow("defaults") << GainWrites {};
-        QTest::newRow("ringing") << GainWrites { { 0, 1000 } };
-        QTest::newRow("sluggish") << GainWrites { { 2, 20 } };
-        QTest::newRow("one step from an alarm") << GainWrites { { 0, 2000 } };
+        QTest::addColumn<Bench>("start");
+        QTest::newRow("defaults") << Bench([](Rig &) {});
+        QTest::newRow("ringing") << Bench([](Rig &r) { r.setGain(TuneGain::KPP, 1000); });
+        QTest::newRow("sluggish") << Bench([](Rig &r) { r.setGain(TuneGain::KVP, 20); });
+        QTest::newRow("one step from an alarm")
+            << Bench([](Rig &r) { r.setGain(TuneGain::KPP, 2000); });
     }
     void starts()
     {
-        QFETCH(GainWrites, gains);
-        Rig rig(gains);
-        QElapsedTimer timer;
-        timer.start();
+        QFETCH(Bench, start);
+        Rig rig;
+        start(rig);
+        const Gains before = rig.held();
+        int alarms = 0;
+        rig.onTrial = [&](const Trial &t) { alarms += t.summary.shortfall == Shortfall::Alarm; };
         const TuneResult r = rig.tune();
-        qInfo() << "real ms" << timer.elapsed() << "sim s" << rig.line.nowUs() / 1e6;
-        QVERIFY2(r.outcome == TuneResult::Outcome::Tuned, qPrintable(r.reason));
+        QVERIFY2(r.outcome == Outcome::Tuned, qPrintable(r.reason));
+        QCOMPARE(alarms, 0);
         QVERIFY(r.trials.size() <= 40);
+        QVERIFY(r.best->summary.clean());
+        QVERIFY(r.best->summary.settlingMs < r.first->summary.settlingMs
+                || r.first->summary.clean());
+        QCOMPARE(r.before, before);
+        QCOMPARE(rig.held(), r.tuned);
+        QVERIFY(r.applied && !r.saved);
+        QCOMPARE(r.finalSet->values[0], std::optional<std::int16_t>(r.tuned[0]));
+        // The backup holds the gains as found.
+        QFile backup(rig.backup());
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QVERIFY(backup.readAll().contains(QByteArray("KPP = ") + QByteArray::number(before[0])));
+    }
+
+    // Every way a run can end short: what it says, and the gains it leaves.
+    void endings_data()
+    {
+        QTest::addColumn<Bench>("bench");
+        QTest::addColumn<TuneOptions>("options");
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<bool>("restored"); // the gains as found are in force again
+        QTest::addColumn<int>("trials");
+
+        const TuneOptions defaults;
+        QTest::newRow("servo off: refused, nothing written")
+            << Bench([](Rig &r) { r.station().setServoInput(false); }) << defaults
+            << Outcome::Refused << "no state to tune" << true << 0;
+        QTest::newRow("pulse/direction: refused")
+            << Bench([](Rig &r) { r.station().setUpDownMode(false); }) << defaults
+            << Outcome::Refused << "source pulse" << true << 0;
+        QTest::newRow("DI1 on: refused") << Bench([](Rig &r) { r.station().setDi1(true); })
+                                         << defaults << Outcome::Refused << "DI1 off" << true << 0;
+        QTest::newRow("an alarm: refused")
+            << Bench([](Rig &r) { r.station().setEmergencyStop(true); }) << defaults
+            << Outcome::Refused << "no alarm" << true << 0;
+        QTest::newRow("no room for the step") << Bench([](Rig &r) {
+            r.drive.writeParameter(ParameterMap::ordinal({ BoxArray::VG, 7 }), 100);
+        }) << TuneOptions { 20000 } << Outcome::Refused
+                                              << "no room" << true << 0;
+        QTest::newRow("aborted: restored")
+            << Bench([](Rig &r) { r.onTrial = [&r](const Trial &t) { r.abort = t.number >= 3; }; })
+            << defaults << Outcome::Aborted << "aborted" << true << 3;
+        QTest::newRow("an alarm mid-run: stops, restores, leaves the alarm") << Bench([](Rig &r) {
+            r.onTrial = [&r](const Trial &t) {
+                if (t.number == 3)
+                    r.station().raiseAlarm(Station::PerrExceed);
+            };
+        }) << defaults << Outcome::Alarm << "no longer allows a test motion" << true
+                                                                             << 4;
+        QTest::newRow("silence mid-run: names the backup") << Bench([](Rig &r) {
+            r.onTrial = [&r](const Trial &t) { r.station().faults().silent = t.number >= 3; };
+        }) << defaults << Outcome::NoAnswer << "may be wrong; the original values are in"
+                                                           << false << 3;
+        QTest::newRow("measure only: the gains as found go back")
+            << Bench([](Rig &) {})
+            << TuneOptions { 200, 5, { true, false, true, true }, 40, {}, 0, true }
+            << Outcome::Tuned << "" << true << -1;
+        QTest::newRow("two trials: no margin left to measure")
+            << Bench([](Rig &) {}) << TuneOptions { 200, 5, { true, false, true, true }, 2 }
+            << Outcome::NotMet << "kept their margin" << true << 2;
+    }
+    void endings()
+    {
+        QFETCH(Bench, bench);
+        QFETCH(TuneOptions, options);
+        QFETCH(Outcome, outcome);
+        QFETCH(QString, reason);
+        QFETCH(bool, restored);
+        QFETCH(int, trials);
+
+        Rig rig;
+        const Gains before = rig.held();
+        bench(rig);
+        const TuneResult r = rig.tune(options);
+        QVERIFY2(r.reason.contains(reason), qPrintable(r.reason));
+        QCOMPARE(r.outcome, outcome);
+        if (trials >= 0)
+            QCOMPARE(r.trials.size(), trials);
+        QCOMPARE(rig.held() == before, restored);
+        QCOMPARE(r.restored, restored && trials != 0);
+        QVERIFY(!r.applied);
+        // A refusal writes nothing, not even the backup.
+        QCOMPARE(QFile::exists(rig.backup()), trials != 0);
+        if (!restored)
+            QVERIFY(r.reason.contains(rig.backup()) && !r.maybeWrong.isEmpty());
+        if (outcome == Outcome::Alarm)
+            QVERIFY(rig.station().alarms() != 0);
     }
 };
 
