@@ -45,23 +45,23 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("after"); // what the tool sends to prove it
 
         const QList<QByteArray> address { "ST 1", "ST 1" };
-        QTest::newRow("read = LOAD")
-            << QStringList { "read" } << address << WindowAction(&Form1::cmdRead_Click)
-            << QList<QByteArray>();
+        QTest::newRow("read = LOAD") << QStringList { "read" } << address
+                                     << WindowAction(&Form1::cmdRead_Click) << QList<QByteArray>();
         QTest::newRow("set = Enter in a box")
             << QStringList { "set", "KVP=120" } << address << WindowAction([](Form1 &form) {
                    form.txtKG[2]->setText(QStringLiteral("120"));
                    form.txtKG_KeyPress(2, 13);
-               }) << QList<QByteArray>();
-        QTest::newRow("save = SAVE")
-            << QStringList { "save" } << address << WindowAction(&Form1::CmdSave_Click)
+               })
             << QList<QByteArray>();
+        QTest::newRow("save = SAVE") << QStringList { "save" } << address
+                                     << WindowAction(&Form1::CmdSave_Click) << QList<QByteArray>();
         QTest::newRow("source = Set, after a look at the servo")
             << QStringList { "source", "updown" } << (address + QList<QByteArray> { "RV 8" })
             << WindowAction([](Form1 &form) {
                    form.Option2->setChecked(true);
                    form.cmdSet_Click();
-               }) << QList<QByteArray> { "RV 10" };
+               })
+            << QList<QByteArray> { "RV 10" };
     }
     void sameAsTheWindow()
     {
@@ -110,12 +110,12 @@ private slots:
         QTest::addColumn<QString>("out");
         QTest::addColumn<QString>("err"); // text stderr holds
 
-        const Replies upDownServoOn { { "RV 8", "0930 ok>" }, { "RV 10", "0040 ok>" },
-                                      { "RD 2 0", "UP0=2000;\r\n>" },
-                                      { "RD 3 0", "DN0=0;\r\n>" },
-                                      { "WT 2 0 0", "UP0=0;\r\n>" },
-                                      { "WT 2 0 2000", "UP0=2000;\r\n>" },
-                                      { "WT 3 0 0", "DN0=0;\r\n>" } };
+        const Replies upDownServoOn {
+            { "RV 8", "0930 ok>" },         { "RV 10", "0040 ok>" },
+            { "RD 2 0", "UP0=2000;\r\n>" }, { "RD 3 0", "DN0=0;\r\n>" },
+            { "WT 2 0 0", "UP0=0;\r\n>" },  { "WT 2 0 2000", "UP0=2000;\r\n>" },
+            { "WT 3 0 0", "DN0=0;\r\n>" }
+        };
         QTest::newRow("source the drive did not take")
             << QStringList { "source", "updown" } << Replies { { "UD 1", "?4;\r\n>" } } << 1
             << QList<QByteArray> { "RV 8", "UD 1", "RV 10" } << ""
@@ -131,12 +131,13 @@ private slots:
             << "UP0 2000 -> 0 moves it to 0";
         QTest::newRow("--allow-motion writes it without a look")
             << QStringList { "set", "UP0=0", "--allow-motion" } << upDownServoOn << 0
-            << QList<QByteArray> { "WT 2 0 0" } << "UP0=0 confirmed\n" << "";
+            << QList<QByteArray> { "WT 2 0 0" } << "UP0=0 confirmed\n"
+            << "";
         QTest::newRow("targets the drive already holds move nothing")
             << QStringList { "set", "DN0=0", "UP0=2000" } << upDownServoOn << 0
-            << QList<QByteArray> { "RV 8", "RV 10", "RD 2 0", "RD 3 0", "WT 2 0 2000",
-                                   "WT 3 0 0" }
-            << "UP0=2000 confirmed\nDN0=0 confirmed\n" << "";
+            << QList<QByteArray> { "RV 8", "RV 10", "RD 2 0", "RD 3 0", "WT 2 0 2000", "WT 3 0 0" }
+            << "UP0=2000 confirmed\nDN0=0 confirmed\n"
+            << "";
         QTest::newRow("a target that cannot be read is not written")
             << QStringList { "set", "DN0=5" }
             << Replies { { "RV 8", "0100 ok>" }, { "RV 10", "0040 ok>" }, { "RD 3 0", "?3 ok>" } }
@@ -145,10 +146,10 @@ private slots:
         QTest::newRow("in pulse mode a target is only stored")
             << QStringList { "set", "UP0=0" }
             << Replies { { "RV 8", "0100 ok>" }, { "WT 2 0 0", "UP0=0;\r\n>" } } << 0
-            << QList<QByteArray> { "RV 8", "RV 10", "WT 2 0 0" } << "UP0=0 confirmed\n" << "";
-        const auto record = [](int values) {
-            return "RO:" + QByteArray("7,").repeated(values) + ";\r\n>";
-        };
+            << QList<QByteArray> { "RV 8", "RV 10", "WT 2 0 0" } << "UP0=0 confirmed\n"
+            << "";
+        const auto record
+            = [](int values) { return "RO:" + QByteArray("7,").repeated(values) + ";\r\n>"; };
         QTest::newRow("a classic recorder under --new-recorder")
             << QStringList { "capture", "--channels", "PCMD,PFBK", "--new-recorder" }
             << Replies { { "RO", record(512) } } << 1 << QList<QByteArray>() << ""
@@ -161,7 +162,8 @@ private slots:
         QTest::newRow("--json capture, the CSV in the object")
             << QStringList { "--json", "capture", "--channels", "PCMD,DIO", "--new-recorder" }
             << Replies { { "RO", record(256) } } << 0 << QList<QByteArray>()
-            << "{\"channels\":[\"PCMD\",\"DIO\"],\"csv\":\"time_ms,PCMD,DIO\\n0,7,7\\n" << "";
+            << "{\"channels\":[\"PCMD\",\"DIO\"],\"csv\":\"time_ms,PCMD,DIO\\n0,7,7\\n"
+            << "";
         QTest::newRow("--json stopped by a silence keeps what was confirmed")
             << QStringList { "--json", "set", "KVI=7", "KPP=300" }
             << Replies { { "WT 0 0 300", "KPP=300;\r\n>" }, { "WT 0 3 7", "" } } << 3
