@@ -30,8 +30,8 @@ void JsonLinesTrace::exchanged(const ExchangeRecord &record)
         return;
     const QString cause = m_file.errorString();
     m_file.resize(complete); // no half line for a reader to trip over
-    m_stopped = QStringLiteral("the trace %1 stopped after an exchange it could not hold (\"%2\"): "
-                               "%3; nothing after it is traced")
+    m_stopped = QStringLiteral("the trace %1 stopped: the exchange \"%2\" could not be written "
+                               "(%3); later exchanges are not traced")
                     .arg(m_file.fileName(), record.command, cause);
     m_file.close();
     if (m_onStopped)
