@@ -8,6 +8,7 @@
 #include "ToolSession.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
 
@@ -260,9 +261,15 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
     // Opened before anything is sent, so that a path that cannot be written refuses the command.
     const QString outPath
         = command == QLatin1String("read") ? args.value(0) : parser.value(outOption);
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<QFileDevice> file;
     if (!outPath.isEmpty()) {
-        file = std::make_unique<QSaveFile>(outPath);
+        // A file is replaced whole or not at all. A device or a pipe is written in place: a
+        // save file would put a regular file in its stead (root may do that to /dev/null).
+        const QFileInfo target(outPath);
+        if (target.exists() && !target.isFile())
+            file = std::make_unique<QFile>(outPath);
+        else
+            file = std::make_unique<QSaveFile>(outPath);
         if (!file->open(QIODevice::WriteOnly)) {
             output.fileFailed(outPath, file->errorString());
             return finish(OutputLost);

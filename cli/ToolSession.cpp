@@ -86,8 +86,14 @@ int ToolSession::deliver(const QString &text, QIODevice *to)
         m_output.text(text);
         return Done;
     }
-    auto *file = qobject_cast<QSaveFile *>(to);
-    if (to->write(text.toUtf8()) < 0 || (file && !file->commit())) {
+    const QByteArray bytes = text.toUtf8();
+    bool written = to->write(bytes) == bytes.size();
+    if (auto *saved = qobject_cast<QSaveFile *>(to))
+        written = saved->commit() && written;
+    else if (auto *device = qobject_cast<QFileDevice *>(to))
+        written = device->flush() && written;
+    if (!written) {
+        const auto *file = qobject_cast<QFileDevice *>(to);
         m_output.fileFailed(file ? file->fileName() : QStringLiteral("the file"),
                             to->errorString());
         return OutputLost;
@@ -363,7 +369,7 @@ int ToolSession::capture(const CaptureRequest &request, QIODevice *to)
     m_output.insert(QStringLiteral("channels"), QJsonArray { taken->first, taken->second });
     m_output.insert(QStringLiteral("span_ms"), taken->spanMs);
     m_output.insert(QStringLiteral("values"), taken->record.count);
-    if (auto *file = qobject_cast<QSaveFile *>(to))
+    if (auto *file = qobject_cast<QFileDevice *>(to))
         m_output.insert(QStringLiteral("out"), file->fileName());
     else if (m_output.json())
         m_output.insert(QStringLiteral("csv"), csv);

@@ -44,7 +44,7 @@ public:
     int status();
     int vars();
     // The 25 parameters as LOAD reads them, written as a parameter set to `to` (a file opened
-    // for writing, committed here if it is a QSaveFile) or to the output.
+    // for writing; a QSaveFile is committed here) or to the output.
     int read(QIODevice *to = nullptr);
     // Each parameter the set names, as Enter in its box would write it; then "SV" if asked and
     // every echo confirmed the value. A set that changes UP0 or DN0 of a drive in up/down mode

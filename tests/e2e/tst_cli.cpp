@@ -96,6 +96,8 @@ private slots:
             "no answer to \"ST 4\"");
         row("read to a full standard output", { "@stdout:/dev/full", "read" }, 4, "^$",
             "cannot write the standard output: ");
+        row("read to a full device, written in place", { "read", "/dev/full" }, 4, "^$",
+            "cannot write /dev/full: No space left on device");
         row("a trace that cannot be completed", { "--trace=/dev/full", "vars" }, 4,
             "^PCMD=", "the trace /dev/full stopped");
         row("a port another program holds", { "@busy", "status" }, 3, "^$",
