@@ -5,6 +5,7 @@
 #include "SystemSerialPort.h"
 
 #include <QApplication>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -82,6 +83,11 @@ int main(int argc, char *argv[])
     Form1 form(port, clock, messages, comPortText);
     if (traceArg)
         form.exchange().setTrace(&trace);
+    // Said once the exchange that could not be traced has ended, not inside it.
+    trace.setOnStopped([&form, &messages](const QString &why) {
+        QTimer::singleShot(0, &form,
+                           [&messages, why] { messages.MsgBox(why.at(0).toUpper() + why.mid(1)); });
+    });
     messages.setParent(&form);
     form.show();
     return QApplication::exec();

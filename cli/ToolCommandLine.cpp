@@ -10,6 +10,8 @@
 
 #include <QCommandLineParser>
 #include <QDateTime>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <algorithm>
@@ -32,11 +34,14 @@ Commands:
   vars                      the seven variables, NAME=value per line
                             (PCMD PFBK PERR VCMD VFBK VERR ICMD)
   read [FILE]               the 25 parameters as a parameter set (.vcmpar), to FILE or stdout
-  write FILE [--save]       write a parameter set, every echo checked; --save sends SV
+  write FILE [--save] [--allow-motion]
+                            write a parameter set, every echo checked; --save sends SV
                             when the drive confirmed all values
-  set NAME=VALUE...         write single parameters, e.g. set KPP=300 KVP=120
+  set NAME=VALUE... [--allow-motion]
+                            write single parameters, e.g. set KPP=300 KVP=120 (names
+                            in any case)
   save                      SV: the drive keeps its parameters over a power cycle
-  source pulse|updown       UD 0 / UD 1; refused while the servo is on
+  source pulse|updown       UD 0 / UD 1, then RV 10 proves it; refused while the servo is on
   capture --channels A,B [--interval MS] [--new-recorder] [--move TARGET] [--out FILE.csv]
                             recorder set-up, one capture (with a test motion to TARGET, only
                             in up/down mode with the servo on and DI1 off), upload, and the
@@ -48,20 +53,25 @@ Commands:
                             settling time with overshoot at most PERCENT (default 5) both
                             ways, margin measured; the gains as found go to the backup first
                             (default stationN-TIME.vcmpar here) and back on any failure or
-                            Ctrl+C; --restore measures only; --save sends SV after success
+                            Ctrl+C; --restore measures only; --save sends SV after success.
+                            Exit 1: target not met, stopped for safety or interrupted (the
+                            gains as found restored)
 
 Options:
   --port PORT      a COM port number (n: /dev/ttyS<n-1> on Linux, COMn on Windows), a
                    device path or a port name; default: the environment variable VCM_PORT
   --station N      the drive, 0-15 (default 1); every command but scan first addresses it
                    with "ST N" twice
-  --json           scan, status, vars, read and write print one JSON object
+  --json           print one JSON object instead of lines, also when the command stops
+                   early (then with "error")
   --trace FILE     append every exchange to FILE, one JSON object a line
   --channels A,B   two of PCMD PFBK PERR VCMD VFBK VERR ICMD DIO
   --interval MS    the span of a capture: 100, 200, 300, 400 or 500 (default 500)
   --new-recorder   the drive has the "VCRR new" recorder (256 values a record, not 512)
   --gains LIST     the gains tune may change, a subset of KPP,KFV,KVP,KVI (default
                    KPP,KVP,KVI)
+  --allow-motion   write UP0 and DN0 even where that moves the actuator (up/down mode with
+                   the servo on); without it such a set is refused and nothing is sent
   -h, --help       show this help and exit
   -v, --version    show the version and exit
 
@@ -69,9 +79,11 @@ Exit codes:
   0  done and confirmed
   1  the drive answered but refused, or holds a value other than the one written
      (each such parameter is named on stderr)
-  2  usage or a bad file; nothing was sent
-  3  the port cannot be opened, or the drive did not answer (the unanswered command is
-     named on stderr)
+  2  usage or a bad parameter file; nothing was sent
+  3  the port cannot be opened or is in use, or the drive did not answer (the unanswered
+     command is named on stderr)
+  4  output could not be written: standard output, FILE, the CSV or the trace (an output
+     file or trace that cannot be opened sends nothing)
 )";
 
 std::atomic_bool g_interrupted { false };
@@ -87,6 +99,21 @@ int usage(QTextStream &err, const QString &message)
 {
     err << "vcm-tool: " << message << "\nTry 'vcm-tool --help'.\n";
     return Usage;
+}
+
+// The reasons of the file format, told of `set` arguments: one argument is one line.
+QString argumentReason(QString reason)
+{
+    static const QRegularExpression line(QStringLiteral("first on line (\\d+)"));
+    reason.replace(line, QStringLiteral("first as argument \\1"));
+    return reason.replace(QLatin1String("the file"), QLatin1String("the arguments"));
+}
+
+// A port that another program holds is not a permission problem, whatever the lock says.
+bool portBusy(const QString &error)
+{
+    return error.contains(QLatin1String("locking"), Qt::CaseInsensitive)
+        || error.contains(QLatin1String("busy"), Qt::CaseInsensitive);
 }
 
 } // namespace
@@ -115,6 +142,7 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
     const QCommandLineOption moveOption(QStringLiteral("move"), QString(),
                                         QStringLiteral("TARGET"));
     const QCommandLineOption outOption(QStringLiteral("out"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption allowMotionOption(QStringLiteral("allow-motion"));
     const QCommandLineOption stepOption(QStringLiteral("step"), QString(), QStringLiteral("COUNTS"),
                                         QStringLiteral("200"));
     const QCommandLineOption overshootOption(QStringLiteral("overshoot"), QString(),
@@ -131,10 +159,11 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         QStringList { QStringLiteral("h"), QStringLiteral("help") });
     const QCommandLineOption versionOption(
         QStringList { QStringLiteral("v"), QStringLiteral("version") });
-    parser.addOptions({ portOption, stationOption, jsonOption, traceOption, saveOption,
-                        channelsOption, intervalOption, newRecorderOption, moveOption, outOption,
-                        stepOption, overshootOption, gainsOption, maxTrialsOption, logOption,
-                        backupOption, restoreOption, helpOption, versionOption });
+    parser.addOptions({ portOption,      stationOption,  jsonOption,        traceOption,
+                        saveOption,      channelsOption, intervalOption,    newRecorderOption,
+                        moveOption,      outOption,      allowMotionOption, stepOption,
+                        overshootOption, gainsOption,    maxTrialsOption,   logOption,
+                        backupOption,    restoreOption,  helpOption,        versionOption });
     if (!parser.parse(arguments))
         return usage(err, parser.errorText());
     if (parser.isSet(helpOption)) {
@@ -173,7 +202,7 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
     const struct {
         const QCommandLineOption &option;
         const char *command;
-        const char *other; // a second command that takes it, if any
+        const char *other; // a second command that takes it
     } commandOptions[] = {
         { saveOption, "write", "tune" },        { channelsOption, "capture", nullptr },
         { intervalOption, "capture", nullptr }, { newRecorderOption, "capture", nullptr },
@@ -188,8 +217,15 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
             && (!o.other || command != QLatin1String(o.other)))
             return usage(err,
                          QStringLiteral("--%1 is an option of %2")
-                             .arg(o.option.names().constFirst(), QLatin1String(o.command)));
+                             .arg(o.option.names().constFirst(),
+                                  o.other
+                                      ? QStringLiteral("%1 and %2")
+                                            .arg(QLatin1String(o.command), QLatin1String(o.other))
+                                      : QLatin1String(o.command)));
     }
+    const bool writes = command == QLatin1String("write") || command == QLatin1String("set");
+    if (parser.isSet(allowMotionOption) && !writes)
+        return usage(err, QStringLiteral("--allow-motion is an option of write and set"));
 
     bool stationOk = false;
     const int station = parser.value(stationOption).toInt(&stationOk);
@@ -204,17 +240,37 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         return usage(err, QStringLiteral("\"%1\" names no port").arg(portText));
 
     ParameterSet set;
+    QString fileError;
     if (command == QLatin1String("write")) {
         const ParameterSetParse p = readParameterSetFile(args[0]);
         if (!p.ok)
-            return usage(err, args[0] + QStringLiteral(": ") + p.message());
+            fileError = args[0] + QStringLiteral(": ") + p.message();
         set = p.set;
     } else if (command == QLatin1String("set")) {
-        const ParameterSetParse p = parseParameterSet(args.join(QLatin1Char('\n')).toUtf8());
+        QStringList lines;
+        for (int i = 0; i < args.size(); ++i) {
+            const QString arg = args[i].trimmed();
+            // Either would be a comment or a blank line to the file parser, and vanish.
+            if (arg.isEmpty())
+                return usage(err,
+                             QStringLiteral("set: argument %1 is empty; "
+                                            "each argument is NAME=VALUE")
+                                 .arg(i + 1));
+            if (arg.startsWith(QLatin1Char('#')))
+                return usage(err,
+                             QStringLiteral("set: argument %1 \"%2\" is no NAME=VALUE")
+                                 .arg(i + 1)
+                                 .arg(args[i]));
+            const int equals = arg.indexOf(QLatin1Char('='));
+            lines << (equals < 0 ? arg : arg.left(equals).toUpper() + arg.mid(equals));
+        }
+        const ParameterSetParse p = parseParameterSet(lines.join(QLatin1Char('\n')).toUtf8());
         if (!p.ok)
             return usage(err,
-                         p.line > 0 ? QStringLiteral("%1: %2").arg(args.value(p.line - 1), p.reason)
-                                    : p.reason);
+                         p.line > 0 ? QStringLiteral("set: argument %1 \"%2\": %3")
+                                          .arg(p.line)
+                                          .arg(args.value(p.line - 1), argumentReason(p.reason))
+                                    : QStringLiteral("set: ") + argumentReason(p.reason));
         set = p.set;
     }
 
@@ -273,67 +329,99 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
     }
 
+    ToolSession session(port, clock, out, err, parser.isSet(jsonOption));
+    ToolOutput &output = session.output();
+    // From here on every outcome is one JSON object with --json, also an early stop.
+    const auto finish
+        = [&output](int code) { return !output.finish() && code == Done ? OutputLost : code; };
+    if (!fileError.isEmpty()) {
+        output.error(QStringLiteral("vcm-tool: ") + fileError);
+        return finish(Usage);
+    }
+
     // Opened before anything is sent, so that a path that cannot be written refuses the command.
     const QString outPath
         = command == QLatin1String("read") ? args.value(0) : parser.value(outOption);
-    std::unique_ptr<QSaveFile> file;
+    std::unique_ptr<QFileDevice> file;
     if (!outPath.isEmpty()) {
-        file = std::make_unique<QSaveFile>(outPath);
-        if (!file->open(QIODevice::WriteOnly))
-            return usage(err,
-                         QStringLiteral("cannot write %1: %2").arg(outPath, file->errorString()));
+        // A file is replaced whole or not at all. A device or a pipe is written in place: a
+        // save file would put a regular file in its stead (root may do that to /dev/null).
+        const QFileInfo target(outPath);
+        if (target.exists() && !target.isFile())
+            file = std::make_unique<QFile>(outPath);
+        else
+            file = std::make_unique<QSaveFile>(outPath);
+        if (!file->open(QIODevice::WriteOnly)) {
+            output.fileFailed(outPath, file->errorString());
+            return finish(OutputLost);
+        }
     }
+
     // Each row reaches the log as its trial ends: an interrupted run keeps its record.
     std::unique_ptr<QFile> log;
     if (parser.isSet(logOption)) {
         log = std::make_unique<QFile>(parser.value(logOption));
-        if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return usage(err,
-                         QStringLiteral("cannot write %1: %2")
-                             .arg(parser.value(logOption), log->errorString()));
+        if (!log->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            output.fileFailed(parser.value(logOption), log->errorString());
+            return finish(OutputLost);
+        }
     }
 
     JsonLinesTrace trace;
-    if (parser.isSet(traceOption) && !trace.open(parser.value(traceOption)))
-        return usage(err,
-                     QStringLiteral("cannot write the trace %1: %2")
-                         .arg(parser.value(traceOption), trace.errorString()));
+    if (parser.isSet(traceOption)) {
+        if (!trace.open(parser.value(traceOption))) {
+            output.fileFailed(QStringLiteral("the trace ") + parser.value(traceOption),
+                              trace.errorString());
+            return finish(OutputLost);
+        }
+        trace.setOnStopped(
+            [&output](const QString &why) { output.error(QStringLiteral("vcm-tool: ") + why); });
+        session.link().setTrace(&trace);
+    }
 
     port.setPortName(*portName);
     if (!port.open()) {
-        err << "vcm-tool: cannot open the port " << *portName << ": " << port.errorString() << '\n';
-        return NoAnswer;
+        const QString why = port.errorString();
+        output.error(
+            portBusy(why)
+                ? QStringLiteral("vcm-tool: the port %1 is in use by another program")
+                      .arg(*portName)
+                : QStringLiteral("vcm-tool: cannot open the port %1: %2").arg(*portName, why));
+        return finish(NoAnswer);
     }
-    ToolSession session(port, clock, out, err, parser.isSet(jsonOption));
-    session.link().setTrace(parser.isSet(traceOption) ? &trace : nullptr);
 
-    if (command == QLatin1String("scan"))
-        return session.scan();
-    if (const int addressed = session.address(station); addressed != Done)
-        return addressed;
-    if (command == QLatin1String("status"))
-        return session.status();
-    if (command == QLatin1String("vars"))
-        return session.vars();
-    if (command == QLatin1String("read"))
-        return session.read(file.get());
-    if (command == QLatin1String("write"))
-        return session.write(set, parser.isSet(saveOption));
-    if (command == QLatin1String("set"))
-        return session.write(set, false);
-    if (command == QLatin1String("save"))
-        return session.save();
-    if (command == QLatin1String("source"))
-        return session.source(args[0] == QLatin1String("updown"));
-    if (command == QLatin1String("tune")) {
-        g_interrupted.store(false);
-        session.setInterrupt(&g_interrupted);
-        std::signal(SIGINT, interrupted);
-        std::signal(SIGTERM, interrupted);
-        const int code = session.tune(tune, log.get(), file.get());
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        return code;
-    }
-    return session.capture(capture, file.get());
+    const auto run = [&]() {
+        if (command == QLatin1String("scan"))
+            return session.scan();
+        if (const int addressed = session.address(station); addressed != Done)
+            return addressed;
+        if (command == QLatin1String("status"))
+            return session.status();
+        if (command == QLatin1String("vars"))
+            return session.vars();
+        if (command == QLatin1String("read"))
+            return session.read(file.get());
+        if (command == QLatin1String("write") || command == QLatin1String("set"))
+            return session.write(set, parser.isSet(saveOption), parser.isSet(allowMotionOption));
+        if (command == QLatin1String("save"))
+            return session.save();
+        if (command == QLatin1String("source"))
+            return session.source(args[0] == QLatin1String("updown"));
+        if (command == QLatin1String("tune")) {
+            g_interrupted.store(false);
+            session.setInterrupt(&g_interrupted);
+            std::signal(SIGINT, interrupted);
+            std::signal(SIGTERM, interrupted);
+            const int tuned = session.tune(tune, log.get(), file.get());
+            std::signal(SIGINT, SIG_DFL);
+            std::signal(SIGTERM, SIG_DFL);
+            return tuned;
+        }
+        return session.capture(capture, file.get());
+    };
+    int code = run();
+    session.link().setTrace(nullptr);
+    if (!trace.stopped().isEmpty() && code == Done)
+        code = OutputLost;
+    return finish(code);
 }

@@ -8,7 +8,6 @@
 #include "Station.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QSaveFile>
 
 using namespace ToolExit;
@@ -21,11 +20,23 @@ QJsonValue jsonNumber(const QString &text)
     const int n = text.trimmed().toInt(&ok);
     return ok ? QJsonValue(n) : QJsonValue(text);
 }
+
+QString hexText(std::int16_t word)
+{
+    return QStringLiteral("%1")
+        .arg(static_cast<std::uint16_t>(word), 4, 16, QLatin1Char('0'))
+        .toUpper();
+}
+
+QString sourceName(bool upDown)
+{
+    return upDown ? QStringLiteral("updown") : QStringLiteral("pulse");
+}
 } // namespace
 
 ToolSession::ToolSession(SerialPort &port, Clock &clock, QTextStream &out, QTextStream &err,
                          bool json)
-    : m_link(port, clock), m_drive(m_link), m_out(out), m_err(err), m_json(json)
+    : m_link(port, clock), m_drive(m_link), m_output(out, err, json)
 {
 }
 
@@ -45,10 +56,9 @@ int ToolSession::failed()
     case DriveFailure::Kind::None:
         break;
     case DriveFailure::Kind::NoAnswer:
-        m_err << "vcm-tool: no answer to \"" << f.command << '"';
-        if (!f.reply.isEmpty())
-            m_err << " (received " << reply << ')';
-        m_err << '\n';
+        m_output.error(
+            QStringLiteral("vcm-tool: no answer to \"%1\"").arg(f.command)
+            + (f.reply.isEmpty() ? QString() : QStringLiteral(" (received %1)").arg(reply)));
         m_exit = NoAnswer;
         break;
     case DriveFailure::Kind::Unreadable:
@@ -65,25 +75,29 @@ int ToolSession::failed()
 
 int ToolSession::refuse(const QString &what)
 {
-    m_err << what << '\n';
+    m_output.error(what);
     m_exit = Refused;
     return m_exit;
-}
-
-void ToolSession::printJson(const QJsonObject &object)
-{
-    m_out << QJsonDocument(object).toJson(QJsonDocument::Compact) << '\n';
 }
 
 int ToolSession::deliver(const QString &text, QIODevice *to)
 {
     if (!to) {
-        m_out << text;
+        m_output.text(text);
         return Done;
     }
-    auto *file = qobject_cast<QSaveFile *>(to);
-    if (to->write(text.toUtf8()) < 0 || (file && !file->commit()))
-        return refuse(QStringLiteral("vcm-tool: cannot write the file: ") + to->errorString());
+    const QByteArray bytes = text.toUtf8();
+    bool written = to->write(bytes) == bytes.size();
+    if (auto *saved = qobject_cast<QSaveFile *>(to))
+        written = saved->commit() && written;
+    else if (auto *device = qobject_cast<QFileDevice *>(to))
+        written = device->flush() && written;
+    if (!written) {
+        const auto *file = qobject_cast<QFileDevice *>(to);
+        m_output.fileFailed(file ? file->fileName() : QStringLiteral("the file"),
+                            to->errorString());
+        return OutputLost;
+    }
     return Done;
 }
 
@@ -91,17 +105,15 @@ int ToolSession::scan()
 {
     QJsonArray found;
     for (int n = 0; n <= 15; ++n) {
-        if (m_drive.address(n))
-            found.append(n);
-    }
-    if (m_json) {
-        printJson({ { QStringLiteral("stations"), found } });
-    } else {
-        for (const QJsonValue &n : found)
-            m_out << n.toInt() << '\n';
+        if (!m_drive.address(n))
+            continue;
+        found.append(n);
+        m_output.insert(QStringLiteral("stations"), found);
+        m_output.line(QString::number(n));
     }
     if (found.isEmpty()) {
-        m_err << "vcm-tool: no station answered \"ST 0\" .. \"ST 15\"\n";
+        m_output.insert(QStringLiteral("stations"), found);
+        m_output.error(QStringLiteral("vcm-tool: no station answered \"ST 0\" .. \"ST 15\""));
         return NoAnswer;
     }
     return Done;
@@ -109,6 +121,7 @@ int ToolSession::scan()
 
 int ToolSession::address(int station)
 {
+    m_output.insert(QStringLiteral("station"), station);
     if (!m_drive.address(station))
         return failed();
     m_station = station;
@@ -121,24 +134,19 @@ int ToolSession::status()
     if (!state)
         return failed();
     const auto bits = static_cast<std::uint16_t>(state->status);
-    const QString hex = QStringLiteral("%1").arg(bits, 4, 16, QLatin1Char('0')).toUpper();
-    const QString source = state->upDown() ? QStringLiteral("updown") : QStringLiteral("pulse");
+    const QString hex = hexText(state->status);
+    m_output.line(QStringLiteral("status=") + hex);
     QJsonObject named;
-    if (!m_json)
-        m_out << "status=" << hex << '\n';
     for (const NamedBit &b : StatusBits) {
         const int set = (bits >> b.bit) & 1;
         named.insert(QLatin1String(b.name), set);
-        if (!m_json)
-            m_out << b.name << '=' << set << '\n';
+        m_output.line(QStringLiteral("%1=%2").arg(QLatin1String(b.name)).arg(set));
     }
-    if (m_json)
-        printJson({ { QStringLiteral("station"), m_station },
-                    { QStringLiteral("status"), hex },
-                    { QStringLiteral("bits"), named },
-                    { QStringLiteral("source"), source } });
-    else
-        m_out << "source=" << source << '\n';
+    const QString source = sourceName(state->upDown());
+    m_output.line(QStringLiteral("source=") + source);
+    m_output.insert(QStringLiteral("status"), hex);
+    m_output.insert(QStringLiteral("bits"), named);
+    m_output.insert(QStringLiteral("source"), source);
     return Done;
 }
 
@@ -150,12 +158,9 @@ int ToolSession::vars()
     QJsonObject values;
     for (int n = 0; n < 7; ++n) {
         values.insert(QLatin1String(VariableNames[n]), jsonNumber((*read)[n]));
-        if (!m_json)
-            m_out << VariableNames[n] << '=' << (*read)[n] << '\n';
+        m_output.line(QLatin1String(VariableNames[n]) + QLatin1Char('=') + (*read)[n]);
     }
-    if (m_json)
-        printJson(
-            { { QStringLiteral("station"), m_station }, { QStringLiteral("variables"), values } });
+    m_output.insert(QStringLiteral("variables"), values);
     return Done;
 }
 
@@ -173,22 +178,72 @@ int ToolSession::read(QIODevice *to)
     }
 
     const QDateTime now = QDateTime::currentDateTime();
-    if (m_json) {
-        QJsonObject values;
-        for (int i = 0; i < ParameterMap::Count; ++i)
-            values.insert(ParameterMap::name(ParameterMap::boxAt(i)), *set->values[i]);
-        printJson({ { QStringLiteral("station"), m_station },
-                    { QStringLiteral("read"), now.toString(Qt::ISODate) },
-                    { QStringLiteral("parameters"), values } });
-        if (!to)
-            return Done;
-    }
+    QJsonObject values;
+    for (int i = 0; i < ParameterMap::Count; ++i)
+        values.insert(ParameterMap::name(ParameterMap::boxAt(i)), *set->values[i]);
+    m_output.insert(QStringLiteral("read"), now.toString(Qt::ISODate));
+    m_output.insert(QStringLiteral("parameters"), values);
+    if (m_output.json() && !to)
+        return Done;
     return deliver(formatParameterSet(*set, m_station, now), to);
 }
 
-int ToolSession::write(const ParameterSet &set, bool save)
+std::optional<QStringList> ToolSession::motionWrites(const ParameterSet &set)
+{
+    static const int targets[] = {
+        ParameterMap::ordinal({ BoxArray::POS, 0 }), // UP0
+        ParameterMap::ordinal({ BoxArray::POS, 2 }), // DN0
+    };
+    QStringList moves;
+    if (!set.values[targets[0]] && !set.values[targets[1]])
+        return moves;
+    const std::optional<DriveState> state = m_drive.readState();
+    if (!state) {
+        failed();
+        return std::nullopt;
+    }
+    if (!state->upDown() || !state->servoOn())
+        return moves;
+    for (const int target : targets) {
+        if (!set.values[target])
+            continue;
+        const QString name = ParameterMap::name(ParameterMap::boxAt(target));
+        const std::optional<std::int16_t> held = m_drive.readParameter(target);
+        if (!held) {
+            if (m_drive.failure().kind == DriveFailure::Kind::NoAnswer)
+                failed();
+            else
+                refuse(QStringLiteral("vcm-tool: nothing written: %1 cannot be read, so writing "
+                                      "it may move the actuator (up/down mode, servo on); "
+                                      "--allow-motion writes it anyway")
+                           .arg(name));
+            return std::nullopt;
+        }
+        if (*held != *set.values[target])
+            moves << QStringLiteral("%1 %2 -> %3 moves it to %3")
+                         .arg(name)
+                         .arg(*held)
+                         .arg(*set.values[target]);
+    }
+    return moves;
+}
+
+int ToolSession::write(const ParameterSet &set, bool save, bool allowMotion)
 {
     QJsonArray results;
+    m_output.insert(QStringLiteral("parameters"), results);
+    m_output.insert(QStringLiteral("saved"), false);
+    if (!allowMotion) {
+        const std::optional<QStringList> moves = motionWrites(set);
+        if (!moves)
+            return m_exit;
+        if (!moves->isEmpty())
+            return refuse(QStringLiteral("vcm-tool: nothing written: the drive is in up/down mode "
+                                         "with the servo on, so these writes move the actuator: "
+                                         "%1. Give --allow-motion to write them anyway")
+                              .arg(moves->join(QStringLiteral(", then "))));
+    }
+
     QStringList unwritten;
     for (int i = 0; i < ParameterMap::Count; ++i) {
         if (set.values[i])
@@ -213,37 +268,35 @@ int ToolSession::write(const ParameterSet &set, bool save)
                           { QStringLiteral("held"),
                             w.echo == WriteEcho::NoValue ? QJsonValue() : jsonNumber(w.held) },
                           { QStringLiteral("confirmed"), w.echo == WriteEcho::Confirmed } });
-        if (!m_json)
-            m_out << name << '=' << sent << ' ' << outcome << '\n';
+        m_output.insert(QStringLiteral("parameters"), results);
+        m_output.line(name + QLatin1Char('=') + sent + QLatin1Char(' ') + outcome);
     });
     if (!answered && m_drive.failure().kind == DriveFailure::Kind::NoAnswer) {
         failed();
-        m_err << "vcm-tool: not written: " << unwritten.join(QLatin1Char(' ')) << '\n';
+        m_output.error(QStringLiteral("vcm-tool: not written: ")
+                       + unwritten.join(QLatin1Char(' ')));
         return m_exit;
     }
 
-    bool saved = false;
     if (save && m_exit == Done) {
         if (!ask(QStringLiteral("SV"), Timing::Paced))
             return m_exit;
-        saved = true;
-        if (!m_json)
-            m_out << "SAVE OK\n";
+        m_output.insert(QStringLiteral("saved"), true);
+        m_output.line(QStringLiteral("SAVE OK"));
     } else if (save) {
-        m_err << "vcm-tool: not saved: the drive did not confirm every value\n";
+        m_output.error(
+            QStringLiteral("vcm-tool: not saved: the drive did not confirm every value"));
     }
-    if (m_json)
-        printJson({ { QStringLiteral("station"), m_station },
-                    { QStringLiteral("parameters"), results },
-                    { QStringLiteral("saved"), saved } });
     return m_exit;
 }
 
 int ToolSession::save()
 {
+    m_output.insert(QStringLiteral("saved"), false);
     if (!ask(QStringLiteral("SV"), Timing::Paced))
         return m_exit;
-    m_out << "SAVE OK\n";
+    m_output.insert(QStringLiteral("saved"), true);
+    m_output.line(QStringLiteral("SAVE OK"));
     return Done;
 }
 
@@ -254,9 +307,22 @@ int ToolSession::source(bool upDown)
         return failed();
     if (decodeStatusWord(*word).servoOn)
         return refuse(QStringLiteral(" You must servo off before changing command source"));
-    if (!ask(sourceCommand(upDown), Timing::Paced))
+    const QString command = sourceCommand(upDown);
+    if (!ask(command, Timing::Paced))
         return m_exit;
-    m_out << "SET OK\n";
+    const QString reply = QString::fromUtf8(jsonString(m_link.RxBuffer));
+    // A prompt alone proves nothing (a refusal ends with one too): the mode word does.
+    const std::optional<std::int16_t> mode = m_drive.readWord(QStringLiteral("RV 10"));
+    if (!mode)
+        return failed();
+    const QString now = sourceName(upDownSource(*mode));
+    m_output.insert(QStringLiteral("mode"), hexText(*mode));
+    m_output.insert(QStringLiteral("source"), now);
+    if (upDownSource(*mode) != upDown)
+        return refuse(QStringLiteral("vcm-tool: the drive did not take \"%1\" (it answered %2): "
+                                     "\"RV 10\" reads %3, source=%4")
+                          .arg(command, reply, hexText(*mode), now));
+    m_output.line(QStringLiteral("SET OK"));
     return Done;
 }
 
@@ -271,26 +337,41 @@ int ToolSession::capture(const CaptureRequest &request, QIODevice *to)
             return refuse(QStringLiteral("vcm-tool: no recorder interval for ") + request.span);
         if (f.what == QLatin1String("motion")) {
             const DriveState state = *m_drive.lastState();
-            return refuse(
-                QStringLiteral("vcm-tool: no test motion: it needs up/down mode with the "
-                               "servo on and DI1 off (source=%1, SVON=%2, DI1=%3)")
-                    .arg(state.upDown() ? QStringLiteral("updown") : QStringLiteral("pulse"))
-                    .arg(int(state.servoOn()))
-                    .arg(int(state.lamps().di1On)));
+            return refuse(QStringLiteral("vcm-tool: no test motion: it needs up/down mode with the "
+                                         "servo on and DI1 off (source=%1, SVON=%2, DI1=%3)")
+                              .arg(sourceName(state.upDown()))
+                              .arg(int(state.servoOn()))
+                              .arg(int(state.lamps().di1On)));
         }
         if (f.what == QLatin1String("record"))
             return refuse(QStringLiteral("vcm-tool: the record is unreadable: ")
                           + QString::fromUtf8(jsonString(f.reply)));
         if (f.what == QLatin1String("record length")) {
-            const std::optional<QString> values = uploadValues(f.reply);
-            const RecordShape shape { recordLength(request.newRecorder), request.channels[7],
-                                      sampleStep(request.newRecorder) };
-            return refuse(QStringLiteral("vcm-tool: the record holds %1 of %2 values")
-                              .arg(values ? parseRecord(*values, shape).record.count : 0)
-                              .arg(shape.recordLength));
+            const int expected = recordLength(request.newRecorder);
+            const int held = recordValueCount(f.reply).value_or(0);
+            QString hint;
+            if (held == 2 * expected)
+                hint = QStringLiteral(": the drive seems to have the classic recorder; "
+                                      "drop --new-recorder");
+            else if (2 * held == expected)
+                hint = QStringLiteral(": the drive seems to have the \"VCRR new\" recorder; "
+                                      "add --new-recorder");
+            return refuse(QStringLiteral("vcm-tool: the record holds %1 values where %2 were "
+                                         "expected%3")
+                              .arg(held)
+                              .arg(expected)
+                              .arg(hint));
         }
         return failed();
     }
-    return deliver(
-        recordCsv(taken->record, taken->shape, taken->spanMs, taken->first, taken->second), to);
+    const QString csv
+        = recordCsv(taken->record, taken->shape, taken->spanMs, taken->first, taken->second);
+    m_output.insert(QStringLiteral("channels"), QJsonArray { taken->first, taken->second });
+    m_output.insert(QStringLiteral("span_ms"), taken->spanMs);
+    m_output.insert(QStringLiteral("values"), taken->record.count);
+    if (auto *file = qobject_cast<QFileDevice *>(to))
+        m_output.insert(QStringLiteral("out"), file->fileName());
+    else if (m_output.json())
+        m_output.insert(QStringLiteral("csv"), csv);
+    return deliver(csv, to);
 }

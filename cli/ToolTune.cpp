@@ -3,6 +3,7 @@
 
 #include "TuneReport.h"
 
+#include <QDateTime>
 #include <QFileDevice>
 
 using namespace ToolExit;
@@ -13,22 +14,23 @@ int ToolSession::tune(const TuneOptions &options, QIODevice *log, QIODevice *to)
     std::array<bool, TuneGain::Count> shown = options.tuned;
     shown[TuneGain::KPP] = shown[TuneGain::KVP] = true;
 
-    QString logError;
+    bool logLost = false;
     const auto logged = [&](const QString &text) {
-        if (!log || !logError.isEmpty())
+        if (!log || logLost)
             return;
+        const QByteArray bytes = text.toUtf8();
         auto *file = qobject_cast<QFileDevice *>(log);
-        if (log->write(text.toUtf8()) < 0 || (file && !file->flush()))
-            logError = log->errorString();
+        if (log->write(bytes) == bytes.size() && (!file || file->flush()))
+            return;
+        logLost = true;
+        m_output.fileFailed(file ? file->fileName() : QStringLiteral("the log"),
+                            log->errorString());
     };
     logged(trialCsvHeader());
 
     Tuner tuner(m_drive, options);
     tuner.onTrial = [&](const Trial &t) {
-        if (!m_json) {
-            m_out << trialLine(t, shown) << '\n';
-            m_out.flush();
-        }
+        m_output.line(trialLine(t, shown));
         logged(trialCsvRow(t));
     };
     tuner.abortRequested = [this] { return m_interrupt && m_interrupt->load(); };
@@ -49,32 +51,28 @@ int ToolSession::tune(const TuneOptions &options, QIODevice *log, QIODevice *to)
         exit = NoAnswer;
         break;
     case Outcome::FileError:
-        exit = Output;
+        exit = OutputLost;
         break;
     }
 
-    if (m_json) {
-        printJson(resultJson(r));
-    } else if (!r.trials.isEmpty()) {
+    const QJsonObject json = resultJson(r);
+    for (auto member = json.begin(); member != json.end(); ++member)
+        m_output.insert(member.key(), member.value());
+    if (!r.trials.isEmpty()) {
         for (const QString &line : resultLines(r, shown))
-            m_out << line << '\n';
-        if (r.applied)
-            m_out << "the tuned gains are in force" << (r.saved ? " and saved" : "") << '\n';
-        else if (r.restored)
-            m_out << "the original gains are in force again\n";
+            m_output.line(line);
     }
+    if (r.applied)
+        m_output.line(r.saved ? QStringLiteral("the tuned gains are in force and saved")
+                              : QStringLiteral("the tuned gains are in force"));
+    else if (r.restored)
+        m_output.line(QStringLiteral("the gains as found are in force again"));
     if (exit != Done)
-        m_err << "vcm-tool: tune: " << r.reason << '\n';
-    if (!logError.isEmpty()) {
-        m_err << "vcm-tool: cannot write the log: " << logError << '\n';
-        exit = exit == Done ? Output : exit;
-    }
-    if (exit == Done && to && r.finalSet) {
-        ParameterSet tuned = *r.finalSet;
-        const int written
-            = deliver(formatParameterSet(tuned, options.station, QDateTime::currentDateTime()), to);
-        if (written != Done)
-            exit = written;
-    }
+        m_output.error(QStringLiteral("vcm-tool: tune: ") + r.reason);
+    if (exit == Done && logLost)
+        exit = OutputLost;
+    if (exit == Done && to && r.finalSet)
+        exit = deliver(
+            formatParameterSet(*r.finalSet, options.station, QDateTime::currentDateTime()), to);
     return exit;
 }

@@ -4,8 +4,15 @@
 
 #include <QCoreApplication>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A reader that goes away must not end a write to the drive halfway: the lost output is
+    // reported (exit 4) once the drive's work is done.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vcm-tool"));
 

@@ -11,6 +11,14 @@ const QString StatusCommand = QStringLiteral("RV 8");
 const QString ModeCommand = QStringLiteral("RV 10");
 } // namespace
 
+std::optional<int> recordValueCount(const QString &reply)
+{
+    const std::optional<QString> values = uploadValues(reply);
+    if (!values)
+        return std::nullopt;
+    return static_cast<int>(values->count(QLatin1Char(',')));
+}
+
 bool DriveState::motionAllowed() const
 {
     const StatusLamps state = lamps();
@@ -104,6 +112,20 @@ DriveProcedures::readParameters(const std::function<void(int, std::int16_t)> &ea
     return set;
 }
 
+std::optional<std::int16_t> DriveProcedures::readParameter(int ordinal)
+{
+    const ParameterBox box = ParameterMap::boxAt(ordinal);
+    const QString command = ParameterMap::readCommand(box.array, box.index);
+    if (!ask(command, Timing::Long))
+        return std::nullopt;
+    const std::optional<QString> value = parameterValue(m_link.RxBuffer);
+    const std::optional<std::int16_t> number
+        = value ? parameterSetValue(value->trimmed()) : std::nullopt;
+    if (!number)
+        fail(DriveFailure::Kind::Unreadable, command, ParameterMap::name(box));
+    return number;
+}
+
 std::optional<ParameterWrite> DriveProcedures::writeParameter(int ordinal, std::int16_t value)
 {
     const ParameterBox box = ParameterMap::boxAt(ordinal);
@@ -176,7 +198,8 @@ std::optional<Capture> DriveProcedures::capture(const CaptureRequest &request)
         return std::nullopt;
     }
     capture.record = parse.record;
-    if (capture.record.count < capture.shape.recordLength) {
+    // A drive with the other recorder sends twice or half the values: neither half is a channel.
+    if (recordValueCount(m_link.RxBuffer) != capture.shape.recordLength) {
         fail(DriveFailure::Kind::Unreadable, UploadCommand, QStringLiteral("record length"));
         return std::nullopt;
     }

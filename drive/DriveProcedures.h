@@ -57,6 +57,10 @@ struct CaptureRequest {
     std::optional<QString> moveTarget;
 };
 
+// How many values an upload ("RO") reply holds, however many the set-up expects; nothing for a
+// reply too short to have its leading characters.
+std::optional<int> recordValueCount(const QString &reply);
+
 struct Capture {
     Record record;
     RecordShape shape;
@@ -94,6 +98,10 @@ public:
     readParameters(const std::function<void(int ordinal, std::int16_t value)> &each = {},
                    QList<DriveFailure> *unreadable = nullptr);
 
+    // One parameter as LOAD reads it (by ParameterMap::ordinal); nothing when no prompt came or
+    // the reply held no value (failure() says which).
+    std::optional<std::int16_t> readParameter(int ordinal);
+
     // One parameter as Enter in its box writes it; nothing when no prompt came.
     std::optional<ParameterWrite> writeParameter(int ordinal, std::int16_t value);
     // Every parameter the set names, in box order, each reported as its echo is judged; stops
@@ -102,6 +110,7 @@ public:
 
     // Recorder set-up and one capture as the poll tick takes it: interval, channels, arm, the
     // test motion when asked (only where the state allows one), the record wait, the upload.
+    // A record of any other length than the set-up's fails as "record length".
     std::optional<Capture> capture(const CaptureRequest &request);
 
 private:

@@ -5,6 +5,7 @@
 
 using WindowAction = std::function<void(Form1 &)>;
 Q_DECLARE_METATYPE(WindowAction)
+using Replies = QMap<QByteArray, QByteArray>;
 
 namespace {
 // Each write with its time since the first, so that the routine (pacing, waits) shows too.
@@ -41,34 +42,39 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QList<QByteArray>>("before"); // what the tool sends first
         QTest::addColumn<WindowAction>("action");
+        QTest::addColumn<QList<QByteArray>>("after"); // what the tool sends to prove it
 
         const QList<QByteArray> address { "ST 1", "ST 1" };
-        QTest::newRow("read = LOAD")
-            << QStringList { "read" } << address << WindowAction(&Form1::cmdRead_Click);
+        QTest::newRow("read = LOAD") << QStringList { "read" } << address
+                                     << WindowAction(&Form1::cmdRead_Click) << QList<QByteArray>();
         QTest::newRow("set = Enter in a box")
             << QStringList { "set", "KVP=120" } << address << WindowAction([](Form1 &form) {
                    form.txtKG[2]->setText(QStringLiteral("120"));
                    form.txtKG_KeyPress(2, 13);
-               });
-        QTest::newRow("save = SAVE")
-            << QStringList { "save" } << address << WindowAction(&Form1::CmdSave_Click);
+               })
+            << QList<QByteArray>();
+        QTest::newRow("save = SAVE") << QStringList { "save" } << address
+                                     << WindowAction(&Form1::CmdSave_Click) << QList<QByteArray>();
         QTest::newRow("source = Set, after a look at the servo")
             << QStringList { "source", "updown" } << (address + QList<QByteArray> { "RV 8" })
             << WindowAction([](Form1 &form) {
                    form.Option2->setChecked(true);
                    form.cmdSet_Click();
-               });
+               })
+            << QList<QByteArray> { "RV 10" };
     }
     void sameAsTheWindow()
     {
         QFETCH(QStringList, args);
         QFETCH(QList<QByteArray>, before);
         QFETCH(WindowAction, action);
+        QFETCH(QList<QByteArray>, after);
 
         FormRig window(1);
         Tool tool;
         for (FakeBus *bus : { &window.bus, &tool.bus })
             bus->set(1, "WT 0 2 120", "KVP=120;\r\n>");
+        tool.bus.set(1, "RV 10", "0040 ok>");
         window.form.Timer1->stop();
         action(window.form);
         const ScriptedSerialPort &windowPort = window.port;
@@ -76,8 +82,11 @@ private slots:
         QVERIFY2(tool.run(args) == 0, qPrintable(tool.errors));
         const QList<QByteArray> toolLines = tool.port.lines();
         QCOMPARE(toolLines.mid(0, before.size()), before);
-        QCOMPARE(toolLines.mid(before.size()), windowPort.lines());
-        const QList<ScriptedSerialPort::Write> writes = tool.port.writes();
+        const int windowLines = windowPort.lines().size();
+        QCOMPARE(toolLines.mid(before.size(), windowLines), windowPort.lines());
+        QCOMPARE(toolLines.mid(before.size() + windowLines), after);
+        const QList<ScriptedSerialPort::Write> writes
+            = tool.port.writes().mid(0, tool.port.writes().size() - after.size());
         QCOMPARE(timedWrites(writes.mid(writes.size() - windowPort.writes().size())),
                  timedWrites(windowPort.writes()));
     }
@@ -91,17 +100,102 @@ private slots:
             "\nDRDY=0\nINPOS=1\nDO0=0\nSVON=0\nBOND=0\nBTYPE=0\nEMS=0\nDI1=1\n"));
     }
 
-    // A drive that falls silent halfway: the command stops, naming what was not written.
-    void writeStopsWhereTheDriveFallsSilent()
+    // What the tool proves before it reports success, and what it refuses to send.
+    void proofs_data()
     {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<Replies>("replies"); // of station 1, beyond FakeBus's defaults
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QList<QByteArray>>("sent"); // after the two "ST 1"
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err"); // text stderr holds
+
+        const Replies upDownServoOn {
+            { "RV 8", "0930 ok>" },         { "RV 10", "0040 ok>" },
+            { "RD 2 0", "UP0=2000;\r\n>" }, { "RD 3 0", "DN0=0;\r\n>" },
+            { "WT 2 0 0", "UP0=0;\r\n>" },  { "WT 2 0 2000", "UP0=2000;\r\n>" },
+            { "WT 3 0 0", "DN0=0;\r\n>" }
+        };
+        QTest::newRow("source the drive did not take")
+            << QStringList { "source", "updown" } << Replies { { "UD 1", "?4;\r\n>" } } << 1
+            << QList<QByteArray> { "RV 8", "UD 1", "RV 10" } << ""
+            << "the drive did not take \"UD 1\" (it answered \"?4;\\r\\n>\"): \"RV 10\" reads "
+               "0000, source=pulse";
+        QTest::newRow("a set that moves the actuator is refused, nothing written")
+            << QStringList { "--json", "set", "KPP=300", "up0=0" } << upDownServoOn << 1
+            << QList<QByteArray> { "RV 8", "RV 10", "RD 2 0" }
+            << "{\"error\":\"nothing written: the drive is in up/down mode with the servo on, so "
+               "these writes move the actuator: UP0 2000 -> 0 moves it to 0. Give "
+               "--allow-motion to write them anyway\",\"parameters\":[],\"saved\":false,"
+               "\"station\":1}\n"
+            << "UP0 2000 -> 0 moves it to 0";
+        QTest::newRow("--allow-motion writes it without a look")
+            << QStringList { "set", "UP0=0", "--allow-motion" } << upDownServoOn << 0
+            << QList<QByteArray> { "WT 2 0 0" } << "UP0=0 confirmed\n"
+            << "";
+        QTest::newRow("targets the drive already holds move nothing")
+            << QStringList { "set", "DN0=0", "UP0=2000" } << upDownServoOn << 0
+            << QList<QByteArray> { "RV 8", "RV 10", "RD 2 0", "RD 3 0", "WT 2 0 2000", "WT 3 0 0" }
+            << "UP0=2000 confirmed\nDN0=0 confirmed\n"
+            << "";
+        QTest::newRow("a target that cannot be read is not written")
+            << QStringList { "set", "DN0=5" }
+            << Replies { { "RV 8", "0100 ok>" }, { "RV 10", "0040 ok>" }, { "RD 3 0", "?3 ok>" } }
+            << 1 << QList<QByteArray> { "RV 8", "RV 10", "RD 3 0" } << ""
+            << "DN0 cannot be read";
+        QTest::newRow("in pulse mode a target is only stored")
+            << QStringList { "set", "UP0=0" }
+            << Replies { { "RV 8", "0100 ok>" }, { "WT 2 0 0", "UP0=0;\r\n>" } } << 0
+            << QList<QByteArray> { "RV 8", "RV 10", "WT 2 0 0" } << "UP0=0 confirmed\n"
+            << "";
+        const auto record
+            = [](int values) { return "RO:" + QByteArray("7,").repeated(values) + ";\r\n>"; };
+        QTest::newRow("a classic recorder under --new-recorder")
+            << QStringList { "capture", "--channels", "PCMD,PFBK", "--new-recorder" }
+            << Replies { { "RO", record(512) } } << 1 << QList<QByteArray>() << ""
+            << "the record holds 512 values where 256 were expected: the drive seems to have "
+               "the classic recorder; drop --new-recorder";
+        QTest::newRow("a \"VCRR new\" recorder without it")
+            << QStringList { "capture", "--channels", "PCMD,PFBK" }
+            << Replies { { "RO", record(256) } } << 1 << QList<QByteArray>() << ""
+            << "add --new-recorder";
+        QTest::newRow("--json capture, the CSV in the object")
+            << QStringList { "--json", "capture", "--channels", "PCMD,DIO", "--new-recorder" }
+            << Replies { { "RO", record(256) } } << 0 << QList<QByteArray>()
+            << "{\"channels\":[\"PCMD\",\"DIO\"],\"csv\":\"time_ms,PCMD,DIO\\n0,7,7\\n"
+            << "";
+        QTest::newRow("a silence stops the writes, naming what was not written")
+            << QStringList { "set", "KVI=7", "KVP=120", "KPP=300" }
+            << Replies { { "WT 0 0 300", "KPP=300;\r\n>" }, { "WT 0 2 120", "" } } << 3
+            << QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" } << "KPP=300 confirmed\n"
+            << "no answer to \"WT 0 2 120\"\nvcm-tool: not written: KVP KVI\n";
+        QTest::newRow("--json stopped by a silence keeps what was confirmed")
+            << QStringList { "--json", "set", "KVI=7", "KPP=300" }
+            << Replies { { "WT 0 0 300", "KPP=300;\r\n>" }, { "WT 0 3 7", "" } } << 3
+            << QList<QByteArray> { "WT 0 0 300", "WT 0 3 7" }
+            << "{\"error\":\"no answer to \\\"WT 0 3 7\\\"\\nnot written: KVI\",\"parameters\":"
+               "[{\"confirmed\":true,\"held\":300,\"name\":\"KPP\",\"sent\":300}],"
+               "\"saved\":false,\"station\":1}\n"
+            << "not written: KVI";
+    }
+    void proofs()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(Replies, replies);
+        QFETCH(int, exitCode);
+        QFETCH(QList<QByteArray>, sent);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+
         Tool tool;
-        tool.bus.set(1, "WT 0 0 300", "KPP=300;\r\n>");
-        tool.bus.set(1, "WT 0 2 120", QByteArray());
-        QCOMPARE(tool.run({ "set", "KVI=7", "KVP=120", "KPP=300" }), 3);
-        QCOMPARE(tool.port.lines().mid(2), (QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" }));
-        QCOMPARE(tool.output, QStringLiteral("KPP=300 confirmed\n"));
-        QVERIFY(tool.errors.contains(QStringLiteral("no answer to \"WT 0 2 120\"")));
-        QVERIFY(tool.errors.contains(QStringLiteral("not written: KVP KVI\n")));
+        for (auto r = replies.cbegin(); r != replies.cend(); ++r)
+            tool.bus.set(1, r.key(), r.value());
+        QVERIFY2(tool.run(args) == exitCode, qPrintable(tool.errors));
+        if (!sent.isEmpty())
+            QCOMPARE(tool.port.lines().mid(2), sent);
+        QVERIFY2(out.isEmpty() ? tool.output.isEmpty() : tool.output.startsWith(out),
+                 qPrintable(tool.output));
+        QVERIFY2(tool.errors.contains(err), qPrintable(tool.errors));
     }
 };
 

@@ -2,7 +2,9 @@
 // console's answers that need no window. Rows share one simulator: later ones read earlier writes.
 #include "SimProcess.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -24,7 +26,8 @@ private slots:
     }
 
     // Arguments: "@port" and "@dir" are the simulator's line and a scratch folder; "@sim:X"
-    // sends X to the simulator first; "@console" runs the console instead of vcm-tool.
+    // sends X to the simulator first; "@console" runs the console instead of vcm-tool;
+    // "@stdout:F" sends standard output to F; "@busy" has another vcm-tool hold the port.
     // VCM_PORT names the simulator unless the row gives --port or is about having no port.
     void commands_data()
     {
@@ -49,7 +52,7 @@ private slots:
                 .arg("-?\\d+"));
         row("vars --json", { "--json", "--station", "5", "vars" }, 0,
             "^\\{\"station\":5,\"variables\":\\{\"ICMD\":-?\\d+,");
-        row("set, traced", { "set", "KPP=300", "KVP = 120" }, 0,
+        row("set, traced", { "set", "kpp=300", "KVP = 120" }, 0,
             "^KPP=300 confirmed\nKVP=120 confirmed\n$", "",
             "\"station\":1,\"routine\":\"SendCmdPaced\",\"command\":\"WT 0 2 120\","
             "\"reply\":\"KVP=120;\\r\\n>\"");
@@ -63,13 +66,16 @@ private slots:
             "^KPP=300 confirmed\n(\\w+=-?\\d+ confirmed\n){24}SAVE OK\n$");
         row("read it back", { "--station", "2", "read" }, 0, "KPP = 300\nKFV = 50\nKVP = 120\n");
         row("a value the drive clamps", { "--json", "set", "KFV=150" }, 1,
-            "^\\{\"parameters\":\\[\\{\"confirmed\":false,\"held\":100,\"name\":\"KFV\",\"sent\":"
+            "^\\{\"error\":\"KFV: sent 150, the drive holds "
+            "100\",\"parameters\":\\[\\{\"confirmed\":"
+            "false,\"held\":100,\"name\":\"KFV\",\"sent\":"
             "150\\}\\],",
             "KFV: sent 150, the drive holds 100");
         row("a bad file sends nothing", { "write", "@dir/bad.vcmpar" }, 2, "^$",
             "bad.vcmpar: line 2: unknown name \"KPX\"", "(nothing)");
-        row("save", { "save" }, 0, "^SAVE OK\n$");
-        row("source updown", { "--station", "5", "source", "updown" }, 0, "^SET OK\n$");
+        row("save", { "--json", "save" }, 0, "^\\{\"saved\":true,\"station\":1\\}\n$");
+        row("source updown, proven", { "--json", "--station", "5", "source", "updown" }, 0,
+            "^\\{\"mode\":\"0040\",\"source\":\"updown\",\"station\":5\\}\n$");
         row("source refused while the servo is on",
             { "@sim:servo 5 on", "--station", "5", "source", "pulse" }, 1, "^$",
             " You must servo off before changing command source");
@@ -85,11 +91,23 @@ private slots:
         row("garbled replies, traced as received",
             { "@sim:fault 2 garbage", "--station", "2", "status" }, 1, "^$",
             "no hexadecimal word in the reply to \"RV 8\"", "\"reply\":\"\\u0015~");
-        row("a silent station", { "--station", "4", "status" }, 3, "^$", "no answer to \"ST 4\"");
+        row("a silent station", { "--json", "--station", "4", "status" }, 3,
+            "^\\{\"error\":\"no answer to \\\\\"ST 4\\\\\"\",\"station\":4\\}\n$",
+            "no answer to \"ST 4\"");
+        row("read to a full standard output", { "@stdout:/dev/full", "read" }, 4, "^$",
+            "cannot write the standard output: ");
+        row("read to a full device, written in place", { "read", "/dev/full" }, 4, "^$",
+            "cannot write /dev/full: No space left on device");
+        row("a trace that cannot be completed", { "--trace=/dev/full", "vars" }, 4,
+            "^PCMD=", "the trace /dev/full stopped");
+        row("a port another program holds", { "@busy", "status" }, 3, "^$",
+            "the port " + m_sim.path() + " is in use by another program");
         row("a port that cannot be opened", { "--port", "/dev/nonexistent-vcm", "scan" }, 3, "^$",
             "cannot open the port /dev/nonexistent-vcm");
         row("no port", { "status" }, 2, "^$", "no port: give --port or set VCM_PORT");
         row("unknown command", { "frobnicate" }, 2, "^$", "unknown command");
+        row("set, an argument that is a comment", { "set", "KPP=1", "#KVP=2" }, 2, "^$",
+            "set: argument 2 \"#KVP=2\" is no NAME=VALUE");
         row("a channel that is none", { "capture", "--channels", "PCMD,PFBX" }, 2, "^$",
             "--channels takes two of");
         row("an option of another command", { "read", "--channels", "PCMD,PFBK" }, 2, "^$",
@@ -115,10 +133,19 @@ private slots:
         QFETCH(QString, err);
         QFETCH(QString, trace);
         QStringList toolArgs;
+        QProcess tool, holder;
         for (QString arg : args) {
             if (arg.startsWith(QLatin1String("@sim:")))
                 QCOMPARE(m_sim.command(arg.mid(5)), QStringLiteral("ok"));
-            else if (arg != QLatin1String("@console"))
+            else if (arg.startsWith(QLatin1String("@stdout:")))
+                tool.setStandardOutputFile(arg.mid(8));
+            else if (arg == QLatin1String("@busy")) {
+                // A scan spends seconds on the silent stations, holding the port; meanwhile
+                // the station that answered is already out.
+                holder.start(QStringLiteral(VCM_TOOL), { "--port", m_sim.path(), "scan" });
+                QVERIFY(holder.waitForReadyRead(3000));
+                QCOMPARE(holder.readAllStandardOutput(), "1\n");
+            } else if (arg != QLatin1String("@console"))
                 toolArgs << arg.replace(QLatin1String("@port"), m_sim.path())
                                 .replace(QLatin1String("@dir"), m_dir.path());
         }
@@ -127,7 +154,6 @@ private slots:
         if (!trace.isEmpty())
             toolArgs.prepend(QStringLiteral("--trace=") + traceFile);
 
-        QProcess tool;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         const bool noPort = args.contains(QLatin1String("--port"))
             || QByteArray(QTest::currentDataTag()).startsWith("no port");
@@ -146,6 +172,11 @@ private slots:
         QVERIFY2(tool.exitCode() == exitCode, qPrintable(stderrText));
         QVERIFY2(QRegularExpression(out).match(stdoutText).hasMatch(), qPrintable(stdoutText));
         QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
+        // The pointer to --help is for a command line that is wrong, not for a file.
+        if (!args.contains(QLatin1String("@console")))
+            QCOMPARE(stderrText.contains(QLatin1String("Try 'vcm-tool --help'.")),
+                     exitCode == 2 && !QByteArray(QTest::currentDataTag()).contains("file"));
+        holder.waitForFinished(20000);
         if (trace.isEmpty())
             return;
         QFile file(traceFile);
@@ -155,6 +186,92 @@ private slots:
                  qPrintable(traced));
         for (const QString &line : traced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             QVERIFY(QJsonDocument::fromJson(line.toUtf8()).isObject());
+    }
+
+    // Every vcm-tool example of the README as written, in its order, against the simulator as
+    // scripts/run --tool starts it (at wire speed: the CI capture depends on the timing).
+    void readmeExamples()
+    {
+        const QString root = QStringLiteral(VCM_SOURCE_DIR);
+        QFile run(root + "/scripts/run"), readme(root + "/README.md");
+        QVERIFY(run.open(QIODevice::ReadOnly) && readme.open(QIODevice::ReadOnly));
+        const QRegularExpressionMatch options
+            = QRegularExpression("\ntool_options=\"([^\"]*)\"").match(run.readAll());
+        QVERIFY(options.hasMatch());
+        SimProcess sim(options.captured(1).split(' '));
+        QVERIFY(!sim.path().isEmpty());
+        QTemporaryDir dir;
+        const auto shell = [&](const QStringList &args) { // its output, if it succeeded
+            QProcess sh;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("PATH", QFileInfo(VCM_TOOL).path() + ':' + env.value("PATH"));
+            env.insert("VCM_PORT", sim.path());
+            sh.setProcessEnvironment(env);
+            sh.setWorkingDirectory(dir.path());
+            sh.start("sh", args);
+            const bool ok = sh.waitForFinished(60000) && sh.exitCode() == 0;
+            const QString out = QString::fromUtf8(sh.readAllStandardOutput());
+            if (!ok)
+                qWarning() << args << out << sh.readAllStandardError();
+            return ok ? out : QString();
+        };
+
+        const QString text = QString::fromUtf8(readme.readAll())
+                                 .section("\n## The command line: `vcm-tool`", 1)
+                                 .section("\n## ", 0, 0);
+        const QRegularExpression block("\n```(\\w*)\n(.*?)```",
+                                       QRegularExpression::DotMatchesEverythingOption);
+        int examples = 0;
+        for (const QRegularExpressionMatch &m : block.globalMatch(text)) {
+            const QString code = m.captured(2);
+            if (code.startsWith("#!/bin/sh")) { // the production line, for station 5
+                QFile script(dir.filePath("program.sh"));
+                QVERIFY(script.open(QIODevice::WriteOnly));
+                script.write(code.toUtf8());
+                script.close();
+                QCOMPARE(shell({ "program.sh", "5" }), "station 5: programmed and saved\n");
+                ++examples;
+            } else if (m.captured(1) == "sh") { // one command a line
+                for (const QString &line : code.split('\n', Qt::SkipEmptyParts)) {
+                    QVERIFY2(!shell({ "-c", line + " && echo ok" }).isEmpty(), qPrintable(line));
+                    ++examples;
+                }
+            } else if (code.startsWith("$ vcm-tool")) { // commands, each with its output
+                const QStringList lines = code.split('\n', Qt::SkipEmptyParts);
+                for (int i = 0; i + 1 < lines.size(); i += 2) {
+                    const QString out = shell({ "-c", lines[i].mid(2) + "; true" });
+                    QCOMPARE(shape(QJsonDocument::fromJson(out.toUtf8()).object()),
+                             shape(QJsonDocument::fromJson(lines[i + 1].toUtf8()).object()));
+                    ++examples;
+                }
+            }
+        }
+        QCOMPARE(examples, 7);
+
+        // The CI capture holds the step and its settling: away from the target at first,
+        // within 20 counts of it over the record's last quarter.
+        QFile csv(dir.filePath("step.csv"));
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(csv.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(rows.size(), 1 + 256);
+        const auto offTarget
+            = [&](int row) { return qAbs(rows[row].section(',', 2).toInt() - 3000); };
+        QVERIFY(offTarget(1) > 20);
+        for (int row = 1 + 192; row < rows.size(); ++row)
+            QVERIFY2(offTarget(row) <= 20, qPrintable(rows[row]));
+    }
+
+private:
+    // Members, array lengths and value types, without the values.
+    static QString shape(const QJsonValue &v)
+    {
+        QString text = QString::number(v.type());
+        const QJsonObject object = v.toObject();
+        for (auto m = object.begin(); m != object.end(); ++m)
+            text += ' ' + m.key() + ':' + shape(*m);
+        for (const QJsonValue &e : v.toArray())
+            text += ' ' + shape(e);
+        return text + ';';
     }
 };
 

@@ -98,6 +98,13 @@ private slots:
     // Every way a run can end short: what it says, and the gains it leaves.
     void endings_data()
     {
+        const auto options = [](int step, int maxTrials, bool restore) {
+            TuneOptions o;
+            o.step = step;
+            o.maxTrials = maxTrials;
+            o.restore = restore;
+            return o;
+        };
         QTest::addColumn<Bench>("bench");
         QTest::addColumn<TuneOptions>("options");
         QTest::addColumn<Outcome>("outcome");
@@ -119,7 +126,7 @@ private slots:
             << Outcome::Refused << "no alarm" << true << 0;
         QTest::newRow("no room for the step") << Bench([](Rig &r) {
             r.drive.writeParameter(ParameterMap::ordinal({ BoxArray::VG, 7 }), 100);
-        }) << TuneOptions { 20000 } << Outcome::Refused
+        }) << options(20000, 40, false) << Outcome::Refused
                                               << "no room" << true << 0;
         QTest::newRow("aborted: restored")
             << Bench([](Rig &r) { r.onTrial = [&r](const Trial &t) { r.abort = t.number >= 3; }; })
@@ -137,10 +144,10 @@ private slots:
                                                            << false << 3;
         QTest::newRow("measure only: the gains as found go back")
             << Bench([](Rig &) {})
-            << TuneOptions { 200, 5, { true, false, true, true }, 40, {}, 0, true }
+            << options(200, 40, true)
             << Outcome::Tuned << "" << true << -1;
         QTest::newRow("two trials: no margin left to measure")
-            << Bench([](Rig &) {}) << TuneOptions { 200, 5, { true, false, true, true }, 2 }
+            << Bench([](Rig &) {}) << options(200, 2, false)
             << Outcome::NotMet << "kept their margin" << true << 2;
     }
     void endings()

@@ -45,7 +45,7 @@ Station::Station(int number, Recorder::Variant variant) : m_number(number), m_re
 
 std::string Station::addressed()
 {
-    if (m_demo) {
+    if (m_demo && !m_keepServoOn) {
         // A new selection: the bench operator switches the servo off for it.
         setServoInput(false);
         m_servoOnCountdown = -1;

@@ -61,6 +61,9 @@ public:
     // Bench mode: the servo comes on once the console has selected the station, and
     // alarms reset themselves a while after they trip.
     void setDemo(bool demo) { m_demo = demo; }
+    // The bench leaves the servo on when a station is addressed, for programs (vcm-tool)
+    // that address it before every command.
+    void setKeepServoOn(bool keep) { m_keepServoOn = keep; }
     void setUpDownMode(bool upDown) { m_upDown = upDown; }
     bool upDownMode() const { return m_upDown; }
     bool energized() const { return m_model.enabled(); }
@@ -109,6 +112,7 @@ private:
     unsigned m_alarms = 0;
     bool m_upDown = false;
     bool m_demo = false;
+    bool m_keepServoOn = false;
     std::int64_t m_steps = 0;
     std::int64_t m_servoOnCountdown = -1;
     std::int64_t m_alarmAge = 0;

@@ -36,6 +36,7 @@ struct Options {
     std::string state;
     bool fast = false;
     bool demo = false;
+    bool keepServoOn = false;
 };
 
 constexpr double ByteUs = 1.0e6 * 10.0 / 38400.0; // start, 8 data, stop
@@ -46,6 +47,7 @@ void usage(std::FILE *to)
 {
     std::fputs("usage: vcm-drive-sim [--stations LIST] [--new-recorder LIST] [--link PATH]\n"
                "                     [--device PATH] [--state FILE] [--fast] [--demo]\n"
+               "                     [--keep-servo-on]\n"
                "  --stations LIST      stations present, e.g. 1,5 (default 0)\n"
                "  --new-recorder LIST  stations with the 128-sample recorder (\"VCRR new\")\n"
                "  --link PATH          symbolic link to the pseudo-terminal\n"
@@ -53,6 +55,7 @@ void usage(std::FILE *to)
                "  --state FILE         keep the parameters saved by \"SV\" in FILE\n"
                "  --fast               no wire-speed pacing of the replies\n"
                "  --demo               bench mode: servo on after selection, DI2 up/down\n"
+               "  --keep-servo-on      servo on from the start, also when a station is addressed\n"
                "The first line of output is the path of the line.\n",
                to);
 }
@@ -85,6 +88,8 @@ std::optional<Options> parseOptions(int argc, char **argv)
             options.fast = true;
         } else if (arg == "--demo") {
             options.demo = true;
+        } else if (arg == "--keep-servo-on") {
+            options.keepServoOn = true;
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             std::exit(0);
@@ -146,6 +151,10 @@ public:
             if (m_state) {
                 if (const auto memory = m_state->memoryOf(station->number()))
                     station->loadMemory(*memory);
+            }
+            if (m_options.keepServoOn) {
+                station->setKeepServoOn(true);
+                station->setServoInput(true);
             }
         }
         std::string error;
