@@ -342,17 +342,11 @@ void Tuner::search()
         return;
     // The span that holds this response with room for slower ones; the search keeps it, and
     // the start is measured again over it so that before and after compare alike.
-    if (first->up.figures.settlingMs && first->down.figures.settlingMs) {
-        const double start = first->up.figures.startMs;
-        const double settled
-            = std::max(*first->up.figures.settlingMs, *first->down.figures.settlingMs);
-        const QString span = spanFor(start, start + 2 * settled);
-        if (span != m_span) {
-            m_span = span;
-            first = measure(m_inForce, Trial::Kind::Start);
-            if (!first || m_stop != Stop::None)
-                return;
-        }
+    if (const std::optional<QString> span = spanFor(*first); span && *span != m_span) {
+        m_span = *span;
+        first = measure(m_inForce, Trial::Kind::Start);
+        if (!first || m_stop != Stop::None)
+            return;
     }
     m_result.first = first;
     m_best = first;
@@ -401,17 +395,25 @@ void Tuner::search()
     }
     if (!m_best->summary.clean())
         return;
+    if (!respan())
+        return;
 
     // 2. The stiffness sweep: KPP and KVP together while the response stays clean and
     // settles faster; then
-    // 3. each gain on its own, in smaller steps, both ways.
-    if (stiff)
+    // 3. each gain on its own and the stiffness again, both ways, in smaller steps.
+    std::vector<Direction> refine = singles;
+    if (stiff) {
         followWhileBetter({ stiffness, 1 }, Raise);
+        if (!respan())
+            return;
+        refine.push_back({ stiffness, 1 });
+        refine.push_back({ stiffness, -1 });
+    }
     for (double factor : { Raise, Fine }) {
         bool improved = true;
         while (improved && !exhausted() && m_stop == Stop::None) {
             improved = false;
-            for (const Direction &d : singles) {
+            for (const Direction &d : refine) {
                 if (followWhileBetter(d, factor))
                     improved = true;
                 if (m_stop != Stop::None || exhausted())
@@ -419,6 +421,32 @@ void Tuner::search()
             }
         }
     }
+}
+
+bool Tuner::respan()
+{
+    // A response that settled only in a long record may now fit a shorter, finer one; the
+    // best is measured again over it, so that later trials compare alike.
+    const std::optional<QString> span = spanFor(*m_best);
+    if (!span || span->toInt() >= m_span.toInt() || exhausted())
+        return true;
+    m_span = *span;
+    m_tried.clear();
+    const std::optional<Trial> again = measure(m_best->gains, Trial::Kind::Search);
+    if (!again || m_stop != Stop::None)
+        return false;
+    m_best = again;
+    m_tried.insert(again->gains);
+    return true;
+}
+
+std::optional<QString> Tuner::spanFor(const Trial &t) const
+{
+    const StepFigures &up = t.up.figures;
+    const StepFigures &down = t.down.figures;
+    if (!up.settlingMs || !down.settlingMs)
+        return std::nullopt;
+    return ::spanFor(up.startMs, up.startMs + 2 * std::max(*up.settlingMs, *down.settlingMs));
 }
 
 bool Tuner::exhausted() const

@@ -95,6 +95,10 @@ private:
     static constexpr double Fine = 1.18920712;
 
     bool exhausted() const;
+    // The shortest span that holds the trial's step and twice its settling time.
+    std::optional<QString> spanFor(const Trial &t) const;
+    // Moves to a shorter span where the best now fits one; false when the run must stop.
+    bool respan();
     static double tie(const Trial &t);
     std::optional<Trial> tryMove(const Direction &d, double factor);
     bool followWhileBetter(const Direction &d, double factor);
