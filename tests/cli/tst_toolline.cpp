@@ -1,5 +1,11 @@
 #include "FormRig.h"
+#include "SimulatedLine.h"
 #include "ToolCommandLine.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <functional>
 
@@ -169,6 +175,21 @@ private slots:
             << Replies { { "WT 0 0 300", "KPP=300;\r\n>" }, { "WT 0 2 120", "" } } << 3
             << QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" } << "KPP=300 confirmed\n"
             << "no answer to \"WT 0 2 120\"\nvcm-tool: not written: KVP KVI\n";
+        QTest::newRow("tune on a drive in no state to tune writes nothing")
+            << QStringList { "tune", "--backup", "/nonexistent/b.vcmpar" } << Replies {} << 1
+            << QList<QByteArray> { "RV 8", "RV 10" } << ""
+            << "tune: the drive is in no state to tune";
+        QTest::newRow("tune: a gain it may not change")
+            << QStringList { "tune", "--gains", "KPP,VCW" } << Replies {} << 2
+            << QList<QByteArray>() << ""
+            << "--gains takes a subset of KPP,KFV,KVP,KVI";
+        QTest::newRow("tune: a single trial leaves no room for the margin")
+            << QStringList { "tune", "--max-trials", "1" } << Replies {} << 2 << QList<QByteArray>()
+            << ""
+            << "--max-trials takes 2 to 1000";
+        QTest::newRow("--restore belongs to tune")
+            << QStringList { "read", "--restore" } << Replies {} << 2 << QList<QByteArray>() << ""
+            << "--restore is an option of tune";
         QTest::newRow("--json stopped by a silence keeps what was confirmed")
             << QStringList { "--json", "set", "KVI=7", "KPP=300" }
             << Replies { { "WT 0 0 300", "KPP=300;\r\n>" }, { "WT 0 3 7", "" } } << 3
@@ -191,11 +212,49 @@ private slots:
         for (auto r = replies.cbegin(); r != replies.cend(); ++r)
             tool.bus.set(1, r.key(), r.value());
         QVERIFY2(tool.run(args) == exitCode, qPrintable(tool.errors));
+        if (exitCode == 2)
+            QVERIFY(tool.port.lines().isEmpty());
         if (!sent.isEmpty())
             QCOMPARE(tool.port.lines().mid(2), sent);
         QVERIFY2(out.isEmpty() ? tool.output.isEmpty() : tool.output.startsWith(out),
                  qPrintable(tool.output));
         QVERIFY2(tool.errors.contains(err), qPrintable(tool.errors));
+    }
+
+    // A measure-only run on the simulator: every output the tuner has, and the gains as found.
+    void tuneOnTheSimulator()
+    {
+        SimulatedLine line({ 1 });
+        line.station(1)->setUpDownMode(true);
+        line.station(1)->setServoInput(true);
+        QTemporaryDir dir;
+        const QString log = dir.filePath("trials.csv"), out = dir.filePath("tuned.vcmpar");
+        QString output, errors;
+        QTextStream o(&output), e(&errors);
+        const int code
+            = runTool({ "vcm-tool", "--port", "sim", "--json", "tune", "--restore", "--max-trials",
+                        "6", "--log", log, "--out", out, "--backup", dir.filePath("b.vcmpar") },
+                      line, line, o, e, QString());
+        const QJsonObject json = QJsonDocument::fromJson(output.toUtf8()).object();
+        const int trials = json["trials"].toArray().size();
+        QCOMPARE(json["before"]["gains"], json["after"]["gains"]);
+        QCOMPARE(json["applied"], false);
+        QCOMPARE(json["saved"], false);
+        QFile csv(log);
+        QVERIFY(csv.open(QIODevice::ReadOnly));
+        QCOMPARE(csv.readAll().count('\n'), trials + 1);
+        // Six trials leave too few for a margin on these gains, or meet it: either way it says so.
+        if (code == 0) {
+            QFile set(out);
+            QVERIFY(set.open(QIODevice::ReadOnly));
+            QCOMPARE(set.readAll().count('='), 25);
+        } else {
+            QCOMPARE(code, 1);
+            QVERIFY(!QFile::exists(out));
+            QVERIFY(errors.contains("vcm-tool: tune: ") && json["reason"].toString().size() > 0);
+        }
+        QVERIFY(trials >= 2 && trials <= 6);
+        QCOMPARE(line.station(1)->parameters().value(0), 250);
     }
 };
 

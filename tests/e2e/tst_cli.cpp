@@ -2,6 +2,7 @@
 // console's answers that need no window. Rows share one simulator: later ones read earlier writes.
 #include "SimProcess.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -9,6 +10,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 class TestCli final : public QObject {
     Q_OBJECT
@@ -186,6 +189,35 @@ private slots:
                  qPrintable(traced));
         for (const QString &line : traced.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
             QVERIFY(QJsonDocument::fromJson(line.toUtf8()).isObject());
+    }
+
+    // Ctrl+C during a tuning run: the run ends at once with the gains as found written back.
+    void tuneInterrupted()
+    {
+        SimProcess sim({ "--demo", "--keep-servo-on", "--stations", "1" });
+        QTemporaryDir dir;
+        QProcess tool;
+        tool.setWorkingDirectory(dir.path());
+        tool.start(QStringLiteral(VCM_TOOL),
+                   { "--port", sim.path(), "tune", "--step", "300", "--log", "trials.csv" });
+        QString out;
+        while (!out.contains("trial 2 ") && tool.waitForReadyRead(30000))
+            out += QString::fromUtf8(tool.readAllStandardOutput());
+        QVERIFY2(out.contains("trial 2 "), qPrintable(out));
+        ::kill(pid_t(tool.processId()), SIGINT);
+        QVERIFY(tool.waitForFinished(20000));
+        out += QString::fromUtf8(tool.readAllStandardOutput());
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY(tool.readAllStandardError().contains("vcm-tool: tune: aborted"));
+        QVERIFY2(out.endsWith("the gains as found are in force again\n"), qPrintable(out));
+        QFile log(dir.filePath("trials.csv"));
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().count('\n') >= 3);
+        QCOMPARE(QDir(dir.path()).entryList({ "station1-*.vcmpar" }).size(), 1);
+        QProcess read;
+        read.start(QStringLiteral(VCM_TOOL), { "--port", sim.path(), "read" });
+        QVERIFY(read.waitForFinished(20000));
+        QVERIFY(
+            read.readAllStandardOutput().contains("\nKPP = 250\nKFV = 50\nKVP = 100\nKVI = 100\n"));
     }
 
     // Every vcm-tool example of the README as written, in its order, against the simulator as
