@@ -90,22 +90,19 @@ DriveProcedures::readParameters(const std::function<void(int, std::int16_t)> &ea
     ParameterSet set;
     bool complete = true;
     for (const ParameterBox &box : ParameterMap::loadOrder()) {
-        const QString command = ParameterMap::readCommand(box.array, box.index);
-        if (!ask(command, Timing::Long))
-            return std::nullopt;
-        const std::optional<QString> value = parameterValue(m_link.RxBuffer);
-        const std::optional<std::int16_t> number
-            = value ? parameterSetValue(value->trimmed()) : std::nullopt;
+        const int ordinal = ParameterMap::ordinal(box);
+        const std::optional<std::int16_t> number = readParameter(ordinal);
         if (!number) {
-            fail(DriveFailure::Kind::Unreadable, command, ParameterMap::name(box));
+            if (m_failure.kind == DriveFailure::Kind::NoAnswer)
+                return std::nullopt;
             if (unreadable)
                 unreadable->append(m_failure);
             complete = false;
             continue;
         }
-        set.values[ParameterMap::ordinal(box)] = number;
+        set.values[std::size_t(ordinal)] = number;
         if (each)
-            each(ParameterMap::ordinal(box), *number);
+            each(ordinal, *number);
     }
     if (!complete)
         return std::nullopt;
