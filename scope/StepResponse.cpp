@@ -361,8 +361,11 @@ QList<FigureRow> figureRows(const StepFigures &now, const StepFigures *reference
                          + QStringLiteral(" ms") });
     } else if (now.ok() && !now.trustworthy) {
         out.append({ QStringLiteral("figures"),
-                     QStringLiteral("cannot be trusted at this span: the rise spans %1 samples")
-                         .arg(number(*now.riseMs / now.sampleMs, 1)) });
+                     QStringLiteral("cannot be trusted at this span: the rise spans %1 samples%2")
+                         .arg(number(*now.riseMs / now.sampleMs, 1),
+                              now.suggestedSpanMs
+                                  ? QString()
+                                  : QStringLiteral(", and no shorter span holds the step")) });
     } else if (now.ok() && !now.steadyStateError) {
         out.append({ QStringLiteral("figures"),
                      QStringLiteral("not final: the record ends before the feedback settles") });
