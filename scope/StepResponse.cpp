@@ -1,11 +1,19 @@
 #include "StepResponse.h"
 
+#include "RecorderSetup.h"
+
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
 constexpr std::size_t MinSamples = 10;
+// A rise over fewer samples leaves the peak anywhere between them: at three, the overshoot
+// of a second-order response may read a few percent of the step low.
+constexpr double MinRiseSamples = 3;
+// Excursions within this many noise estimates (standard deviations) of the target are noise.
+constexpr double NoiseBands = 4;
 
 double median(std::vector<double> v)
 {
@@ -16,8 +24,8 @@ double median(std::vector<double> v)
     return *mid;
 }
 
-// The command's own noise: second differences ignore a constant slope, and their median
-// ignores the few corners of a step or a move. For white noise it is about 1.65 sigma.
+// A series' own noise: second differences ignore a constant slope, and their median ignores
+// the few corners of a step or a move. For white noise it is about 1.65 sigma.
 double noiseOf(const std::vector<double> &c)
 {
     std::vector<double> d;
@@ -41,18 +49,65 @@ std::optional<double> crossing(const std::vector<double> &y, std::size_t from, d
     return std::nullopt;
 }
 
-} // namespace
+// The spans the recorder offers, shortest first.
+std::vector<int> recorderSpans()
+{
+    std::vector<int> spans;
+    for (int ms = 100; ms <= 500; ms += 100) {
+        if (intervalSetting(QString::number(ms), false))
+            spans.push_back(ms);
+    }
+    return spans;
+}
 
-StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
-                        double sampleMs, const StepOptions &options)
+// A step late in the record, or a response still moving at its end: the shortest longer span
+// that gives the response at least twice the time it had after the step (in `seenMs` of
+// record) and leaves the step in the record's first half; the longest span when none does.
+std::optional<int> longerSpan(const StepFigures &f, double seenMs)
+{
+    const double after = seenMs - f.startMs;
+    const double wanted = std::max(2 * f.startMs, f.startMs + 2 * after);
+    const std::vector<int> spans = recorderSpans();
+    for (const int span : spans) {
+        if (span > f.spanMs + 0.5 && span >= wanted)
+            return span;
+    }
+    if (!spans.empty() && spans.back() > f.spanMs + 0.5)
+        return spans.back();
+    return std::nullopt;
+}
+
+// Too coarse a sample time: the longest shorter span whose samples cover the rise, that
+// keeps the step in the record's first half and, for a settled response, its settling
+// before the last 10 %. The step comes as long after arming whatever the span, so a
+// response still moving at the end would show even less of itself.
+std::optional<int> shorterSpan(const StepFigures &f)
+{
+    if (!f.steadyStateError)
+        return std::nullopt;
+    const std::vector<int> spans = recorderSpans();
+    for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
+        const double span = *it;
+        const double sampleMs = f.sampleMs * span / f.spanMs;
+        const bool fits
+            = f.startMs <= span / 2 && (!f.settled || f.startMs + *f.settlingMs <= 0.9 * span);
+        if (span < f.spanMs - 0.5 && fits && *f.riseMs >= MinRiseSamples * sampleMs)
+            return int(span);
+    }
+    return std::nullopt;
+}
+
+StepFigures figuresOf(const std::vector<double> &command, const std::vector<double> &feedback,
+                      double sampleMs, double spanMs, const StepOptions &options)
 {
     StepFigures f;
     f.sampleMs = sampleMs;
+    f.spanMs = spanMs;
     const std::size_t n = std::min(command.size(), feedback.size());
     if (n < MinSamples || !(sampleMs > 0))
         return f;
     const std::vector<double> c(command.begin(), command.begin() + std::ptrdiff_t(n));
-    const std::vector<double> &y = feedback;
+    const std::vector<double> y(feedback.begin(), feedback.begin() + std::ptrdiff_t(n));
 
     const auto [loIt, hiIt] = std::minmax_element(c.begin(), c.end());
     const double lo = *loIt;
@@ -110,8 +165,18 @@ StepFigures stepFigures(const std::vector<double> &command, const std::vector<do
         }
     }
     const std::size_t tail = (n + 9) / 10;
-    if (s == 0 || e - s > n / 4 || n - e < tail) {
+    if (s == 0 || e - s > n / 4) {
         f.verdict = StepVerdict::NoPlateau;
+        return f;
+    }
+    if (n - e < tail) {
+        // Level before, then a short change that has no level after it in the record: a step
+        // that came too late, as a test motion does at the shortest span.
+        f.verdict = StepVerdict::NearEnd;
+        f.startMs = double(s) * sampleMs;
+        f.from = medianOf(0, s);
+        f.to = to0;
+        f.suggestedSpanMs = longerSpan(f, double(n) * sampleMs);
         return f;
     }
     f.from = medianOf(0, s);
@@ -127,6 +192,12 @@ StepFigures stepFigures(const std::vector<double> &command, const std::vector<do
     f.startMs = double(s) * sampleMs;
     const auto ms = [&](double sample) { return (sample - double(s)) * sampleMs; };
 
+    // The feedback's noise, as the command's: second differences, whose median a smooth
+    // response hardly moves. Within four times it, a wobble is noise: no overshoot, and the
+    // settling band is never narrower.
+    f.noise = noiseOf(y);
+    const double noiseBand = NoiseBands * f.noise;
+
     const std::optional<double> t10 = crossing(y, s, f.from + 0.1 * (f.to - f.from), dir);
     if (t10) {
         const auto from90 = static_cast<std::size_t>(std::floor(*t10));
@@ -134,19 +205,7 @@ StepFigures stepFigures(const std::vector<double> &command, const std::vector<do
             f.riseMs = (*t90 - *t10) * sampleMs;
     }
 
-    double peak = 0;
-    std::size_t peakAt = 0;
-    for (std::size_t i = s; i < n; ++i) {
-        if (dir * (y[i] - f.to) > peak) {
-            peak = dir * (y[i] - f.to);
-            peakAt = i;
-        }
-    }
-    f.overshootPercent = peak / size * 100;
-    if (peak > 0)
-        f.peakMs = ms(double(peakAt));
-
-    f.band = std::max(options.bandPercent / 100 * size, options.bandMin);
+    f.band = std::max({ options.bandPercent / 100 * size, options.bandMin, noiseBand });
     std::size_t j = n;
     for (std::size_t i = n; i-- > s;) {
         if (std::abs(y[i] - f.to) > f.band) {
@@ -163,12 +222,49 @@ StepFigures stepFigures(const std::vector<double> &command, const std::vector<do
         const double edge = f.to + (y[j] > f.to ? f.band : -f.band);
         f.settlingMs = ms(double(j) + (y[j] - edge) / (y[j] - y[j + 1]));
     }
+    f.settled = f.settlingMs.has_value();
+    // At rest, if not on target, when the last 10 % lie within a band's width: then the error
+    // is the one the loop keeps. A feedback still on its way has none yet.
+    const auto [tailLo, tailHi] = std::minmax_element(y.end() - std::ptrdiff_t(tail), y.end());
+    const bool atRest = f.settled || *tailHi - *tailLo <= 2 * f.band;
+    if (atRest) {
+        double error = 0;
+        for (std::size_t i = n - tail; i < n; ++i)
+            error += c[i] - y[i];
+        f.steadyStateError = error / double(tail);
+    }
 
-    double error = 0;
-    for (std::size_t i = n - tail; i < n; ++i)
-        error += c[i] - y[i];
-    f.steadyStateError = error / double(tail);
+    // The largest excursion beyond the target (below it, when the feedback never got there).
+    // Found in the last samples of a feedback still moving, it may grow after the record.
+    double peak = -std::numeric_limits<double>::infinity();
+    std::size_t peakAt = s;
+    for (std::size_t i = s; i < n; ++i) {
+        if (dir * (y[i] - f.to) > peak) {
+            peak = dir * (y[i] - f.to);
+            peakAt = i;
+        }
+    }
+    f.overshootFinal = atRest || peakAt + tail < n;
+    if (peak > noiseBand) {
+        f.overshootPercent = peak / size * 100;
+        f.peakMs = ms(double(peakAt));
+    }
+
+    f.trustworthy = !f.riseMs || *f.riseMs >= MinRiseSamples * sampleMs;
+    if (!f.trustworthy)
+        f.suggestedSpanMs = shorterSpan(f);
+    else if (!atRest)
+        f.suggestedSpanMs = longerSpan(f, double(n) * sampleMs);
     return f;
+}
+
+} // namespace
+
+StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
+                        double sampleMs, const StepOptions &options)
+{
+    const std::size_t n = std::min(command.size(), feedback.size());
+    return figuresOf(command, feedback, sampleMs, double(n) * sampleMs, options);
 }
 
 StepFigures stepFigures(const Record &record, const RecordShape &shape, double spanMs,
@@ -178,7 +274,7 @@ StepFigures stepFigures(const Record &record, const RecordShape &shape, double s
     const int n = std::clamp(record.count - half, 0, half);
     std::vector<double> command(record.raw.begin(), record.raw.begin() + n);
     std::vector<double> feedback(record.raw.begin() + half, record.raw.begin() + half + n);
-    return stepFigures(command, feedback, spanMs / half, options);
+    return figuresOf(command, feedback, spanMs / half, spanMs, options);
 }
 
 bool isStepPair(const QString &first, const QString &second)
@@ -200,6 +296,10 @@ QString verdictText(StepVerdict verdict)
         return QStringLiteral("no clear step: the command changes more than once");
     case StepVerdict::NoPlateau:
         return QStringLiteral("no clear step: the command is not level before and after");
+    case StepVerdict::NearEnd:
+        return QStringLiteral("no clear step: the command steps in the last samples of the "
+                              "record, too late to see the response (a test motion starts "
+                              "about 90 ms after the recorder is armed): use a longer span");
     }
     return QString();
 }
@@ -224,26 +324,54 @@ QList<FigureRow> figureRows(const StepFigures &now, const StepFigures *reference
 {
     const auto rows = [](const StepFigures &f) {
         const QString dash = QStringLiteral("–");
+        // A feedback still on its way at the record's end has no steady-state error yet.
+        const bool moving = !f.steadyStateError;
+        const QString atLeast = f.overshootFinal ? QString() : QStringLiteral("≥ ");
         return QList<FigureRow> {
             { QStringLiteral("step"), number(f.size(), 0) },
-            { QStringLiteral("rise time 10-90 %"), msText(f.riseMs, dash) },
-            { QStringLiteral("overshoot"), number(f.overshootPercent, 1) + QStringLiteral(" %") },
+            { QStringLiteral("rise time 10-90 %"),
+              msText(f.riseMs, moving ? QStringLiteral("not in this record") : dash) },
+            { QStringLiteral("overshoot"),
+              atLeast + number(f.overshootPercent, 1) + QStringLiteral(" %") },
             { QStringLiteral("settling time"),
-              msText(f.settlingMs, QStringLiteral("not settled")) },
-            { QStringLiteral("steady-state error"), number(f.steadyStateError, 1) },
-            { QStringLiteral("peak time"), msText(f.peakMs, dash) },
+              msText(f.settlingMs,
+                     moving ? QStringLiteral("not settled in this record")
+                            : QStringLiteral("not settled")) },
+            { QStringLiteral("steady-state error"),
+              f.steadyStateError ? number(*f.steadyStateError, 1) : dash },
+            { QStringLiteral("peak time"), f.peakMs ? atLeast + msText(f.peakMs, dash) : dash },
         };
     };
     QList<FigureRow> out = now.ok() ? rows(now) : QList<FigureRow> {};
-    if (!reference || !reference->ok())
-        return out;
-    const QList<FigureRow> before = rows(*reference);
-    if (out.isEmpty())
-        out = QList<FigureRow>(before.size(), FigureRow {});
-    for (int i = 0; i < before.size(); ++i) {
-        out[i].name = before[i].name;
-        out[i].value = before[i].value + QStringLiteral(" → ")
-            + (out[i].value.isEmpty() ? QStringLiteral("–") : out[i].value);
+    if (reference && reference->ok()) {
+        const QList<FigureRow> before = rows(*reference);
+        if (out.isEmpty())
+            out = QList<FigureRow>(before.size(), FigureRow {});
+        for (int i = 0; i < before.size(); ++i) {
+            out[i].name = before[i].name;
+            out[i].value = before[i].value + QStringLiteral(" → ")
+                + (out[i].value.isEmpty() ? QStringLiteral("–") : out[i].value);
+        }
     }
+
+    // Why the figures now are not the whole truth, and what to change.
+    if (now.verdict == StepVerdict::NearEnd) {
+        out.append({ QStringLiteral("step at"),
+                     number(now.startMs, 1) + QStringLiteral(" ms of ") + number(now.spanMs, 0)
+                         + QStringLiteral(" ms") });
+    } else if (now.ok() && !now.trustworthy) {
+        out.append({ QStringLiteral("figures"),
+                     QStringLiteral("cannot be trusted at this span: the rise spans %1 samples%2")
+                         .arg(number(*now.riseMs / now.sampleMs, 1),
+                              now.suggestedSpanMs
+                                  ? QString()
+                                  : QStringLiteral(", and no shorter span holds the step")) });
+    } else if (now.ok() && !now.steadyStateError) {
+        out.append({ QStringLiteral("figures"),
+                     QStringLiteral("not final: the record ends before the feedback settles") });
+    }
+    if ((now.ok() || now.verdict == StepVerdict::NearEnd) && now.suggestedSpanMs)
+        out.append({ QStringLiteral("span to use"),
+                     QString::number(*now.suggestedSpanMs) + QStringLiteral(" ms") });
     return out;
 }

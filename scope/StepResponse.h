@@ -20,6 +20,7 @@ enum class StepVerdict {
     TooSmall, // the command changes less than the threshold (or only by its noise)
     SeveralSteps, // the command changes more than once
     NoPlateau, // the command is not flat before and after its change (a ramp, a slow move)
+    NearEnd, // the step comes in the record's last samples: too late to see the response
 };
 
 // How a feedback followed one step of its command. Times run from the step: the first sample
@@ -35,10 +36,28 @@ struct StepFigures {
     std::optional<double> peakMs; // time of the largest overshoot; none without overshoot
     std::optional<double> settlingMs; // until it stays within the band; none: not in the record
     double band = 0; // half-width of the settling band
-    double steadyStateError = 0; // command - feedback, mean of the last 10 % of the record
+    // Command - feedback, mean of the last 10 % of the record; none while the feedback still
+    // moves there (more than the band's width): it has not come to rest in this record.
+    std::optional<double> steadyStateError;
+    double noise = 0; // the feedback's noise (about one standard deviation), raw units
+
+    // Which figures are final. Settled: the feedback stays in the band over the record's last
+    // 10 %, so the settling time holds. Overshoot final: its largest excursion came before
+    // those last samples, or the feedback is at rest there; otherwise overshoot and peak time
+    // are only lower bounds.
+    bool settled = false;
+    bool overshootFinal = false;
+    // The rise spans enough samples for rise, overshoot and peak to be measured at all.
+    bool trustworthy = false;
+    double spanMs = 0; // the record's span
+    // A span (ms, one of 100..500) that would show this step better: shorter when sampling is
+    // too coarse, longer when the record ends too early; none when no span would help.
+    std::optional<int> suggestedSpanMs;
 
     double size() const { return to - from; }
     bool ok() const { return verdict == StepVerdict::Step; }
+    // Every figure holds as it stands.
+    bool allFinal() const { return ok() && settled && overshootFinal && trustworthy; }
 };
 
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
@@ -56,7 +75,8 @@ bool isStepPair(const QString &first, const QString &second);
 QString verdictText(StepVerdict verdict);
 
 // The figures as the scope window lists them; with a reference, each value reads
-// "reference → now".
+// "reference → now". Figures that are not final say so, and rows after them say why and
+// which span to use (for the record now only).
 struct FigureRow {
     QString name;
     QString value;
