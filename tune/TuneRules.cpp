@@ -101,7 +101,7 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
             s = Shortfall::PositionError;
         else if (c->bandExits > 2)
             s = Shortfall::Ringing;
-        else if (!f.settlingMs)
+        else if (!f.settled || !f.settlingMs)
             s = Shortfall::NotSettled;
         else if (f.overshootPercent > targetPercent)
             s = Shortfall::Overshoot;
