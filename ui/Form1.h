@@ -193,6 +193,8 @@ private:
     void clearCompareMarks();
     // The system's serial ports, below the port box; the one picked goes into the box.
     void showPortList();
+    // The box's edit menu with the system's serial ports added.
+    void showPortBoxMenu(const QPoint &globalPos);
     void releasePort();
     // Only the port frame usable, as at start and after Stop.
     void showDisconnected();

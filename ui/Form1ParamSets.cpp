@@ -4,6 +4,7 @@
 
 #include "MessageSink.h"
 #include "ParameterSet.h"
+#include "RecordCsv.h"
 #include "SerialPort.h"
 #include "VbStyle.h"
 #include "WriteEcho.h"
@@ -14,7 +15,6 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSaveFile>
 
 namespace {
 const QString FileFilter = QStringLiteral("VCM parameter sets (*.vcmpar);;All files (*)");
@@ -82,14 +82,11 @@ void Form1::saveParameterSet()
         QStringLiteral("station%1.vcmpar").arg(*m_selectedStation), FileFilter);
     if (file.isEmpty())
         return;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)
-        || out.write(formatParameterSet(set, *m_selectedStation, QDateTime::currentDateTime())
-                         .toUtf8())
-            < 0
-        || !out.commit()) {
+    if (const std::optional<QString> failed = saveFileWhole(
+            file,
+            formatParameterSet(set, *m_selectedStation, QDateTime::currentDateTime()).toUtf8())) {
         m_messages.MsgBox(QStringLiteral("Could not save ") + file + QStringLiteral("\r\n")
-                          + out.errorString());
+                          + *failed);
     }
 }
 
@@ -165,8 +162,8 @@ void Form1::writeParameterSet()
         const QString sent = QString::number(d.value);
         box->setText(sent);
         setForeColor(box, vbColor(0x0000FF));
-        const bool answered
-            = CommDone() && SendCmdPaced(ParameterMap::writeCommand(d.box.array, d.box.index, sent));
+        const bool answered = CommDone()
+            && SendCmdPaced(ParameterMap::writeCommand(d.box.array, d.box.index, sent));
         const WriteEcho echo
             = showWriteOutcome(box, answered, QStringLiteral("ERR"), QStringLiteral("ER"));
         if (!answered) {
@@ -180,8 +177,7 @@ void Form1::writeParameterSet()
         else
             heldDifferently << QStringLiteral("%1 sent %2, held %3")
                                    .arg(name, sent,
-                                        echo == WriteEcho::NoValue ? QStringLiteral("?")
-                                                                   : RxValue);
+                                        echo == WriteEcho::NoValue ? QStringLiteral("?") : RxValue);
     }
     UnlockButtons();
 
@@ -195,8 +191,8 @@ void Form1::writeParameterSet()
         report += QStringLiteral("\r\nHeld differently:\r\n") + heldDifferently.join("\r\n");
     if (!unanswered.isEmpty())
         report += QStringLiteral("\r\nNo answer to ") + unanswered
-            + QStringLiteral(". Not written: ") + (notWritten.isEmpty() ? "none" : names(notWritten))
-            + QLatin1Char('.');
+            + QStringLiteral(". Not written: ")
+            + (notWritten.isEmpty() ? "none" : names(notWritten)) + QLatin1Char('.');
     report += QStringLiteral("\r\nPress SAVE to keep the values over a power cycle.");
     m_messages.MsgBox(report);
 }
@@ -227,10 +223,9 @@ void Form1::compareParameterSet()
         m_comparedBoxes.insert(box);
         differing << ParameterMap::name(d.box);
     }
-    m_messages.MsgBox(differing.isEmpty()
-                          ? QStringLiteral("Every parameter of ") + m_setFileName
+    m_messages.MsgBox(differing.isEmpty() ? QStringLiteral("Every parameter of ") + m_setFileName
                               + QStringLiteral(" matches the boxes.")
-                          : QStringLiteral("Differ from ") + m_setFileName
+                                          : QStringLiteral("Differ from ") + m_setFileName
                               + QStringLiteral(" (marked): ") + names(differing));
 }
 

@@ -6,7 +6,6 @@
 #include "VbStyle.h"
 
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -41,6 +40,8 @@ QString legendOf(const ScopeRecord &r)
 ScopeWindow::ScopeWindow(MessageSink &messages, QWidget *parent)
     : QWidget(parent, Qt::Window),
       m_messages(messages),
+      m_qtFileDialogs(std::make_unique<QtFileDialogs>(this)),
+      m_fileDialogs(m_qtFileDialogs.get()),
       m_plot(new ScopePlot(this)),
       m_legend(new QLabel(this)),
       m_figures(new QLabel(this)),
@@ -262,27 +263,31 @@ QString ScopeWindow::figuresText() const
     return html.trimmed();
 }
 
-bool ScopeWindow::savePng(const QString &file)
+std::optional<QString> ScopeWindow::savePng(const QString &file)
 {
-    return grab().save(file, "PNG");
+    if (grab().save(file, "PNG"))
+        return std::nullopt;
+    return QString();
 }
 
-bool ScopeWindow::saveCsv(const QString &file)
+std::optional<QString> ScopeWindow::saveCsv(const QString &file)
 {
     if (!m_now)
-        return false;
-    QFile out(file);
-    return out.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && out.write(recordCsv(m_now->record, m_now->shape, m_now->spanMs, m_now->names[0],
-                               m_now->names[1])
-                         .toUtf8())
-        >= 0;
+        return QStringLiteral("No capture yet.");
+    return saveFileWhole(
+        file,
+        recordCsv(m_now->record, m_now->shape, m_now->spanMs, m_now->names[0], m_now->names[1])
+            .toUtf8());
 }
 
 void ScopeWindow::askAndSave(const QString &caption, const QString &name, const QString &filter,
-                             bool (ScopeWindow::*save)(const QString &))
+                             std::optional<QString> (ScopeWindow::*save)(const QString &))
 {
-    const QString file = QtFileDialogs(this).saveFileName(caption, name, filter);
-    if (!file.isEmpty() && !(this->*save)(file))
-        m_messages.MsgBox(QStringLiteral("Could not save ") + file);
+    const QString file = m_fileDialogs->saveFileName(caption, name, filter);
+    if (file.isEmpty())
+        return;
+    if (const std::optional<QString> failed = (this->*save)(file)) {
+        m_messages.MsgBox(QStringLiteral("Could not save ") + file
+                          + (failed->isEmpty() ? QString() : QStringLiteral("\r\n") + *failed));
+    }
 }

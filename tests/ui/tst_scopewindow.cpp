@@ -2,9 +2,13 @@
 #include "ScopePlot.h"
 #include "ScopeWindow.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 // PCMD steps from 2000 to `target` at sample 30; PFBK follows with a time constant of 10.
@@ -18,6 +22,28 @@ QByteArray stepUpload(int target)
                  i < 30 ? 2000 : std::lround(target + (2000 - target) * std::exp(-(i - 30) / 10.0)))
             + ',';
     return s + ";\r\n>";
+}
+
+// The window open on a capture of a 200-count step, PCMD and PFBK.
+ScopeWindow *openOnStep(FormRig &rig)
+{
+    rig.form.Check_VCRR->setChecked(false);
+    rig.form.chkBox[0]->click();
+    rig.form.chkBox[1]->click();
+    rig.form.cmdSetup->click();
+    rig.form.cmdStart->click();
+    rig.bus.set(1, "RO", stepUpload(2200));
+    rig.form.Timer1_Timer();
+    rig.form.openScopeWindow();
+    return rig.form.findChild<ScopeWindow *>();
+}
+
+QPushButton *button(const QWidget *window, const QString &text)
+{
+    for (QPushButton *b : window->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
 }
 
 void mouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons,
@@ -38,25 +64,14 @@ private slots:
     void followsCaptures()
     {
         FormRig rig(1);
-        rig.form.Check_VCRR->setChecked(false);
-        rig.form.chkBox[0]->click();
-        rig.form.chkBox[1]->click();
-        rig.form.cmdSetup->click();
-        rig.form.cmdStart->click();
-        rig.bus.set(1, "RO", stepUpload(2200));
-        rig.form.Timer1_Timer();
-
-        rig.form.openScopeWindow();
-        auto *window = rig.form.findChild<ScopeWindow *>();
+        ScopeWindow *window = openOnStep(rig);
         QVERIFY(window && window->isVisible());
         QVERIFY2(window->figuresText().contains(QStringLiteral("step 200"))
                      && window->figuresText().contains(QStringLiteral("steady-state error 0.0\n"))
                      && window->figuresText().contains(QStringLiteral("(1.95 ms a sample)")),
                  qPrintable(window->figuresText()));
         const auto buttons = window->findChildren<QPushButton *>();
-        QVERIFY(!(*std::find_if(buttons.begin(), buttons.end(), [](const QPushButton *b) {
-                     return b->text() == "&Clear reference";
-                 }))->isEnabled());
+        QVERIFY(!button(window, "&Clear reference")->isEnabled());
         window->holdReference();
 
         // The plot starts right of its value labels and its first pixel reads the record's
@@ -111,6 +126,47 @@ private slots:
             for (const QPushButton *b : buttons)
                 QVERIFY((a == b || !a->geometry().intersects(b->geometry()))
                         && a->width() >= a->sizeHint().width());
+    }
+
+    // "Save CSV..." replaces a file only once all of it is written, and names any failure.
+    void saveCsv_data()
+    {
+        QTest::addColumn<QString>("target"); // in a temporary folder
+        QTest::addColumn<QString>("message");
+        QTest::newRow("over an old file") << "old.csv"
+                                          << "";
+        QTest::newRow("no such folder") << "none/record.csv"
+                                        << "No such file or directory";
+        QTest::newRow("full device") << "full"
+                                     << "No space left on device";
+    }
+    void saveCsv()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(target);
+        QFile old(path);
+        if (target == "full" && ::mknod(QFile::encodeName(path), S_IFCHR | 0666, makedev(1, 7)))
+            QSKIP("no rights to make a device node");
+        else if (target == "old.csv")
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3 && old.flush());
+        FormRig rig(1);
+        ScopeWindow *window = openOnStep(rig);
+        rig.files.file = path;
+        rig.messages.texts.clear();
+        button(window, "Save C&SV...")->click();
+        if (message.isEmpty()) {
+            QVERIFY(rig.messages.texts.isEmpty());
+            QVERIFY(QFileInfo(path).isFile());
+            QFile back(path);
+            QVERIFY(back.open(QIODevice::ReadOnly));
+            QVERIFY(back.readAll().startsWith("time_ms,PCMD,PFBK\n0,2000,2000\n"));
+        } else {
+            QCOMPARE(rig.messages.texts,
+                     QStringList { "Could not save " + path + "\r\n" + message });
+            QVERIFY(!QFileInfo(path).isFile()); // a device stays a device
+        }
     }
 };
 
