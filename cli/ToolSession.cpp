@@ -2,14 +2,10 @@
 
 #include "ExchangeTrace.h"
 #include "MotionSettings.h"
-#include "ParameterReply.h"
-#include "Record.h"
 #include "RecordCsv.h"
 #include "RecorderSetup.h"
 #include "ReplyValue.h"
 #include "Station.h"
-#include "StatusWord.h"
-#include "WriteEcho.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,9 +14,6 @@
 using namespace ToolExit;
 
 namespace {
-const QString StatusCommand = QStringLiteral("RV 8");
-const QString ModeCommand = QStringLiteral("RV 10");
-
 // A number where the text is one, the text as it is otherwise.
 QJsonValue jsonNumber(const QString &text)
 {
@@ -32,31 +25,42 @@ QJsonValue jsonNumber(const QString &text)
 
 ToolSession::ToolSession(SerialPort &port, Clock &clock, QTextStream &out, QTextStream &err,
                          bool json)
-    : m_link(port, clock), m_out(out), m_err(err), m_json(json)
+    : m_link(port, clock), m_drive(m_link), m_out(out), m_err(err), m_json(json)
 {
 }
 
 bool ToolSession::ask(const QString &command, const ExchangeTiming &routine)
 {
-    if (m_link.exchange(command, routine))
+    if (m_drive.ask(command, routine))
         return true;
-    m_err << "vcm-tool: no answer to \"" << command << '"';
-    if (!m_link.RxBuffer.isEmpty())
-        m_err << " (received " << jsonString(m_link.RxBuffer) << ')';
-    m_err << '\n';
-    m_exit = NoAnswer;
+    failed();
     return false;
 }
 
-std::optional<std::int16_t> ToolSession::readWord(const QString &command)
+int ToolSession::failed()
 {
-    if (!ask(command, Timing::Long))
-        return std::nullopt;
-    const std::optional<std::int16_t> word = hexWord(m_link.RxBuffer);
-    if (!word)
-        refuse(QStringLiteral("vcm-tool: no hexadecimal word in the reply to \"%1\": %2")
-                   .arg(command, QString::fromUtf8(jsonString(m_link.RxBuffer))));
-    return word;
+    const DriveFailure &f = m_drive.failure();
+    const QString reply = QString::fromUtf8(jsonString(f.reply));
+    switch (f.kind) {
+    case DriveFailure::Kind::None:
+        break;
+    case DriveFailure::Kind::NoAnswer:
+        m_err << "vcm-tool: no answer to \"" << f.command << '"';
+        if (!f.reply.isEmpty())
+            m_err << " (received " << reply << ')';
+        m_err << '\n';
+        m_exit = NoAnswer;
+        break;
+    case DriveFailure::Kind::Unreadable:
+        if (f.what == QLatin1String("hexadecimal word"))
+            return refuse(QStringLiteral("vcm-tool: no hexadecimal word in the reply to \"%1\": %2")
+                              .arg(f.command, reply));
+        return refuse(QStringLiteral("%1: no value in the reply to \"%2\": %3")
+                          .arg(f.what, f.command, reply));
+    case DriveFailure::Kind::Refused:
+        return refuse(QStringLiteral("%1: refused: %2").arg(f.what, reply));
+    }
+    return m_exit;
 }
 
 int ToolSession::refuse(const QString &what)
@@ -87,8 +91,7 @@ int ToolSession::scan()
 {
     QJsonArray found;
     for (int n = 0; n <= 15; ++n) {
-        m_link.SendCmd(stationCommand(n));
-        if (m_link.SendCmd(stationCommand(n)))
+        if (m_drive.address(n))
             found.append(n);
     }
     if (m_json) {
@@ -106,22 +109,20 @@ int ToolSession::scan()
 
 int ToolSession::address(int station)
 {
-    m_link.SendCmd(stationCommand(station));
-    if (!ask(stationCommand(station), Timing::Cmd))
-        return m_exit;
+    if (!m_drive.address(station))
+        return failed();
     m_station = station;
     return Done;
 }
 
 int ToolSession::status()
 {
-    const std::optional<std::int16_t> word = readWord(StatusCommand);
-    const std::optional<std::int16_t> mode = word ? readWord(ModeCommand) : std::nullopt;
-    if (!mode)
-        return m_exit;
-    const auto bits = static_cast<std::uint16_t>(*word);
+    const std::optional<DriveState> state = m_drive.readState();
+    if (!state)
+        return failed();
+    const auto bits = static_cast<std::uint16_t>(state->status);
     const QString hex = QStringLiteral("%1").arg(bits, 4, 16, QLatin1Char('0')).toUpper();
-    const QString source = upDownSource(*mode) ? QStringLiteral("updown") : QStringLiteral("pulse");
+    const QString source = state->upDown() ? QStringLiteral("updown") : QStringLiteral("pulse");
     QJsonObject named;
     if (!m_json)
         m_out << "status=" << hex << '\n';
@@ -143,61 +144,46 @@ int ToolSession::status()
 
 int ToolSession::vars()
 {
+    const std::optional<std::array<QString, 7>> read = m_drive.readVariables();
+    if (!read)
+        return failed();
     QJsonObject values;
-    QString lines;
     for (int n = 0; n < 7; ++n) {
-        const QString command = QStringLiteral("RV %1").arg(n);
-        if (!ask(command, Timing::Long))
-            return m_exit;
-        const std::optional<QString> value = variableValue(m_link.RxBuffer);
-        if (!value)
-            return refuse(QStringLiteral("%1: no value in the reply to \"%2\": %3")
-                              .arg(QLatin1String(VariableNames[n]), command,
-                                   QString::fromUtf8(jsonString(m_link.RxBuffer))));
-        values.insert(QLatin1String(VariableNames[n]), jsonNumber(*value));
-        lines += QStringLiteral("%1=%2\n").arg(QLatin1String(VariableNames[n]), *value);
+        values.insert(QLatin1String(VariableNames[n]), jsonNumber((*read)[n]));
+        if (!m_json)
+            m_out << VariableNames[n] << '=' << (*read)[n] << '\n';
     }
     if (m_json)
         printJson(
             { { QStringLiteral("station"), m_station }, { QStringLiteral("variables"), values } });
-    else
-        m_out << lines;
     return Done;
 }
 
 int ToolSession::read(QIODevice *to)
 {
-    ParameterSet set;
-    for (const ParameterBox &box : ParameterMap::loadOrder()) {
-        const QString command = ParameterMap::readCommand(box.array, box.index);
-        if (!ask(command, Timing::Long))
-            return m_exit;
-        const std::optional<QString> value = parameterValue(m_link.RxBuffer);
-        const std::optional<std::int16_t> number
-            = value ? parameterSetValue(value->trimmed()) : std::nullopt;
-        if (!number) {
+    QList<DriveFailure> unreadable;
+    const std::optional<ParameterSet> set = m_drive.readParameters({}, &unreadable);
+    if (!set) {
+        for (const DriveFailure &f : unreadable)
             refuse(QStringLiteral("%1: no value in the reply to \"%2\": %3")
-                       .arg(ParameterMap::name(box), command,
-                            QString::fromUtf8(jsonString(m_link.RxBuffer))));
-            continue;
-        }
-        set.values[ParameterMap::ordinal(box)] = number;
-    }
-    if (m_exit != Done)
+                       .arg(f.what, f.command, QString::fromUtf8(jsonString(f.reply))));
+        if (m_drive.failure().kind == DriveFailure::Kind::NoAnswer)
+            return failed();
         return refuse(QStringLiteral("vcm-tool: not all 25 parameters read; nothing written"));
+    }
 
     const QDateTime now = QDateTime::currentDateTime();
     if (m_json) {
         QJsonObject values;
         for (int i = 0; i < ParameterMap::Count; ++i)
-            values.insert(ParameterMap::name(ParameterMap::boxAt(i)), *set.values[i]);
+            values.insert(ParameterMap::name(ParameterMap::boxAt(i)), *set->values[i]);
         printJson({ { QStringLiteral("station"), m_station },
                     { QStringLiteral("read"), now.toString(Qt::ISODate) },
                     { QStringLiteral("parameters"), values } });
         if (!to)
             return Done;
     }
-    return deliver(formatParameterSet(set, m_station, now), to);
+    return deliver(formatParameterSet(*set, m_station, now), to);
 }
 
 int ToolSession::write(const ParameterSet &set, bool save)
@@ -208,36 +194,32 @@ int ToolSession::write(const ParameterSet &set, bool save)
         if (set.values[i])
             unwritten << ParameterMap::name(ParameterMap::boxAt(i));
     }
-    for (int i = 0; i < ParameterMap::Count; ++i) {
-        if (!set.values[i])
-            continue;
-        const ParameterBox box = ParameterMap::boxAt(i);
-        const QString name = ParameterMap::name(box);
-        const QString sent = QString::number(*set.values[i]);
-        if (!ask(ParameterMap::writeCommand(box.array, box.index, sent), Timing::Paced)) {
-            m_err << "vcm-tool: not written: " << unwritten.join(QLatin1Char(' ')) << '\n';
-            return m_exit;
-        }
+    const bool answered = m_drive.writeSet(set, [&](const ParameterWrite &w) {
         unwritten.removeFirst();
-        QString held;
-        const WriteEcho echo = judgeWriteEcho(m_link.RxBuffer, sent, &held);
+        const QString name = ParameterMap::name(ParameterMap::boxAt(w.ordinal));
+        const QString sent = QString::number(w.sent);
         QString outcome = QStringLiteral("confirmed");
-        if (echo == WriteEcho::NoValue) {
+        if (w.echo == WriteEcho::NoValue) {
             outcome = QStringLiteral("refused");
             refuse(QStringLiteral("%1: refused: %2")
                        .arg(name, QString::fromUtf8(jsonString(m_link.RxBuffer))));
-        } else if (echo == WriteEcho::Differs) {
-            outcome = QStringLiteral("held ") + held;
-            refuse(QStringLiteral("%1: sent %2, the drive holds %3").arg(name, sent, held));
+        } else if (w.echo == WriteEcho::Differs) {
+            outcome = QStringLiteral("held ") + w.held;
+            refuse(QStringLiteral("%1: sent %2, the drive holds %3").arg(name, sent, w.held));
         }
         results.append(
             QJsonObject { { QStringLiteral("name"), name },
-                          { QStringLiteral("sent"), *set.values[i] },
+                          { QStringLiteral("sent"), w.sent },
                           { QStringLiteral("held"),
-                            echo == WriteEcho::NoValue ? QJsonValue() : jsonNumber(held) },
-                          { QStringLiteral("confirmed"), echo == WriteEcho::Confirmed } });
+                            w.echo == WriteEcho::NoValue ? QJsonValue() : jsonNumber(w.held) },
+                          { QStringLiteral("confirmed"), w.echo == WriteEcho::Confirmed } });
         if (!m_json)
             m_out << name << '=' << sent << ' ' << outcome << '\n';
+    });
+    if (!answered && m_drive.failure().kind == DriveFailure::Kind::NoAnswer) {
+        failed();
+        m_err << "vcm-tool: not written: " << unwritten.join(QLatin1Char(' ')) << '\n';
+        return m_exit;
     }
 
     bool saved = false;
@@ -267,9 +249,9 @@ int ToolSession::save()
 
 int ToolSession::source(bool upDown)
 {
-    const std::optional<std::int16_t> word = readWord(StatusCommand);
+    const std::optional<std::int16_t> word = m_drive.readWord(QStringLiteral("RV 8"));
     if (!word)
-        return m_exit;
+        return failed();
     if (decodeStatusWord(*word).servoOn)
         return refuse(QStringLiteral(" You must servo off before changing command source"));
     if (!ask(sourceCommand(upDown), Timing::Paced))
@@ -280,54 +262,35 @@ int ToolSession::source(bool upDown)
 
 int ToolSession::capture(const CaptureRequest &request, QIODevice *to)
 {
-    const std::optional<IntervalSetting> interval
-        = intervalSetting(request.span, request.newRecorder);
-    if (!interval)
-        return refuse(QStringLiteral("vcm-tool: no recorder interval for ") + request.span);
-
-    if (request.moveTarget) {
-        const std::optional<std::int16_t> word = readWord(StatusCommand);
-        const std::optional<std::int16_t> mode = word ? readWord(ModeCommand) : std::nullopt;
-        if (!mode)
-            return m_exit;
-        const StatusLamps state = decodeStatusWord(*word);
-        if (!testMotionAllowed(upDownSource(*mode), state.servoOn, state.di1On))
+    const std::optional<Capture> taken = m_drive.capture(request);
+    if (!taken) {
+        const DriveFailure &f = m_drive.failure();
+        if (f.kind != DriveFailure::Kind::Refused && f.kind != DriveFailure::Kind::Unreadable)
+            return failed();
+        if (f.what == QLatin1String("interval"))
+            return refuse(QStringLiteral("vcm-tool: no recorder interval for ") + request.span);
+        if (f.what == QLatin1String("motion")) {
+            const DriveState state = *m_drive.lastState();
             return refuse(
                 QStringLiteral("vcm-tool: no test motion: it needs up/down mode with the "
                                "servo on and DI1 off (source=%1, SVON=%2, DI1=%3)")
-                    .arg(upDownSource(*mode) ? QStringLiteral("updown") : QStringLiteral("pulse"))
-                    .arg(int(state.servoOn))
-                    .arg(int(state.di1On)));
-    }
-
-    if (!ask(intervalCommand(*interval), Timing::Paced)
-        || !ask(channelCommand(request.channels), Timing::Paced)
-        || !ask(ArmRecorderCommand, Timing::Long))
-        return m_exit;
-    if (request.moveTarget && !ask(motionCommand(*request.moveTarget), Timing::Paced))
-        return m_exit;
-    m_link.Delay(interval->waitMs);
-    if (!ask(UploadCommand, Timing::Slow))
-        return m_exit;
-
-    const RecordShape shape { recordLength(request.newRecorder), request.channels[7],
-                              sampleStep(request.newRecorder) };
-    const std::optional<QString> values = uploadValues(m_link.RxBuffer);
-    const RecordParse parse = values ? parseRecord(*values, shape) : RecordParse();
-    if (!parse.ok)
-        return refuse(QStringLiteral("vcm-tool: the record is unreadable: ")
-                      + QString::fromUtf8(jsonString(values ? parse.rest : m_link.RxBuffer)));
-    if (parse.record.count < shape.recordLength)
-        return refuse(QStringLiteral("vcm-tool: the record holds %1 of %2 values")
-                          .arg(parse.record.count)
-                          .arg(shape.recordLength));
-
-    QStringList names;
-    for (std::size_t box = 0; box < request.channels.size(); ++box) {
-        if (request.channels[box])
-            names << channelName(static_cast<int>(box));
+                    .arg(state.upDown() ? QStringLiteral("updown") : QStringLiteral("pulse"))
+                    .arg(int(state.servoOn()))
+                    .arg(int(state.lamps().di1On)));
+        }
+        if (f.what == QLatin1String("record"))
+            return refuse(QStringLiteral("vcm-tool: the record is unreadable: ")
+                          + QString::fromUtf8(jsonString(f.reply)));
+        if (f.what == QLatin1String("record length")) {
+            const std::optional<QString> values = uploadValues(f.reply);
+            const RecordShape shape { recordLength(request.newRecorder), request.channels[7],
+                                      sampleStep(request.newRecorder) };
+            return refuse(QStringLiteral("vcm-tool: the record holds %1 of %2 values")
+                              .arg(values ? parseRecord(*values, shape).record.count : 0)
+                              .arg(shape.recordLength));
+        }
+        return failed();
     }
     return deliver(
-        recordCsv(parse.record, shape, request.span.toDouble(), names.value(0), names.value(1)),
-        to);
+        recordCsv(taken->record, taken->shape, taken->spanMs, taken->first, taken->second), to);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CommandExchange.h"
+#include "DriveProcedures.h"
 #include "ParameterSet.h"
 
 #include <QJsonObject>
@@ -21,13 +22,6 @@ inline constexpr int Usage = 2; // usage or a bad file; nothing was sent
 inline constexpr int NoAnswer = 3; // the port cannot be opened, or the drive did not answer
 } // namespace ToolExit
 
-struct CaptureRequest {
-    std::array<bool, 8> channels {}; // recorder boxes, as the window's chkBox
-    QString span = QStringLiteral("500"); // ms, one of "100" .. "500"
-    bool newRecorder = false; // "VCRR new"
-    std::optional<QString> moveTarget;
-};
-
 // The tool's commands on an open port: the window's exchanges for the same work (same routines,
 // same reply rules), the outcome printed for a script as plain lines or one JSON object, and
 // the exit code returned. An exchange without prompt ends the command.
@@ -37,6 +31,7 @@ public:
                 bool json = false);
 
     CommandExchange &link() { return m_link; }
+    DriveProcedures &drive() { return m_drive; }
 
     int scan();
     // "ST n" twice, as the window's selection; only the second counts.
@@ -57,14 +52,15 @@ public:
 private:
     // One exchange; false (and the command named on stderr) when no prompt came.
     bool ask(const QString &command, const ExchangeTiming &routine);
-    // A hexadecimal word ("RV 8", "RV 10"); sets m_exit when there is none.
-    std::optional<std::int16_t> readWord(const QString &command);
+    // Names the drive procedure's failure on stderr and sets the exit code for it.
+    int failed();
     int refuse(const QString &what);
     void printJson(const QJsonObject &object);
     // Writes the text to `to` (committing a QSaveFile) or to the output.
     int deliver(const QString &text, QIODevice *to);
 
     CommandExchange m_link;
+    DriveProcedures m_drive;
     QTextStream &m_out;
     QTextStream &m_err;
     bool m_json;

@@ -1,0 +1,176 @@
+#include "TuneRules.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+const QString Spans[] = { QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("300"),
+                          QStringLiteral("400"), QStringLiteral("500") };
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    return *mid;
+}
+
+// How far from meeting the target a trial is, for trials that both fall short.
+int badness(Shortfall s)
+{
+    switch (s) {
+    case Shortfall::None:
+        return 0;
+    case Shortfall::Overshoot:
+        return 1;
+    case Shortfall::NoStep:
+        return 2;
+    case Shortfall::NotSettled:
+        return 3;
+    case Shortfall::Ringing:
+        return 4;
+    case Shortfall::Chatter:
+        return 5;
+    case Shortfall::PositionError:
+        return 6;
+    case Shortfall::Alarm:
+        return 7;
+    }
+    return 7;
+}
+} // namespace
+
+QString shortfallText(Shortfall s)
+{
+    switch (s) {
+    case Shortfall::None:
+        return QStringLiteral("meets the target");
+    case Shortfall::NoStep:
+        return QStringLiteral("no clear step in the record");
+    case Shortfall::Overshoot:
+        return QStringLiteral("overshoot beyond the target");
+    case Shortfall::NotSettled:
+        return QStringLiteral("not settled in the record");
+    case Shortfall::Ringing:
+        return QStringLiteral("ringing");
+    case Shortfall::PositionError:
+        return QStringLiteral("position error beyond half of VPX");
+    case Shortfall::Chatter:
+        return QStringLiteral("the current command swings while holding");
+    case Shortfall::Alarm:
+        return QStringLiteral("alarm");
+    }
+    return QString();
+}
+
+StepCheck checkStep(const std::vector<double> &command, const std::vector<double> &feedback,
+                    double sampleMs, const StepOptions &options)
+{
+    StepCheck check;
+    check.figures = stepFigures(command, feedback, sampleMs, options);
+    const StepFigures &f = check.figures;
+    if (!f.ok())
+        return check;
+    const std::size_t n = std::min(command.size(), feedback.size());
+    const auto start = static_cast<std::size_t>(std::lround(f.startMs / sampleMs));
+    bool inside = false;
+    bool entered = false;
+    for (std::size_t i = start; i < n; ++i) {
+        check.largestError = std::max(check.largestError, std::abs(command[i] - feedback[i]));
+        const bool nowInside = std::abs(feedback[i] - f.to) <= f.band;
+        if (entered && inside && !nowInside)
+            ++check.bandExits;
+        entered = entered || nowInside;
+        inside = nowInside;
+    }
+    return check;
+}
+
+TrialSummary summarize(const StepCheck &up, const StepCheck &down, double targetPercent,
+                       double errorLimit)
+{
+    TrialSummary t;
+    t.shortfall = Shortfall::None;
+    for (const StepCheck *c : { &up, &down }) {
+        const StepFigures &f = c->figures;
+        Shortfall s = Shortfall::None;
+        if (!f.ok())
+            s = Shortfall::NoStep;
+        else if (c->largestError > errorLimit / 2)
+            s = Shortfall::PositionError;
+        else if (c->bandExits > 2)
+            s = Shortfall::Ringing;
+        else if (!f.settlingMs)
+            s = Shortfall::NotSettled;
+        else if (f.overshootPercent > targetPercent)
+            s = Shortfall::Overshoot;
+        if (badness(s) > badness(t.shortfall))
+            t.shortfall = s;
+        if (f.ok()) {
+            t.settlingMs = std::max(t.settlingMs, f.settlingMs.value_or(f.sampleMs * 1e6));
+            t.riseMs = std::max(t.riseMs, f.riseMs.value_or(f.sampleMs * 1e6));
+            t.overshootPercent = std::max(t.overshootPercent, f.overshootPercent);
+        }
+    }
+    return t;
+}
+
+bool better(const TrialSummary &a, const TrialSummary &b, double tieMs)
+{
+    if (a.clean() != b.clean())
+        return a.clean();
+    if (a.clean()) {
+        if (std::abs(a.settlingMs - b.settlingMs) > tieMs)
+            return a.settlingMs < b.settlingMs;
+        return a.riseMs + tieMs < b.riseMs;
+    }
+    if (badness(a.shortfall) != badness(b.shortfall))
+        return badness(a.shortfall) < badness(b.shortfall);
+    return a.overshootPercent < b.overshootPercent;
+}
+
+std::int16_t scaledGain(std::int16_t gain, double factor)
+{
+    long v = std::lround(gain * factor);
+    if (v == gain)
+        v += factor > 1 ? 1 : -1;
+    return static_cast<std::int16_t>(std::clamp(v, 0L, 32767L));
+}
+
+QString spanFor(double startMs, double endMs)
+{
+    for (const QString &span : Spans) {
+        if (std::max(startMs, endMs) <= 0.75 * span.toDouble())
+            return span;
+    }
+    return Spans[4];
+}
+
+std::optional<QString> longerSpan(const QString &span)
+{
+    const auto at = std::find(std::begin(Spans), std::end(Spans), span);
+    if (at == std::end(Spans) || at + 1 == std::end(Spans))
+        return std::nullopt;
+    return *(at + 1);
+}
+
+double spread(const std::vector<double> &values)
+{
+    if (values.empty())
+        return 0;
+    const double m = median(values);
+    std::vector<double> deviation;
+    deviation.reserve(values.size());
+    for (double v : values)
+        deviation.push_back(std::abs(v - m));
+    std::vector<double> sorted = values;
+    std::sort(sorted.begin(), sorted.end());
+    double resolution = 0;
+    for (std::size_t i = 1; i < sorted.size(); ++i) {
+        const double d = sorted[i] - sorted[i - 1];
+        if (d > 0 && (resolution == 0 || d < resolution))
+            resolution = d;
+    }
+    return std::max(median(std::move(deviation)), resolution);
+}
