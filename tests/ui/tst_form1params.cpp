@@ -56,70 +56,110 @@ private slots:
         QVERIFY(rig.messages.texts.isEmpty());
     }
 
-    // The boxes to a file: confirmed values only, after a LOAD if the operator wants one.
+    // What the drive holds to a file, read first as LOAD reads it (also behind a poll); a
+    // failed read saves nothing and names the parameter.
     void saveSet_data()
     {
-        QTest::addColumn<bool>("typedInKPP");
-        QTest::addColumn<bool>("loadFirst");
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("all confirmed") << false << false << true;
-        QTest::newRow("unconfirmed, LOAD first") << true << true << true;
-        QTest::newRow("unconfirmed, cancelled") << true << false << false;
+        QTest::addColumn<QByteArray>("otherReply"); // "line|reply" instead of the default
+        QTest::addColumn<bool>("deferred");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("saved") << QByteArray() << false << "";
+        QTest::newRow("behind a poll") << QByteArray() << true << "";
+        QTest::newRow("a read unanswered") << QByteArray("RD 0 2|") << false
+                                           << "No answer from station 1 to the read of "
+                                              "KVP.\r\nNothing was saved.";
+        QTest::newRow("a value unreadable")
+            << QByteArray("RD 1 10|?3>") << false
+            << "Station 1 sent no value for VCF2.\r\nNothing was saved.";
     }
     void saveSet()
     {
-        QFETCH(bool, typedInKPP);
-        QFETCH(bool, loadFirst);
-        QFETCH(bool, saved);
+        QFETCH(QByteArray, otherReply);
+        QFETCH(bool, deferred);
+        QFETCH(QString, message);
 
         FormRig rig(1);
         QTemporaryDir dir;
         rig.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
-        if (typedInKPP)
-            QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("7"));
-        rig.messages.answer = loadFirst;
-        rig.port.clearRecord();
+        rig.bus.set(1, "RD 2 0", "RD 2 0=2000 ok>"); // changed behind the boxes
+        if (!otherReply.isEmpty())
+            rig.bus.set(1, otherReply.left(otherReply.indexOf('|')),
+                        otherReply.mid(otherReply.indexOf('|') + 1));
+        QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("7")); // typed, never written
+        rig.form.PollIdle = !deferred;
         rig.form.saveParameterSet();
+        if (deferred) {
+            QVERIFY(rig.port.lines().isEmpty());
+            rig.form.PollIdle = true;
+            rig.form.Timer5_Timer();
+        }
 
-        QCOMPARE(rig.messages.questions.size(), typedInKPP ? 1 : 0);
-        QCOMPARE(rig.port.lines().size(), loadFirst ? 25 : 0);
+        QCOMPARE(rig.messages.texts, message.isEmpty() ? QStringList() : QStringList { message });
         const ParameterSetParse back = readParameterSetFile(rig.files.file);
-        QCOMPARE(back.ok, saved);
-        if (saved) {
+        QCOMPARE(back.ok, message.isEmpty());
+        if (back.ok) {
             QCOMPARE(back.set.count(), 25);
             // The default replies: KPP "005", VCF2 item 10 "1105".
             QCOMPARE(back.set.values[0], std::optional<std::int16_t>(5));
             QCOMPARE(back.set.values[12], std::optional<std::int16_t>(1105));
+            QCOMPARE(back.set.values[19], std::optional<std::int16_t>(2000));
+            QCOMPARE(rig.form.txtPOS[0]->text() + rig.form.txtKG[0]->text(), "2000005");
+            QCOMPARE(FormRig::textColor(rig.form.txtKG[0]), Black);
         }
+        QVERIFY(rig.form.cmdRead->isEnabled());
     }
 
-    // A file into the drive: validated whole, the changes confirmed by the operator, each
-    // written and judged as Enter in its box, one report at the end.
+    // A file into the drive: validated whole, compared with what the drive holds now, the
+    // changes confirmed by the operator, each written and judged as Enter in its box, one
+    // report at the end.
     void loadSet_data()
     {
         QTest::addColumn<QByteArray>("file");
         QTest::addColumn<bool>("confirm");
-        QTest::addColumn<QByteArray>("otherReply"); // "line|reply" instead of the echo
+        QTest::addColumn<QByteArray>("otherReply"); // "line|reply" instead of the default
+        QTest::addColumn<bool>("servoOnUpDown");
         QTest::addColumn<QStringList>("sent");
+        QTest::addColumn<QString>("asked");
         QTest::addColumn<QString>("report");
 
         QTest::newRow("refused whole") << QByteArray("KPP = 300\nKPX = 1\n") << true << QByteArray()
-                                       << QStringList() << "set.vcmpar: line 2: unknown name";
-        QTest::newRow("not confirmed")
-            << QByteArray("KPP = 300\n") << false << QByteArray() << QStringList() << "";
+                                       << false << QStringList() << ""
+                                       << "set.vcmpar: line 2: unknown name";
+        QTest::newRow("not confirmed") << QByteArray("KPP = 300\n") << false << QByteArray()
+                                       << false << QStringList() << "1 parameter of"
+                                       << "";
         QTest::newRow("nothing to change") << QByteArray("KPP = 5\nTH1 = 415\n") << true
-                                           << QByteArray() << QStringList() << "already show";
+                                           << QByteArray() << false << QStringList() << ""
+                                           << "Station 1 already holds every value of set.vcmpar";
+        QTest::newRow("changed behind the boxes")
+            << QByteArray("KPP = 5\n") << true << QByteArray("RD 0 0|RD 0 0=300 ok>") << false
+            << QStringList { "WT 0 0 5" } << "KPP: 300 -> 5"
+            << "1 of 1 written, 1 confirmed";
+        QTest::newRow("a read unanswered")
+            << QByteArray("KPP = 300\n") << true << QByteArray("RD 1 3|") << false << QStringList()
+            << ""
+            << "No answer from station 1 to the read of VT1.\r\nNothing was written.";
         QTest::newRow("written") << QByteArray("# tuned\r\nKVP = 120\r\nKPP = 300\r\n") << true
-                                 << QByteArray() << QStringList { "WT 0 0 300", "WT 0 2 120" }
+                                 << QByteArray() << false
+                                 << QStringList { "WT 0 0 300", "WT 0 2 120" } << "KPP: 005 -> 300"
                                  << "2 of 2 written, 2 confirmed";
+        QTest::newRow("targets, servo off")
+            << QByteArray("UP0 = 0\n") << true << QByteArray() << false
+            << QStringList { "WT 2 0 0" } << "UP0: 205 -> 0"
+            << "1 of 1 written";
+        QTest::newRow("targets, servo on, up/down")
+            << QByteArray("UP0 = 0\nDN0 = -500\n") << true << QByteArray() << true
+            << QStringList { "WT 2 0 0", "WT 3 0 -500" }
+            << "these writes will move the actuator: UP0 to 0 counts, DN0 to -500 counts."
+            << "2 of 2 written";
         QTest::newRow("clamped") << QByteArray("KPP=30000\n") << true
-                                 << QByteArray("WT 0 0 30000|KPP=20000;\r\n>")
-                                 << QStringList { "WT 0 0 30000" }
+                                 << QByteArray("WT 0 0 30000|KPP=20000;\r\n>") << false
+                                 << QStringList { "WT 0 0 30000" } << "KPP: 005 -> 30000"
                                  << "1 of 1 written, 0 confirmed by the drive.\r\nHeld "
                                     "differently:\r\nKPP sent 30000, held 20000";
         QTest::newRow("silent halfway")
             << QByteArray("KPP = 300\nKVP = 120\nVCF2 = -7\n") << true << QByteArray("WT 0 2 120|")
-            << QStringList { "WT 0 0 300", "WT 0 2 120" }
+            << false << QStringList { "WT 0 0 300", "WT 0 2 120" } << "3 parameters of"
             << "1 of 3 written, 1 confirmed by the drive.\r\nNo answer to KVP. Not written: VCF2.";
     }
     void loadSet()
@@ -127,7 +167,9 @@ private slots:
         QFETCH(QByteArray, file);
         QFETCH(bool, confirm);
         QFETCH(QByteArray, otherReply);
+        QFETCH(bool, servoOnUpDown);
         QFETCH(QStringList, sent);
+        QFETCH(QString, asked);
         QFETCH(QString, report);
 
         FormRig rig(1);
@@ -138,20 +180,28 @@ private slots:
         if (!otherReply.isEmpty())
             rig.bus.set(1, otherReply.left(otherReply.indexOf('|')),
                         otherReply.mid(otherReply.indexOf('|') + 1));
+        if (servoOnUpDown) {
+            rig.bus.set(1, "RV 8", "0900 ok>");
+            rig.bus.set(1, "RV 10", "0040 ok>");
+        }
         rig.messages.answer = confirm;
         rig.messages.texts.clear();
         rig.port.clearRecord();
         rig.form.loadParameterSet();
 
-        QCOMPARE(QString::fromLatin1(rig.port.lines().join(',')), sent.join(',')); // no SV, no read
+        QStringList writes; // no SV
+        for (const QByteArray &line : rig.port.lines())
+            if (!line.startsWith("RD ") && !line.startsWith("RV "))
+                writes << QString::fromLatin1(line);
+        QCOMPARE(writes, sent);
         if (report.isEmpty())
             QVERIFY(rig.messages.texts.isEmpty());
         else
             QVERIFY2(rig.messages.last().contains(report), qPrintable(rig.messages.last()));
-        const QString asked = rig.messages.questions.value(0);
-        QVERIFY(sent.isEmpty() || asked.contains(QStringLiteral("KPP: 005 -> ")));
-        QVERIFY(sent.isEmpty()
-                || asked.contains(sent.size() > 1 ? "parameters of" : "1 parameter of"));
+        QCOMPARE(rig.messages.questions.size(), asked.isEmpty() ? 0 : 1);
+        QVERIFY2(rig.messages.questions.value(0).contains(asked),
+                 qPrintable(rig.messages.questions.value(0)));
+        QCOMPARE(rig.messages.questions.value(0).contains("move the actuator"), servoOnUpDown);
         QVERIFY(rig.form.cmdRead->isEnabled());
     }
 
