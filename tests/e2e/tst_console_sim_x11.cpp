@@ -37,21 +37,17 @@ private:
         xdotool({ "key", "ctrl+a" });
         xdotool({ "type", "--delay", "10", text });
     }
-    // Waits for a message box (titled as the application) and closes it with Enter.
+    // Closes the message box (titled as the application) that must come up, with Enter.
     bool closeMessageBox()
     {
-        const auto box = [this] { return xdotool({ "search", "--name", "^VCM Drive Console$" }); };
-        QDeadlineTimer deadline(5000);
-        QString id;
-        while ((id = box()).isEmpty() && !deadline.hasExpired())
+        QString box;
+        for (int i = 0;
+             i < 100 && (box = xdotool({ "search", "--name", "^VCM Drive Console$" })).isEmpty();
+             ++i)
             QTest::qWait(50);
-        if (id.isEmpty())
-            return false;
-        xdotool({ "windowfocus", "--sync", id.section(QLatin1Char('\n'), 0, 0), "key", "Return" });
-        while (!box().isEmpty() && !deadline.hasExpired())
-            QTest::qWait(50);
-        QTest::qWait(300); // Start's handler goes on for 100 ms after its box
-        return box().isEmpty();
+        xdotool({ "windowfocus", "--sync", box.section(QLatin1Char('\n'), 0, 0), "key", "Return" });
+        QTest::qWait(400); // Start's handler goes on for 100 ms after its box
+        return !box.isEmpty();
     }
 
 private slots:

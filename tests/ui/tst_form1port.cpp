@@ -3,13 +3,10 @@
 #include "Clock.h"
 #include "Form1.h"
 #include "Lamp.h"
-#include "PortName.h"
 #include "PtyPeer.h"
 #include "RecordingMessages.h"
 #include "SystemSerialPort.h"
 
-#include <QContextMenuEvent>
-#include <QMenu>
 #include <QTemporaryFile>
 #include <QtTest>
 
@@ -84,38 +81,6 @@ private slots:
         QCOMPARE(rig.messages.texts, QStringList { "Fail, COM Port does not exist!" });
         QVERIFY(!rig.form.PortOpened);
         QCOMPARE(portButtons(rig.form), QStringLiteral("1000"));
-    }
-
-    // The box is all for typing; the system's ports are listed on Down and in its context
-    // menu, no name cut short.
-    void portListOnDemand()
-    {
-        Rig rig(QStringLiteral("/dev/ttyUSB0"));
-        QLineEdit *box = rig.form.listComPort;
-        QVERIFY(box->actions().isEmpty());
-        QVERIFY(box->toolTip().startsWith("/dev/ttyUSB0\nDown or right-click"));
-        QStringList seen;
-        const auto inspect = [&] {
-            auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
-            for (const QAction *a : menu ? menu->actions() : QList<QAction *>()) {
-                if (menu->width() >= menu->fontMetrics().horizontalAdvance(a->text()) + 8
-                    && menu->width() >= box->width())
-                    seen << a->text();
-            }
-            if (menu)
-                menu->close();
-        };
-        QTimer::singleShot(0, inspect);
-        QTest::keyClick(box, Qt::Key_Down);
-        QCOMPARE(seen,
-                 systemPortNames().isEmpty() ? QStringList { "No serial ports found" }
-                                             : systemPortNames());
-        seen.clear();
-        QTimer::singleShot(0, inspect);
-        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5),
-                                    box->mapToGlobal(QPoint(5, 5)));
-        QCoreApplication::sendEvent(box, &menuEvent);
-        QVERIFY2(seen.contains("Serial ports of this computer"), qPrintable(seen.join(',')));
     }
 
     // A corrected port opens on the next Start, and belongs to the console until Stop, the
