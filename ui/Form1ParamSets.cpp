@@ -97,7 +97,11 @@ void Form1::saveDriveParameterSet()
 {
     if (deferWhilePolling(ActionSaveSet))
         return;
-    m_saveSetWaiting = false;
+    // Dropped with the link or the drive while it waited.
+    if (!std::exchange(m_saveSetWaiting, false) || !m_selectedStation) {
+        UnlockButtons();
+        return;
+    }
     // What the drive holds now: the boxes may be older than a tool's write or a power cycle.
     DriveProcedures drive(m_comm);
     const std::optional<ParameterSet> set
@@ -148,7 +152,7 @@ void Form1::loadSetIntoDrive()
     if (deferWhilePolling(ActionLoadSet))
         return;
     const std::optional<ParameterSet> set = std::exchange(m_setToLoad, std::nullopt);
-    if (!set) {
+    if (!set || !m_selectedStation) {
         UnlockButtons();
         return;
     }
