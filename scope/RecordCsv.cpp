@@ -1,5 +1,9 @@
 #include "RecordCsv.h"
 
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
 #include <algorithm>
 
 namespace {
@@ -24,4 +28,22 @@ QString recordCsv(const Record &record, const RecordShape &shape, double spanMs,
             + QLatin1Char(',') + axisText(record.raw[half + i]) + QLatin1Char('\n');
     }
     return csv;
+}
+
+std::optional<QString> saveFileWhole(const QString &path, const QByteArray &bytes)
+{
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile() && !info.isDir()) {
+        QFile out(path);
+        if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.flush())
+            return out.errorString();
+        out.close();
+        if (out.error() != QFileDevice::NoError)
+            return out.errorString();
+        return std::nullopt;
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit())
+        return out.errorString();
+    return std::nullopt;
 }

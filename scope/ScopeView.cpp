@@ -76,12 +76,71 @@ std::optional<double> ScopeRecord::valueAt(int channel, double tMs) const
     return record.raw[i];
 }
 
-DataRect fullView(const ScopeRecord &now, const ScopeRecord *reference)
+QString recordLengthProblem(const ScopeRecord &record)
+{
+    const int expected = record.shape.recordLength;
+    const int count = record.record.count;
+    if (count == expected)
+        return {};
+    // The parse keeps one value more than expected: a longer record shows as that one.
+    if (count > expected) {
+        return QStringLiteral("The record holds more than the %1 values the set-up expects: the "
+                              "drive seems to have the classic recorder (512 values). Clear "
+                              "\"VCRR new\" and press Setup again.")
+            .arg(expected);
+    }
+    if (expected == 512 && count == 256) {
+        return QStringLiteral("The record holds 256 of the 512 values the set-up expects: the "
+                              "drive seems to have the new recorder. Tick \"VCRR new\" and press "
+                              "Setup again.");
+    }
+    return QStringLiteral("The record holds %1 of the %2 values the set-up expects: the upload "
+                          "was cut short. If every capture is short, check \"VCRR new\".")
+        .arg(count)
+        .arg(expected);
+}
+
+ScopeRecord mirroredRecord(const ScopeRecord &record, double around)
+{
+    Record r = record.record;
+    for (int i = 0; i < std::min(r.count, Record::Capacity); ++i) {
+        r.raw[i] = float(around - r.raw[i]);
+        r.plot[i] = r.raw[i] / 4;
+    }
+    return ScopeRecord(r, record.shape, record.spanMs, record.names[0], record.names[1]);
+}
+
+namespace {
+QString channelUnit(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('P')))
+        return QStringLiteral("counts");
+    if (name.startsWith(QLatin1Char('V')))
+        return QStringLiteral("0.1 mm/s");
+    if (name == QLatin1String("ICMD"))
+        return QStringLiteral("mA");
+    return QStringLiteral("counts");
+}
+} // namespace
+
+QString valueUnit(const ScopeRecord &record)
+{
+    const QString first = channelUnit(record.names[0]);
+    const QString second = channelUnit(record.names[1]);
+    if (record.shape.dio || first == second)
+        return first;
+    return record.names[0] + QLatin1Char(' ') + first + QStringLiteral(", ") + record.names[1]
+        + QLatin1Char(' ') + second;
+}
+
+DataRect fullView(const ScopeRecord &now, const ScopeRecord *reference, double referenceShiftMs)
 {
     // Graph1 spans 0 to 255 horizontal units, 256 of them to the span.
     DataRect r { 0, now.spanMs * 255 / 256, double(4 * now.range.min),
                  double(4 * (now.range.min + now.range.range)) };
     if (reference) {
+        r.t0 = std::min(r.t0, referenceShiftMs);
+        r.t1 = std::max(r.t1, referenceShiftMs + reference->spanMs * 255 / 256);
         r.v0 = std::min(r.v0, double(4 * reference->range.min));
         r.v1 = std::max(r.v1, double(4 * (reference->range.min + reference->range.range)));
     }
@@ -206,8 +265,27 @@ ScopePicture scopePicture(const ScopeRecord &now, const ScopeRecord *reference,
         const QPointF at = mapToPixels(data, QPointF(t, v), plotRect.size());
         return QPointF(plotRect.left() + std::floor(at.x()), plotRect.top() + std::floor(at.y()));
     };
-    const Ticks times
-        = niceTicks(view.t0, view.t1, int(plotRect.width() / (charSize.width() * 10)));
+    // Room for a label of five digits between two; at least two labels, however small.
+    const auto ticks = [](double lo, double hi, double room) {
+        Ticks t = niceTicks(lo, hi, std::max(2, int(room)));
+        for (int more = std::max(2, int(room)) + 1; t.values.size() < 2 && more <= 10; ++more)
+            t = niceTicks(lo, hi, more);
+        return t;
+    };
+    const Ticks times = ticks(view.t0, view.t1, plotRect.width() / (charSize.width() * 7));
+    const Ticks values = ticks(view.v0, view.v1, plotRect.height() / (charSize.height() * 2.5));
+    DisplayList &grid = p.grid;
+    grid.scale(view.t0, view.v1, view.t1, view.v0);
+    grid.foreColor(PlotColor::Grid);
+    for (const double t : times.values) {
+        grid.point(t, view.v0);
+        grid.lineTo(t, view.v1);
+    }
+    for (const double v : values.values) {
+        grid.point(view.t0, v);
+        grid.lineTo(view.t1, v);
+    }
+
     for (const double t : times.values) {
         const double x = pixel(t, view.v0).x();
         frame.foreColor(ScopeColor::Frame);
@@ -218,8 +296,7 @@ ScopePicture scopePicture(const ScopeRecord &now, const ScopeRecord *reference,
                    Qt::AlignHCenter | Qt::AlignTop);
     }
     frame.text(left - 6, bottom + 5, QStringLiteral("ms"), Qt::AlignRight | Qt::AlignTop);
-    const Ticks values
-        = niceTicks(view.v0, view.v1, int(plotRect.height() / (charSize.height() * 2.5)));
+    frame.text(left, top - 2, valueUnit(now), Qt::AlignLeft | Qt::AlignBottom);
     for (const double v : values.values) {
         const double y = pixel(view.t0, v).y();
         frame.foreColor(ScopeColor::Frame);

@@ -39,9 +39,22 @@ struct DataRect {
     double v1 = 0;
 };
 
-// All of a record (and the reference beside it) as Graph1 shows it: the whole span and the
-// value range of both.
-DataRect fullView(const ScopeRecord &now, const ScopeRecord *reference);
+// What is wrong with a record whose number of values is not the one the set-up expects, and
+// its likely cause (the "VCRR new" setting); empty when the number is right. Figures drawn from
+// such a record would be made of values from the wrong places.
+QString recordLengthProblem(const ScopeRecord &record);
+
+// The record turned upside down around `around` (each value v becomes around - v), so that a
+// step the other way can be laid on another. Not for a DIO capture.
+ScopeRecord mirroredRecord(const ScopeRecord &record, double around);
+
+// The unit of the value axis: that of channel 1, and of channel 2 where it differs.
+QString valueUnit(const ScopeRecord &record);
+
+// All of a record (and the reference beside it, drawn referenceShiftMs later than recorded) as
+// Graph1 shows it: the spans and the value ranges of both.
+DataRect fullView(const ScopeRecord &now, const ScopeRecord *reference,
+                  double referenceShiftMs = 0);
 
 // How a record's display list must be scaled to show `view`.
 UserScale recordScale(const ScopeRecord &record, const DataRect &view);
@@ -78,13 +91,15 @@ struct ScopeMarks {
     std::optional<DataRect> dragged;
 };
 
-// What the scope window paints into plotRect: the record's display list (plotRecord) seen
-// through recordView, under it the reference's (without its grid) through referenceView,
-// dimmed, and over them the marks (settling band, cursors, the zoom being dragged). Around
-// plotRect, the frame (axes, ticks, labels) in the surface's own pixels.
+// What the scope window paints into plotRect: the grid at the labelled values and times, the
+// record's display list (plotRecord without its grid) seen through recordView, under it the
+// reference's through referenceView, dimmed, and over them the marks (settling band, cursors,
+// the zoom being dragged). Around plotRect, the frame (axes, ticks, labels, the value axis's
+// unit) in the surface's own pixels.
 struct ScopePicture {
     UserScale recordView;
     UserScale referenceView;
+    DisplayList grid;
     DisplayList marks;
     DisplayList frame;
 };

@@ -10,16 +10,16 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QPainter>
-#include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
-// A small down-pointing triangle: the platform's arrow icon is missing from some styles.
 // Remembers the press that closed a popup outside it, and delivers it where it was meant to go.
 class ClickThrough final : public QObject {
 public:
@@ -60,16 +60,19 @@ private:
     QPoint m_at;
 };
 
-QIcon downArrowIcon()
+const QString PortListTitle = QStringLiteral("Serial ports of this computer");
+
+// The system's ports as entries of `menu`, none cut short, and the list at least as wide as
+// the box it fills.
+void addPortNames(QMenu &menu, int minimumWidth)
 {
-    QPixmap pixmap(12, 12);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(Qt::black);
-    painter.drawPolygon(QPolygonF({ QPointF(2, 4), QPointF(10, 4), QPointF(6, 9) }));
-    return QIcon(pixmap);
+    // Adapters come and go: ask the system each time.
+    const QStringList names = systemPortNames();
+    for (const QString &name : names)
+        menu.addAction(name);
+    if (names.isEmpty())
+        menu.addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
+    menu.setMinimumWidth(std::max(minimumWidth, menu.sizeHint().width()));
 }
 } // namespace
 
@@ -83,15 +86,15 @@ Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QStrin
       m_fileDialogs(m_qtFileDialogs.get())
 {
     setupUi(this);
-    // The whole text, also when a long path scrolls out of the box.
-    connect(listComPort, &QLineEdit::textChanged, listComPort, &QWidget::setToolTip);
+    // The whole text, also when a long path scrolls out of the box, and where the list is.
+    connect(listComPort, &QLineEdit::textChanged, listComPort, [this](const QString &text) {
+        listComPort->setToolTip(
+            text + QStringLiteral("\nDown or right-click: the serial ports of this computer"));
+    });
     listComPort->setText(comPortText);
-    // The ports the system reports, offered only when asked for (the arrow, or Down): a list
-    // that opened while typing would swallow the next click on Start.
-    QAction *portList = listComPort->addAction(downArrowIcon(), QLineEdit::TrailingPosition);
-    portList->setObjectName(QStringLiteral("portListAction"));
-    portList->setToolTip(QStringLiteral("Serial ports of this computer"));
-    connect(portList, &QAction::triggered, this, &Form1::showPortList);
+    // The ports the system reports, offered only when asked for (Down, or the context menu):
+    // the box is too small to give part of it to an arrow, and a list that opened on a click
+    // meant for typing would swallow the keys and the next click on Start.
     listComPort->installEventFilter(this);
     wireHandlers();
     Form_Load();
@@ -202,12 +205,7 @@ void Form1::showPortList()
 {
     QMenu menu(listComPort);
     menu.setObjectName(QStringLiteral("portListMenu"));
-    // Adapters come and go: ask the system each time.
-    const QStringList names = systemPortNames();
-    for (const QString &name : names)
-        menu.addAction(name);
-    if (names.isEmpty())
-        menu.addAction(QStringLiteral("No serial ports found"))->setEnabled(false);
+    addPortNames(menu, listComPort->width());
     // A click outside closes the list; X11 does not hand that click on to the window, so the
     // list does it, or a click on Start would only close the list.
     ClickThrough clickThrough(menu);
@@ -217,11 +215,27 @@ void Form1::showPortList()
     clickThrough.replay();
 }
 
+void Form1::showPortBoxMenu(const QPoint &globalPos)
+{
+    const std::unique_ptr<QMenu> menu(listComPort->createStandardContextMenu());
+    menu->addSeparator();
+    QMenu *ports = menu->addMenu(PortListTitle);
+    ports->setObjectName(QStringLiteral("portListMenu"));
+    addPortNames(*ports, listComPort->width());
+    const QAction *chosen = menu->exec(globalPos);
+    if (chosen && chosen->parent() == ports && chosen->isEnabled())
+        listComPort->setText(chosen->text());
+}
+
 bool Form1::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == listComPort && event->type() == QEvent::KeyPress
         && static_cast<QKeyEvent *>(event)->key() == Qt::Key_Down) {
         showPortList();
+        return true;
+    }
+    if (watched == listComPort && event->type() == QEvent::ContextMenu) {
+        showPortBoxMenu(static_cast<QContextMenuEvent *>(event)->globalPos());
         return true;
     }
     if (event->type() == QEvent::KeyPress) {

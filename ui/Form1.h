@@ -28,6 +28,7 @@
 #include <optional>
 
 class Clock;
+class DriveProcedures;
 class FileDialogs;
 class MessageSink;
 class ScopeWindow;
@@ -46,8 +47,11 @@ public:
         ActionCommandSource = 2,
         ActionSave = 3,
         ActionLoad = 4,
-        // Not a button's: the writes of a parameter set loaded from a file.
+        // Not a button's: the writes of a parameter set loaded from a file, and the reads of the
+        // drive that come before loading or saving a set.
         ActionWriteSet = 5,
+        ActionLoadSet = 6,
+        ActionSaveSet = 7,
     };
 
     Form1(SerialPort &port, Clock &clock, MessageSink &messages,
@@ -180,9 +184,16 @@ private:
     void showCommError(const QString &title);
     void showPlotMenu(const QPoint &pos);
     void showParameterMenu(const QPoint &pos);
-    // The 25 box texts in box order; red ones (typed, or a marker) as empty in the first.
-    QStringList confirmedBoxTexts() const;
+    // The 25 box texts in box order.
     QStringList boxTexts() const;
+    // The drive's 25 values read as LOAD reads them, into the boxes as LOAD shows them. On a
+    // failed read the box shows "ER" and the operator is told which, and `nothingDone`.
+    std::optional<ParameterSet> readDriveParameters(DriveProcedures &drive,
+                                                    const QString &nothingDone);
+    // The gated halves of the menu's "Save ..." and "Load ...": read the drive, then save or
+    // compare and ask.
+    void saveDriveParameterSet();
+    void loadSetIntoDrive();
     // A file picked and validated whole; a refused one is reported, nothing sent.
     std::optional<ParameterSet> chooseParameterSet(const QString &title);
     // The writes of m_setToWrite, behind the same gate as Enter in a box.
@@ -193,6 +204,8 @@ private:
     void clearCompareMarks();
     // The system's serial ports, below the port box; the one picked goes into the box.
     void showPortList();
+    // The box's edit menu with the system's serial ports added.
+    void showPortBoxMenu(const QPoint &globalPos);
     void releasePort();
     // Only the port frame usable, as at start and after Stop.
     void showDisconnected();
@@ -222,6 +235,9 @@ private:
     // Parameter-set files: the changes waiting to be written, the file's name for messages,
     // and the boxes that a compare marked.
     QList<ParameterDifference> m_setToWrite;
+    // A file's set waiting for the drive's values to compare with; a save waiting for them.
+    std::optional<ParameterSet> m_setToLoad;
+    bool m_saveSetWaiting = false;
     QString m_setFileName;
     QSet<QLineEdit *> m_comparedBoxes;
     std::unique_ptr<FileDialogs> m_qtFileDialogs;

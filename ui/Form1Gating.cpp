@@ -108,6 +108,12 @@ void Form1::Timer5_Timer()
     case ActionWriteSet:
         writeParameterSet();
         break;
+    case ActionLoadSet:
+        loadSetIntoDrive();
+        break;
+    case ActionSaveSet:
+        saveDriveParameterSet();
+        break;
     default:
         m_waitingActions.clear();
         return;

@@ -12,10 +12,8 @@ void Form1::cmdSet_Click()
 
     if (ServoOn) {
         m_messages.MsgBox(QStringLiteral(" You must servo off before changing command source"));
-        // Clears "Pulse/Dir" without selecting the other source.
-        Option1->setAutoExclusive(false);
-        Option1->setChecked(false);
-        Option1->setAutoExclusive(true);
+        // Nothing was sent: the buttons show the source the drive still follows.
+        (UpDownMode ? Option2 : Option1)->setChecked(true);
         UnlockButtons();
         return;
     }

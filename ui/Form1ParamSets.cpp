@@ -1,9 +1,12 @@
-// Parameter sets as files: the Parameter Adjustment frame's context menu saves the boxes,
-// writes a file's values into the drive, or marks where the boxes differ from a file.
+// Parameter sets as files: the Parameter Adjustment frame's context menu saves what the drive
+// holds, writes a file's values into the drive, or marks where the boxes differ from a file.
 #include "Form1.h"
 
+#include "DriveProcedures.h"
 #include "MessageSink.h"
+#include "ParameterReply.h"
 #include "ParameterSet.h"
+#include "RecordCsv.h"
 #include "SerialPort.h"
 #include "VbStyle.h"
 #include "WriteEcho.h"
@@ -14,7 +17,6 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSaveFile>
 
 namespace {
 const QString FileFilter = QStringLiteral("VCM parameter sets (*.vcmpar);;All files (*)");
@@ -42,54 +44,82 @@ void Form1::showParameterMenu(const QPoint &pos)
         compareParameterSet();
 }
 
-QStringList Form1::confirmedBoxTexts() const
+std::optional<ParameterSet> Form1::readDriveParameters(DriveProcedures &drive,
+                                                       const QString &nothingDone)
 {
-    // Red is typed but not written, or a marker: no value the drive confirmed.
-    QStringList texts;
-    for (const ParameterBox &b : ParameterMap::loadOrder()) {
-        const QLineEdit *box = parameterBox(b.array, b.index);
-        const bool red = box->palette().color(QPalette::Text) == vbColor(0x0000FF);
-        texts << (red ? QString() : box->text());
+    clearCompareMarks();
+    // The reads of LOAD, each shown in its box as LOAD shows it.
+    QList<DriveFailure> unreadable;
+    const std::optional<ParameterSet> held = drive.readParameters(
+        [this](int ordinal, std::int16_t) {
+            const ParameterBox b = ParameterMap::boxAt(ordinal);
+            QLineEdit *box = parameterBox(b.array, b.index);
+            RxValue = parameterValue(RxBuffer()).value_or(QString());
+            box->setText(RxValue);
+            setForeColor(box, vbColor(0x000000));
+        },
+        &unreadable);
+    if (held)
+        return held;
+
+    if (drive.failure().kind == DriveFailure::Kind::NoAnswer)
+        unreadable << drive.failure();
+    QStringList names;
+    for (const DriveFailure &f : unreadable) {
+        for (const ParameterBox &b : ParameterMap::loadOrder()) {
+            if (ParameterMap::readCommand(b.array, b.index) != f.command)
+                continue;
+            QLineEdit *box = parameterBox(b.array, b.index);
+            box->setText(QStringLiteral("ER"));
+            setForeColor(box, vbColor(0x0000FF));
+            names << ParameterMap::name(b);
+        }
     }
-    return texts;
+    const bool silent = drive.failure().kind == DriveFailure::Kind::NoAnswer;
+    m_messages.MsgBox(
+        (silent ? QStringLiteral("No answer from station %1 to the read of %2.")
+                : QStringLiteral("Station %1 sent no value for %2."))
+            .arg(m_selectedStation.value_or(0))
+            .arg(silent ? names.value(names.size() - 1) : names.join(QStringLiteral(", ")))
+        + QStringLiteral("\r\n") + nothingDone);
+    return std::nullopt;
 }
 
 void Form1::saveParameterSet()
 {
     if (!m_selectedStation)
         return;
-    QStringList unconfirmed;
-    ParameterSet set = parameterSetFromTexts(confirmedBoxTexts(), &unconfirmed);
-    if (!unconfirmed.isEmpty()) {
-        if (!m_messages.Confirm(QStringLiteral("These boxes hold no value the drive confirmed: ")
-                                    + names(unconfirmed)
-                                    + QStringLiteral("\r\nLOAD them from the drive first?"),
-                                QStringLiteral("LOAD"))) {
-            return;
-        }
-        cmdRead_Click();
-        unconfirmed.clear();
-        set = parameterSetFromTexts(confirmedBoxTexts(), &unconfirmed);
-        if (!unconfirmed.isEmpty()) {
-            m_messages.MsgBox(QStringLiteral("Still no confirmed value in: ") + names(unconfirmed)
-                              + QStringLiteral("\r\nNothing was saved."));
-            return;
-        }
+    m_saveSetWaiting = true;
+    saveDriveParameterSet();
+}
+
+void Form1::saveDriveParameterSet()
+{
+    if (deferWhilePolling(ActionSaveSet))
+        return;
+    // Dropped with the link or the drive while it waited.
+    if (!std::exchange(m_saveSetWaiting, false) || !m_selectedStation) {
+        UnlockButtons();
+        return;
     }
+    // What the drive holds now: the boxes may be older than a tool's write or a power cycle.
+    DriveProcedures drive(m_comm);
+    const std::optional<ParameterSet> set
+        = readDriveParameters(drive, QStringLiteral("Nothing was saved."));
+    UnlockButtons();
+    if (!set)
+        return;
 
     const QString file = m_fileDialogs->saveFileName(
         QStringLiteral("Save parameter set"),
         QStringLiteral("station%1.vcmpar").arg(*m_selectedStation), FileFilter);
     if (file.isEmpty())
         return;
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)
-        || out.write(formatParameterSet(set, *m_selectedStation, QDateTime::currentDateTime())
-                         .toUtf8())
-            < 0
-        || !out.commit()) {
+    if (const std::optional<QString> failed = saveFileWhole(
+            file,
+            formatParameterSet(*set, *m_selectedStation, QDateTime::currentDateTime()).toUtf8())) {
         m_messages.MsgBox(QStringLiteral("Could not save ") + file + QStringLiteral("\r\n")
-                          + out.errorString());
+                          + *failed);
     }
 }
 
@@ -112,15 +142,44 @@ void Form1::loadParameterSet()
 {
     if (!m_selectedStation)
         return;
-    const std::optional<ParameterSet> set
-        = chooseParameterSet(QStringLiteral("Load parameter set into drive"));
-    if (!set)
+    m_setToLoad = chooseParameterSet(QStringLiteral("Load parameter set into drive"));
+    if (m_setToLoad)
+        loadSetIntoDrive();
+}
+
+void Form1::loadSetIntoDrive()
+{
+    if (deferWhilePolling(ActionLoadSet))
         return;
-    // A red box is written too: what it shows is no value the drive confirmed.
-    const QList<ParameterDifference> changes = parameterDifferences(*set, confirmedBoxTexts());
+    const std::optional<ParameterSet> set = std::exchange(m_setToLoad, std::nullopt);
+    if (!set || !m_selectedStation) {
+        UnlockButtons();
+        return;
+    }
+    // Compared with what the drive holds now, not with the boxes, which may be stale.
+    DriveProcedures drive(m_comm);
+    const QString nothingDone = QStringLiteral("Nothing was written.");
+    const std::optional<ParameterSet> held = readDriveParameters(drive, nothingDone);
+    // Whether a changed target would move the actuator, as the drive says now.
+    const std::optional<DriveState> state = held ? drive.readState() : std::nullopt;
+    UnlockButtons();
+    if (!held)
+        return;
+    if (!state) {
+        m_messages.MsgBox(QStringLiteral("No answer from station %1 to %2.\r\n")
+                              .arg(*m_selectedStation)
+                              .arg(drive.failure().command)
+                          + nothingDone);
+        return;
+    }
+
+    const QStringList shown = boxTexts();
+    const QList<ParameterDifference> changes = parameterDifferences(*set, shown);
     if (changes.isEmpty()) {
-        m_messages.MsgBox(QStringLiteral("The boxes already show every value of ") + m_setFileName
-                          + QStringLiteral("; nothing was written."));
+        m_messages.MsgBox(QStringLiteral("Station %1 already holds every value of %2; nothing was "
+                                         "written.")
+                              .arg(*m_selectedStation)
+                              .arg(m_setFileName));
         return;
     }
     QString text = QStringLiteral("Write %1 parameter%2 of %3 to station %4?\r\n")
@@ -128,12 +187,21 @@ void Form1::loadParameterSet()
                        .arg(changes.size() == 1 ? QString() : QStringLiteral("s"))
                        .arg(m_setFileName)
                        .arg(*m_selectedStation);
-    const QStringList shown = boxTexts();
+    QStringList moves;
     for (const ParameterDifference &d : changes) {
         const QString box = shown.at(ParameterMap::ordinal(d.box));
+        const QString name = ParameterMap::name(d.box);
         text += QStringLiteral("\r\n%1: %2 -> %3")
-                    .arg(ParameterMap::name(d.box), box.isEmpty() ? QStringLiteral("(empty)") : box)
+                    .arg(name, box.isEmpty() ? QStringLiteral("(empty)") : box)
                     .arg(d.value);
+        if (d.box.array == BoxArray::POS && (d.box.index == 0 || d.box.index == 2))
+            moves << QStringLiteral("%1 to %2 counts").arg(name).arg(d.value);
+    }
+    // UP0 and DN0 are the targets the drive follows in up/down mode.
+    if (!moves.isEmpty() && state->servoOn() && state->upDown()) {
+        text += QStringLiteral("\r\n\r\nThe servo is on and the drive follows DI2 up/down, so "
+                               "these writes will move the actuator: ")
+            + names(moves) + QLatin1Char('.');
     }
     if (!m_messages.Confirm(text, QStringLiteral("Write")))
         return;
@@ -165,8 +233,8 @@ void Form1::writeParameterSet()
         const QString sent = QString::number(d.value);
         box->setText(sent);
         setForeColor(box, vbColor(0x0000FF));
-        const bool answered
-            = CommDone() && SendCmdPaced(ParameterMap::writeCommand(d.box.array, d.box.index, sent));
+        const bool answered = CommDone()
+            && SendCmdPaced(ParameterMap::writeCommand(d.box.array, d.box.index, sent));
         const WriteEcho echo
             = showWriteOutcome(box, answered, QStringLiteral("ERR"), QStringLiteral("ER"));
         if (!answered) {
@@ -180,8 +248,7 @@ void Form1::writeParameterSet()
         else
             heldDifferently << QStringLiteral("%1 sent %2, held %3")
                                    .arg(name, sent,
-                                        echo == WriteEcho::NoValue ? QStringLiteral("?")
-                                                                   : RxValue);
+                                        echo == WriteEcho::NoValue ? QStringLiteral("?") : RxValue);
     }
     UnlockButtons();
 
@@ -195,17 +262,20 @@ void Form1::writeParameterSet()
         report += QStringLiteral("\r\nHeld differently:\r\n") + heldDifferently.join("\r\n");
     if (!unanswered.isEmpty())
         report += QStringLiteral("\r\nNo answer to ") + unanswered
-            + QStringLiteral(". Not written: ") + (notWritten.isEmpty() ? "none" : names(notWritten))
-            + QLatin1Char('.');
+            + QStringLiteral(". Not written: ")
+            + (notWritten.isEmpty() ? "none" : names(notWritten)) + QLatin1Char('.');
     report += QStringLiteral("\r\nPress SAVE to keep the values over a power cycle.");
     m_messages.MsgBox(report);
 }
 
 void Form1::dropWaitingSet(const QString &why)
 {
-    if (m_setToWrite.isEmpty())
+    if (std::exchange(m_saveSetWaiting, false))
+        m_messages.MsgBox(QStringLiteral("The parameter set was not saved: ") + why);
+    if (m_setToWrite.isEmpty() && !m_setToLoad)
         return;
     m_setToWrite.clear();
+    m_setToLoad.reset();
     m_messages.MsgBox(QStringLiteral("The parameter set was not written: ") + why);
 }
 
@@ -227,10 +297,9 @@ void Form1::compareParameterSet()
         m_comparedBoxes.insert(box);
         differing << ParameterMap::name(d.box);
     }
-    m_messages.MsgBox(differing.isEmpty()
-                          ? QStringLiteral("Every parameter of ") + m_setFileName
+    m_messages.MsgBox(differing.isEmpty() ? QStringLiteral("Every parameter of ") + m_setFileName
                               + QStringLiteral(" matches the boxes.")
-                          : QStringLiteral("Differ from ") + m_setFileName
+                                          : QStringLiteral("Differ from ") + m_setFileName
                               + QStringLiteral(" (marked): ") + names(differing));
 }
 

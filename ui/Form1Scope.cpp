@@ -15,7 +15,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCoreApplication>
-#include <QFile>
 #include <QMenu>
 
 void Form1::chkBox_Click(std::int16_t Index)
@@ -186,8 +185,11 @@ QString Form1::lastRecordCsv() const
 
 void Form1::openScopeWindow()
 {
-    if (!m_scopeWindow)
+    if (!m_scopeWindow) {
         m_scopeWindow = new ScopeWindow(m_messages, this);
+        if (m_fileDialogs != m_qtFileDialogs.get())
+            m_scopeWindow->setFileDialogs(*m_fileDialogs);
+    }
     if (m_lastRecord)
         m_scopeWindow->showRecord(*m_lastRecord, m_lastShape, m_lastSpanMs, m_lastChannelNames[0],
                                   m_lastChannelNames[1]);
@@ -211,20 +213,19 @@ void Form1::showPlotMenu(const QPoint &pos)
     } else if (chosen == copy) {
         QApplication::clipboard()->setPixmap(Graph1->grab());
     } else if (chosen == png) {
-        const QString file = m_fileDialogs->saveFileName(
-            QStringLiteral("Save plot"), QStringLiteral("plot.png"),
-            QStringLiteral("PNG images (*.png)"));
+        const QString file
+            = m_fileDialogs->saveFileName(QStringLiteral("Save plot"), QStringLiteral("plot.png"),
+                                          QStringLiteral("PNG images (*.png)"));
         if (!file.isEmpty() && !Graph1->grab().save(file, "PNG"))
             m_messages.MsgBox(QStringLiteral("Could not save ") + file);
     } else if (chosen == csv) {
-        const QString file = m_fileDialogs->saveFileName(
-            QStringLiteral("Save record"), QStringLiteral("record.csv"),
-            QStringLiteral("CSV files (*.csv)"));
+        const QString file = m_fileDialogs->saveFileName(QStringLiteral("Save record"),
+                                                         QStringLiteral("record.csv"),
+                                                         QStringLiteral("CSV files (*.csv)"));
         if (file.isEmpty())
             return;
-        QFile out(file);
-        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)
-            || out.write(lastRecordCsv().toUtf8()) < 0)
-            m_messages.MsgBox(QStringLiteral("Could not save ") + file);
+        if (const std::optional<QString> failed = saveFileWhole(file, lastRecordCsv().toUtf8()))
+            m_messages.MsgBox(QStringLiteral("Could not save ") + file + QStringLiteral("\r\n")
+                              + *failed);
     }
 }

@@ -8,6 +8,7 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -36,7 +37,8 @@ void ScopePlot::setRecords(const std::optional<ScopeRecord> &now,
     m_now = now;
     m_reference = reference;
     m_referenceShiftMs = referenceShiftMs;
-    m_recordList = now ? plotRecord(now->record, now->shape, now->range) : DisplayList();
+    // The grid is the window's own, at the values and times it labels.
+    m_recordList = now ? plotRecord(now->record, now->shape, now->range, false) : DisplayList();
     m_referenceList = reference
         ? plotRecord(reference->record, reference->shape, reference->range, false)
         : DisplayList();
@@ -65,14 +67,19 @@ QRect ScopePlot::plotRect(QSize size) const
     const QFontMetrics m(font());
     const int left = m.horizontalAdvance(QStringLiteral("-00000000")) + 10;
     const int right = m.horizontalAdvance(QStringLiteral("0000")) / 2 + 6;
-    const int top = m.height() / 2 + 4;
+    const int top = m.height() + 6; // a line for the value axis's unit
     const int bottom = m.height() + 10;
     return QRect(QPoint(left, top), size).adjusted(0, 0, -left - right, -top - bottom);
 }
 
+DataRect ScopePlot::full() const
+{
+    return fullView(*m_now, m_reference ? &*m_reference : nullptr, m_referenceShiftMs);
+}
+
 DataRect ScopePlot::view() const
 {
-    return m_zoom.visible(fullView(*m_now, m_reference ? &*m_reference : nullptr));
+    return m_zoom.visible(full());
 }
 
 QPointF ScopePlot::dataAt(QPointF pos) const
@@ -113,6 +120,7 @@ void ScopePlot::paintTo(QPainter &painter, QSize size) const
     painter.save();
     painter.translate(r.topLeft());
     painter.setClipRect(QRect(QPoint(), r.size()));
+    GraphSurface::paintDisplayList(painter, picture.grid, r.size());
     GraphSurface::paintDisplayList(painter, m_referenceList, r.size(), picture.referenceView,
                                    ScopeColor::ReferenceAlpha);
     GraphSurface::paintDisplayList(painter, m_recordList, r.size(), picture.recordView);
@@ -129,6 +137,8 @@ void ScopePlot::paintEvent(QPaintEvent *)
 
 void ScopePlot::mousePressEvent(QMouseEvent *event)
 {
+    // Only the click that this press begins may be taken back by a double-click.
+    m_marksBeforeClick.reset();
     if (event->button() == Qt::LeftButton && m_now)
         m_pressedAt = event->position();
 }
@@ -157,8 +167,7 @@ void ScopePlot::mouseReleaseEvent(QMouseEvent *event)
         m_ignoreRelease = false;
     } else if (m_marks.dragged) {
         const bool values = valuesToo(event->modifiers());
-        m_zoom.zoomTo(dragRect(pos, event->modifiers()), values,
-                      fullView(*m_now, m_reference ? &*m_reference : nullptr));
+        m_zoom.zoomTo(dragRect(pos, event->modifiers()), values, full());
     } else if (plotRect(size()).contains(pos.toPoint())) {
         m_marksBeforeClick = m_marks;
         (m_nextIsB ? m_marks.bMs : m_marks.aMs) = dataAt(pos).x();
@@ -175,10 +184,12 @@ void ScopePlot::mouseDoubleClickEvent(QMouseEvent *event)
     if (event->button() != Qt::LeftButton || !m_now)
         return;
     // The first click of the pair placed a cursor: take it back.
-    const std::optional<double> cursor = m_marks.cursorMs;
-    m_marks = m_marksBeforeClick;
-    m_marks.cursorMs = cursor;
-    m_nextIsB = !m_nextIsB;
+    if (m_marksBeforeClick) {
+        const std::optional<double> cursor = m_marks.cursorMs;
+        m_marks = *std::exchange(m_marksBeforeClick, std::nullopt);
+        m_marks.cursorMs = cursor;
+        m_nextIsB = !m_nextIsB;
+    }
     m_ignoreRelease = true;
     m_pressedAt = event->position();
     resetZoom();
@@ -191,8 +202,7 @@ void ScopePlot::wheelEvent(QWheelEvent *event)
         return;
     const QPointF at = dataAt(event->position());
     const double factor = std::pow(0.8, event->angleDelta().y() / 120.0);
-    m_zoom.zoomAround(at.x(), at.y(), factor, valuesToo(event->modifiers()),
-                      fullView(*m_now, m_reference ? &*m_reference : nullptr));
+    m_zoom.zoomAround(at.x(), at.y(), factor, valuesToo(event->modifiers()), full());
     update();
     event->accept();
 }

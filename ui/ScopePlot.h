@@ -43,6 +43,8 @@ protected:
 
 private:
     QRect plotRect(QSize size) const;
+    // All of the record and the reference; what the zoom is a part of.
+    DataRect full() const;
     DataRect view() const;
     // The time and value under a widget position.
     QPointF dataAt(QPointF pos) const;
@@ -57,7 +59,8 @@ private:
     DisplayList m_referenceList;
     ScopeZoom m_zoom;
     ScopeMarks m_marks;
-    ScopeMarks m_marksBeforeClick;
+    // The marks before the last press's click placed a cursor; none after any other press.
+    std::optional<ScopeMarks> m_marksBeforeClick;
     std::optional<QPointF> m_pressedAt;
     bool m_nextIsB = false;
     bool m_ignoreRelease = false;

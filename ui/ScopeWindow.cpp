@@ -6,7 +6,6 @@
 #include "VbStyle.h"
 
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -41,6 +40,8 @@ QString legendOf(const ScopeRecord &r)
 ScopeWindow::ScopeWindow(MessageSink &messages, QWidget *parent)
     : QWidget(parent, Qt::Window),
       m_messages(messages),
+      m_qtFileDialogs(std::make_unique<QtFileDialogs>(this)),
+      m_fileDialogs(m_qtFileDialogs.get()),
       m_plot(new ScopePlot(this)),
       m_legend(new QLabel(this)),
       m_figures(new QLabel(this)),
@@ -178,7 +179,8 @@ StepOptions ScopeWindow::options() const
 
 std::optional<StepFigures> ScopeWindow::figuresOf(const std::optional<ScopeRecord> &r) const
 {
-    if (!r || r->shape.dio || !isStepPair(r->names[0], r->names[1]))
+    if (!r || r->shape.dio || !isStepPair(r->names[0], r->names[1])
+        || !recordLengthProblem(*r).isEmpty())
         return std::nullopt;
     return stepFigures(r->record, r->shape, r->spanMs, options());
 }
@@ -186,10 +188,19 @@ std::optional<StepFigures> ScopeWindow::figuresOf(const std::optional<ScopeRecor
 void ScopeWindow::updateFigures()
 {
     const std::optional<StepFigures> now = figuresOf(m_now);
-    const std::optional<StepFigures> before = figuresOf(m_reference);
+    std::optional<ScopeRecord> reference = m_reference;
+    std::optional<StepFigures> before = figuresOf(reference);
+    // A reference that stepped the other way (Conti. alternates) is turned over, so that both
+    // steps, and their figures, go the same way.
+    const bool mirrored
+        = now && now->ok() && before && before->ok() && (now->size() > 0) != (before->size() > 0);
+    if (mirrored) {
+        reference = mirroredRecord(*reference, now->from + before->from);
+        before = figuresOf(reference);
+    }
     // Both steps at the same place, so that the two responses lie over each other.
     const bool aligned = now && now->ok() && before && before->ok();
-    m_plot->setRecords(m_now, m_reference, aligned ? now->startMs - before->startMs : 0, now);
+    m_plot->setRecords(m_now, reference, aligned ? now->startMs - before->startMs : 0, now);
 
     if (!m_now) {
         m_legend->clear();
@@ -201,11 +212,17 @@ void ScopeWindow::updateFigures()
     QString legend = legendOf(*m_now);
     if (m_reference)
         legend += QStringLiteral("<br>dimmed: the reference (") + legendOf(*m_reference).trimmed()
-            + (aligned ? QStringLiteral("), its step laid on this one") : QStringLiteral(")"));
+            + (mirrored      ? QStringLiteral("), a step the other way, mirrored onto this one")
+                   : aligned ? QStringLiteral("), its step laid on this one")
+                             : QStringLiteral(")"));
     m_legend->setText(legend);
 
     QString html = QStringLiteral("<p><b>Step response</b></p>");
-    if (!now) {
+    const QString lengthProblem = recordLengthProblem(*m_now);
+    if (!lengthProblem.isEmpty()) {
+        html += QStringLiteral("<p>No figures. ") + lengthProblem.toHtmlEscaped()
+            + QStringLiteral("</p>");
+    } else if (!now) {
         html += QStringLiteral("<p>Figures need a command and its feedback: PCMD with PFBK, or "
                                "VCMD with VFBK.</p>");
     } else {
@@ -259,30 +276,35 @@ QString ScopeWindow::figuresText() const
     html.replace(QLatin1String("</p>"), QLatin1String("\n"));
     html.replace(QLatin1String("</td><td"), QLatin1String(" <td"));
     html.remove(QRegularExpression(QStringLiteral("<[^>]*>")));
+    html.replace(QLatin1String("&quot;"), QLatin1String("\""));
     return html.trimmed();
 }
 
-bool ScopeWindow::savePng(const QString &file)
+std::optional<QString> ScopeWindow::savePng(const QString &file)
 {
-    return grab().save(file, "PNG");
+    if (grab().save(file, "PNG"))
+        return std::nullopt;
+    return QString();
 }
 
-bool ScopeWindow::saveCsv(const QString &file)
+std::optional<QString> ScopeWindow::saveCsv(const QString &file)
 {
     if (!m_now)
-        return false;
-    QFile out(file);
-    return out.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        && out.write(recordCsv(m_now->record, m_now->shape, m_now->spanMs, m_now->names[0],
-                               m_now->names[1])
-                         .toUtf8())
-        >= 0;
+        return QStringLiteral("No capture yet.");
+    return saveFileWhole(
+        file,
+        recordCsv(m_now->record, m_now->shape, m_now->spanMs, m_now->names[0], m_now->names[1])
+            .toUtf8());
 }
 
 void ScopeWindow::askAndSave(const QString &caption, const QString &name, const QString &filter,
-                             bool (ScopeWindow::*save)(const QString &))
+                             std::optional<QString> (ScopeWindow::*save)(const QString &))
 {
-    const QString file = QtFileDialogs(this).saveFileName(caption, name, filter);
-    if (!file.isEmpty() && !(this->*save)(file))
-        m_messages.MsgBox(QStringLiteral("Could not save ") + file);
+    const QString file = m_fileDialogs->saveFileName(caption, name, filter);
+    if (file.isEmpty())
+        return;
+    if (const std::optional<QString> failed = (this->*save)(file)) {
+        m_messages.MsgBox(QStringLiteral("Could not save ") + file
+                          + (failed->isEmpty() ? QString() : QStringLiteral("\r\n") + *failed));
+    }
 }

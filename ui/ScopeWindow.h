@@ -1,13 +1,14 @@
 #pragma once
 
+#include "MessageSink.h"
 #include "ScopeView.h"
 #include "StepResponse.h"
 
 #include <QWidget>
 
+#include <memory>
 #include <optional>
 
-class MessageSink;
 class QDoubleSpinBox;
 class QLabel;
 class QPushButton;
@@ -29,8 +30,11 @@ public:
 
     void holdReference();
     void clearReference();
-    bool savePng(const QString &file);
-    bool saveCsv(const QString &file);
+    // On failure, the reason (empty when none is known).
+    std::optional<QString> savePng(const QString &file);
+    std::optional<QString> saveCsv(const QString &file);
+    // Where file names come from; Qt's dialogs unless a test scripts them.
+    void setFileDialogs(FileDialogs &dialogs) { m_fileDialogs = &dialogs; }
 
     ScopePlot *plot() const { return m_plot; }
     // The figures panel as plain text.
@@ -42,9 +46,11 @@ private:
     StepOptions options() const;
     std::optional<StepFigures> figuresOf(const std::optional<ScopeRecord> &r) const;
     void askAndSave(const QString &caption, const QString &name, const QString &filter,
-                    bool (ScopeWindow::*save)(const QString &));
+                    std::optional<QString> (ScopeWindow::*save)(const QString &));
 
     MessageSink &m_messages;
+    std::unique_ptr<FileDialogs> m_qtFileDialogs;
+    FileDialogs *m_fileDialogs;
     std::optional<ScopeRecord> m_now;
     std::optional<ScopeRecord> m_reference;
     ScopePlot *m_plot;

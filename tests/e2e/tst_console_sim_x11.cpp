@@ -7,8 +7,9 @@
 #include <QtTest>
 
 // Window positions in pixels, from the design's twips: the "Comm Port Setup" frame at
-// (120, 840), in it the port box at (1680, 360), Start at (240, 840), Scan drive at (240, 1320).
-const QPoint PortBox(8 + 112 + 10, 56 + 24 + 12);
+// (120, 840), in it the port box at (1680, 360) (its centre), Start at (240, 840), Scan drive
+// at (240, 1320).
+const QPoint PortBox(8 + 112 + 24, 56 + 24 + 12);
 const QPoint StartButton(8 + 16 + 32, 56 + 56 + 12);
 const QPoint ScanButton(8 + 16 + 52, 56 + 88 + 12);
 
@@ -30,6 +31,24 @@ private:
     {
         xdotool({ "mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1" });
     }
+    void typeIntoPortBox(const QString &text)
+    {
+        click(PortBox);
+        xdotool({ "key", "ctrl+a" });
+        xdotool({ "type", "--delay", "10", text });
+    }
+    // Closes the message box (titled as the application) that must come up, with Enter.
+    bool closeMessageBox()
+    {
+        QString box;
+        for (int i = 0;
+             i < 100 && (box = xdotool({ "search", "--name", "^VCM Drive Console$" })).isEmpty();
+             ++i)
+            QTest::qWait(50);
+        xdotool({ "windowfocus", "--sync", box.section(QLatin1Char('\n'), 0, 0), "key", "Return" });
+        QTest::qWait(400); // Start's handler goes on for 100 ms after its box
+        return !box.isEmpty();
+    }
 
 private slots:
     void initTestCase()
@@ -38,16 +57,20 @@ private slots:
         m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     }
 
-    // Type a path, click Start once: the port opens (Scan drive then reaches the line).
+    // Type a path, click Start once: the port opens (Scan drive then reaches the line). A bad
+    // name first fails and leaves Start enabled: its second click fails again.
     void startTakesTheFirstClick_data()
     {
         QTest::addColumn<bool>("listOpen");
-        QTest::newRow("typed") << false;
-        QTest::newRow("port list open") << true;
+        QTest::addColumn<bool>("badNameFirst");
+        QTest::newRow("typed") << false << false;
+        QTest::newRow("port list open") << true << false;
+        QTest::newRow("bad name first") << false << true;
     }
     void startTakesTheFirstClick()
     {
         QFETCH(bool, listOpen);
+        QFETCH(bool, badNameFirst);
 
         PtyPeer peer([](const QByteArray &) { return QByteArray("OK;\r\n>"); });
         QProcess console;
@@ -57,19 +80,23 @@ private slots:
         QVERIFY(!xdotool({ "search", "--sync", "--name", "^Korvane$" }).isEmpty());
         QTest::qWait(300);
 
-        click(PortBox);
-        xdotool({ "key", "ctrl+a" });
-        xdotool({ "type", "--delay", "10", peer.path() });
+        if (badNameFirst) {
+            typeIntoPortBox(QStringLiteral("/dev/ttyNoSuchPort7"));
+            for (int i = 0; i < 2; ++i) {
+                click(StartButton);
+                QVERIFY(closeMessageBox());
+            }
+            click(ScanButton);
+            QTest::qWait(300);
+            QCOMPARE(peer.linesSeen(), 0);
+        }
+        typeIntoPortBox(peer.path());
         if (listOpen)
             xdotool({ "key", "Down", "sleep", "0.3" });
         click(StartButton);
 
         // "COM Port Open Success" in a box of its own, titled as the application.
-        QString box;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            !(box = xdotool({ "search", "--name", "^VCM Drive Console$" })).isEmpty(), 5000);
-        xdotool({ "windowfocus", "--sync", box.section(QLatin1Char('\n'), 0, 0), "key", "Return" });
-        QTest::qWait(300);
+        QVERIFY(closeMessageBox());
         click(ScanButton);
         QTRY_VERIFY_WITH_TIMEOUT(peer.linesSeen() >= 2, 5000);
     }

@@ -39,7 +39,7 @@ private slots:
     {
         QTest::addColumn<QString>("how"); // the source picked; "later", "silent", "servo on"
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("shown"); // the source the buttons show after: P, U or none
+        QTest::addColumn<QString>("shown"); // the source the buttons show after: P or U
 
         const auto row = [](const char *how, const char *message, const char *shown) {
             QTest::newRow(how) << QString(how) << QString(message) << QString(shown);
@@ -49,8 +49,8 @@ private slots:
         row("UD 1 later", "SET OK", "U"); // deferred
         // Not confirmed: the console keeps the source it had, and shows it.
         row("UD 1 silent", "SET failed", "P");
-        // Nothing sent; "Pulse/Dir" cleared without selecting the other.
-        row("UD 0 servo on", " You must servo off before changing command source", "");
+        // Nothing sent; the buttons show the source in force.
+        row("UD 1 servo on", " You must servo off before changing command source", "P");
     }
     void setCommandSource()
     {
@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(rig.port.lines(), servoOn ? QList<QByteArray>() : QList<QByteArray> { command });
         QCOMPARE(rig.messages.texts, QStringList { message });
         // The frame opens while the drive answers; a refusal closes it again before the box.
-        QCOMPARE(frameOpenWhileWaiting, upDown && !reply.isEmpty());
+        QCOMPARE(frameOpenWhileWaiting, upDown && !reply.isEmpty() && !servoOn);
         QCOMPARE(rig.form.UpDownMode, shown == "U");
         QCOMPARE(rig.form.FrameMotion->isEnabledTo(&rig.form), shown == "U");
         QCOMPARE(rig.form.Option2->isChecked(), shown == "U");

@@ -14,6 +14,12 @@ QString setFile(const QTemporaryDir &dir, const QByteArray &text)
         f.write(text);
     return path;
 }
+// Replies "line|reply" of station 1 instead of the defaults; nothing after "|" is silence.
+void script(FormRig &rig, const QStringList &replies)
+{
+    for (const QString &r : replies)
+        rig.bus.set(1, r.section('|', 0, 0).toLatin1(), r.section('|', 1).toLatin1());
+}
 } // namespace
 
 class TestForm1Params final : public QObject {
@@ -56,44 +62,48 @@ private slots:
         QVERIFY(rig.messages.texts.isEmpty());
     }
 
-    // The boxes to a file: confirmed values only, after a LOAD if the operator wants one.
+    // What the drive holds to a file, read first as LOAD reads it (also behind a poll); a
+    // failed read saves nothing and names the parameter.
     void saveSet_data()
     {
-        QTest::addColumn<bool>("typedInKPP");
-        QTest::addColumn<bool>("loadFirst");
-        QTest::addColumn<bool>("saved");
-        QTest::newRow("all confirmed") << false << false << true;
-        QTest::newRow("unconfirmed, LOAD first") << true << true << true;
-        QTest::newRow("unconfirmed, cancelled") << true << false << false;
+        QTest::addColumn<QStringList>("replies"); // "line|reply" instead of the defaults
+        QTest::addColumn<bool>("deferred");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("saved") << QStringList() << false << "";
+        QTest::newRow("behind a poll") << QStringList() << true << "";
+        QTest::newRow("a read unanswered")
+            << QStringList { "RD 0 2|" } << false << "No answer from station 1 to the read of KVP.";
     }
     void saveSet()
     {
-        QFETCH(bool, typedInKPP);
-        QFETCH(bool, loadFirst);
-        QFETCH(bool, saved);
-
+        QFETCH(QStringList, replies);
+        QFETCH(bool, deferred);
+        QFETCH(QString, message);
         FormRig rig(1);
         QTemporaryDir dir;
         rig.files.file = dir.filePath(QStringLiteral("station1.vcmpar"));
-        if (typedInKPP)
-            QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("7"));
-        rig.messages.answer = loadFirst;
-        rig.port.clearRecord();
+        script(rig, replies << "RD 2 0|RD 2 0=2000 ok>"); // changed behind the boxes
+        QTest::keyClicks(rig.form.txtKG[0], QStringLiteral("7")); // typed, never written
+        rig.form.PollIdle = !deferred;
         rig.form.saveParameterSet();
+        QCOMPARE(rig.port.lines().isEmpty(), deferred);
+        rig.form.PollIdle = true;
+        rig.form.Timer5_Timer();
 
-        QCOMPARE(rig.messages.questions.size(), typedInKPP ? 1 : 0);
-        QCOMPARE(rig.port.lines().size(), loadFirst ? 25 : 0);
+        QCOMPARE(rig.messages.texts.join(""),
+                 message + (message.isEmpty() ? "" : "\r\nNothing was saved."));
         const ParameterSetParse back = readParameterSetFile(rig.files.file);
-        QCOMPARE(back.ok, saved);
-        if (saved) {
-            QCOMPARE(back.set.count(), 25);
-            // The default replies: KPP "005", VCF2 item 10 "1105".
-            QCOMPARE(back.set.values[0], std::optional<std::int16_t>(5));
-            QCOMPARE(back.set.values[12], std::optional<std::int16_t>(1105));
-        }
+        QCOMPARE(back.ok, message.isEmpty());
+        // The default replies: KPP "005", VCF2 item 10 "1105"; UP0 as the drive holds it now.
+        QVERIFY(!back.ok
+                || (back.set.values[0] == 5 && back.set.values[12] == 1105
+                    && back.set.values[19] == 2000 && back.set.count() == 25));
+        QVERIFY(!back.ok || rig.form.txtKG[0]->text() + rig.form.txtPOS[0]->text() == "0052000");
+        QVERIFY(rig.form.cmdRead->isEnabled());
     }
 
-    // A file into the drive: validated whole, the changes confirmed by the operator, each
+    // A file into the drive: validated whole, compared with what the drive holds now, the
+    // changes confirmed by the operator (told when targets will move the actuator), each
     // written and judged as Enter in its box, one report at the end.
     void loadSet_data()
     {
@@ -108,7 +118,16 @@ private slots:
         QTest::newRow("not confirmed")
             << QByteArray("KPP = 300\n") << false << QByteArray() << QStringList() << "";
         QTest::newRow("nothing to change") << QByteArray("KPP = 5\nTH1 = 415\n") << true
-                                           << QByteArray() << QStringList() << "already show";
+                                           << QByteArray() << QStringList() << "already holds";
+        QTest::newRow("changed behind the boxes")
+            << QByteArray("KPP = 5\n") << true << QByteArray("RD 0 0|RD 0 0=300 ok>")
+            << QStringList { "WT 0 0 5" } << "1 confirmed";
+        QTest::newRow("a read unanswered")
+            << QByteArray("KPP = 300\n") << true << QByteArray("RD 1 3|") << QStringList()
+            << "the read of VT1.\r\nNothing was written.";
+        QTest::newRow("targets, servo on, up/down")
+            << QByteArray("UP0 = 0\nDN0 = -500\n") << true << QByteArray()
+            << QStringList { "WT 2 0 0", "WT 3 0 -500" } << "2 of 2 written";
         QTest::newRow("written") << QByteArray("# tuned\r\nKVP = 120\r\nKPP = 300\r\n") << true
                                  << QByteArray() << QStringList { "WT 0 0 300", "WT 0 2 120" }
                                  << "2 of 2 written, 2 confirmed";
@@ -138,18 +157,31 @@ private slots:
         if (!otherReply.isEmpty())
             rig.bus.set(1, otherReply.left(otherReply.indexOf('|')),
                         otherReply.mid(otherReply.indexOf('|') + 1));
+        const bool targets = file.startsWith("UP0");
+        if (targets) {
+            rig.bus.set(1, "RV 8", "0900 ok>"); // servo on
+            rig.bus.set(1, "RV 10", "0040 ok>"); // up/down
+        }
         rig.messages.answer = confirm;
         rig.messages.texts.clear();
         rig.port.clearRecord();
         rig.form.loadParameterSet();
 
-        QCOMPARE(QString::fromLatin1(rig.port.lines().join(',')), sent.join(',')); // no SV, no read
+        QStringList written; // no SV
+        for (const QByteArray &line : rig.port.lines())
+            if (!line.startsWith("RD ") && !line.startsWith("RV "))
+                written << QString::fromLatin1(line);
+        QCOMPARE(written, sent);
         if (report.isEmpty())
             QVERIFY(rig.messages.texts.isEmpty());
         else
             QVERIFY2(rig.messages.last().contains(report), qPrintable(rig.messages.last()));
         const QString asked = rig.messages.questions.value(0);
-        QVERIFY(sent.isEmpty() || asked.contains(QStringLiteral("KPP: 005 -> ")));
+        QVERIFY(sent.isEmpty() || asked.contains(": 005 -> ") || asked.contains("KPP: 300 -> 5")
+                || targets);
+        QCOMPARE(asked.contains("these writes will move the actuator: UP0 to 0 counts, DN0 to -500 "
+                                "counts."),
+                 targets);
         QVERIFY(sent.isEmpty()
                 || asked.contains(sent.size() > 1 ? "parameters of" : "1 parameter of"));
         QVERIFY(rig.form.cmdRead->isEnabled());

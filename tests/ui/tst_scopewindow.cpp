@@ -2,22 +2,46 @@
 #include "ScopePlot.h"
 #include "ScopeWindow.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 namespace {
-// PCMD steps from 2000 to `target` at sample 30; PFBK follows with a time constant of 10.
-QByteArray stepUpload(int target)
+// PCMD steps from `from` to `to` at sample 30; PFBK follows with a time constant of 10.
+QByteArray stepUpload(int to, int from = 2000)
 {
     QByteArray s = "RO:";
     for (int i = 0; i < 256; ++i)
-        s += QByteArray::number(i < 30 ? 2000 : target) + ',';
+        s += QByteArray::number(i < 30 ? from : to) + ',';
     for (int i = 0; i < 256; ++i)
-        s += QByteArray::number(
-                 i < 30 ? 2000 : std::lround(target + (2000 - target) * std::exp(-(i - 30) / 10.0)))
+        s += QByteArray::number(i < 30 ? from
+                                       : std::lround(to + (from - to) * std::exp(-(i - 30) / 10.0)))
             + ',';
     return s + ";\r\n>";
+}
+
+// The record as parsed for `shape`: it holds 512 values.
+Record stepRecord(int to, int from, const RecordShape &shape)
+{
+    return parseRecord(QString::fromLatin1(stepUpload(to, from).mid(3)), shape).record;
+}
+
+// The window open on a capture of a 200-count step, PCMD and PFBK.
+ScopeWindow *openOnStep(FormRig &rig)
+{
+    rig.form.Check_VCRR->setChecked(false);
+    rig.form.chkBox[0]->click();
+    rig.form.chkBox[1]->click();
+    rig.form.cmdSetup->click();
+    rig.form.cmdStart->click();
+    rig.bus.set(1, "RO", stepUpload(2200));
+    rig.form.Timer1_Timer();
+    rig.form.openScopeWindow();
+    return rig.form.findChild<ScopeWindow *>();
 }
 
 void mouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons,
@@ -38,16 +62,7 @@ private slots:
     void followsCaptures()
     {
         FormRig rig(1);
-        rig.form.Check_VCRR->setChecked(false);
-        rig.form.chkBox[0]->click();
-        rig.form.chkBox[1]->click();
-        rig.form.cmdSetup->click();
-        rig.form.cmdStart->click();
-        rig.bus.set(1, "RO", stepUpload(2200));
-        rig.form.Timer1_Timer();
-
-        rig.form.openScopeWindow();
-        auto *window = rig.form.findChild<ScopeWindow *>();
+        ScopeWindow *window = openOnStep(rig);
         QVERIFY(window && window->isVisible());
         QVERIFY2(window->figuresText().contains(QStringLiteral("step 200"))
                      && window->figuresText().contains(QStringLiteral("steady-state error 0.0\n"))
@@ -77,6 +92,12 @@ private slots:
         click(200);
         plot->clearCursors();
         click(300);
+        QVERIFY(plot->marks().aMs && !plot->marks().bMs);
+        // A double-click whose first press fell beside the plot takes back no cursor.
+        mouse(plot, QEvent::MouseButtonPress, { left - 20, y }, Qt::LeftButton);
+        mouse(plot, QEvent::MouseButtonRelease, { left - 20, y }, Qt::NoButton);
+        mouse(plot, QEvent::MouseButtonDblClick, { left + 150, y }, Qt::LeftButton);
+        mouse(plot, QEvent::MouseButtonRelease, { left + 150, y }, Qt::NoButton);
         QVERIFY(plot->marks().aMs && !plot->marks().bMs);
         mouse(plot, QEvent::MouseButtonPress, { plot->width() / 3, y }, Qt::LeftButton);
         for (int x = plot->width() / 3; x < plot->width() / 2; x += 7)
@@ -111,6 +132,83 @@ private slots:
             for (const QPushButton *b : buttons)
                 QVERIFY((a == b || !a->geometry().intersects(b->geometry()))
                         && a->width() >= a->sizeHint().width());
+    }
+
+    // The figures compare like with like: none from a record of the wrong length (the cause
+    // named), a reference stepping the other way turned over; the view holds all of both.
+    void figures_data()
+    {
+        QTest::addColumn<int>("recordLength"); // as set up
+        QTest::addColumn<int>("held"); // values the upload held
+        QTest::addColumn<int>("referenceFrom"); // 0: no reference; it steps to 2000
+        QTest::addColumn<double>("referenceSpan");
+        QTest::addColumn<QString>("shown"); // in the figures
+        QTest::newRow("VCRR new ticked") << 256 << 512 << 0 << 0.0 << "more than the 256 values";
+        QTest::newRow("VCRR new cleared") << 512 << 256 << 0 << 0.0 << "Tick \"VCRR new\"";
+        QTest::newRow("other way") << 512 << 512 << 10000 << 200.0 << "step 8000 → 8000\nrise";
+        QTest::newRow("longer span") << 512 << 512 << 1000 << 500.0 << "step 1000 → 8000";
+    }
+    void figures()
+    {
+        QFETCH(int, recordLength);
+        QFETCH(int, held);
+        QFETCH(int, referenceFrom);
+        QFETCH(double, referenceSpan);
+        QFETCH(QString, shown);
+        FormRig rig(1);
+        ScopeWindow *window = openOnStep(rig);
+        const RecordShape shape { recordLength, false, 1 };
+        if (referenceFrom) {
+            window->showRecord(stepRecord(2000, referenceFrom, shape), shape, referenceSpan, "PCMD",
+                               "PFBK");
+            window->holdReference();
+        }
+        Record record = stepRecord(10000, 2000, shape);
+        record.count = std::min(record.count, held);
+        window->showRecord(record, shape, 200, "PCMD", "PFBK");
+        QVERIFY2(window->figuresText().contains(shown), qPrintable(window->figuresText()));
+        const auto labels = window->findChildren<QLabel *>();
+        QCOMPARE(std::any_of(labels.begin(), labels.end(),
+                             [](const QLabel *l) { return l->text().contains("mirrored"); }),
+                 referenceFrom > 2000);
+        // The plot's right edge reads the end of the longer span.
+        ScopePlot *plot = window->plot();
+        int x = plot->width();
+        for (plot->clearCursors(); !plot->marks().cursorMs && x > 0; --x)
+            mouse(plot, QEvent::MouseMove, { x, plot->height() / 2 }, Qt::NoButton);
+        QVERIFY(*plot->marks().cursorMs > std::max(referenceSpan, 200.0) * 0.9);
+
+        // Small, the time axis has labels; value labels have grid lines; values have a unit.
+        const ScopeRecord r(record, shape, 200, "PCMD", "PFBK");
+        const ScopePicture p = scopePicture(r, nullptr, 0, fullView(r, nullptr), nullptr, {},
+                                            QRect(80, 22, 220, 140), QSizeF(8, 16));
+        QMap<int, QStringList> texts; // by alignment
+        for (const DisplayList::Item &item : p.frame.items())
+            texts[int(item.align)] << p.frame.texts().value(item.text);
+        for (const DisplayList::Item &item : p.grid.items())
+            if (item.kind == DisplayList::Item::Kind::Line && item.from.y() == item.to.y())
+                texts[-1] << QString::number(item.from.y());
+        QVERIFY(texts[Qt::AlignHCenter | Qt::AlignTop].size() >= 2);
+        QCOMPARE(texts[Qt::AlignLeft | Qt::AlignBottom], QStringList { "counts" });
+        QCOMPARE(texts[-1], texts[Qt::AlignRight | Qt::AlignVCenter]);
+    }
+
+    // "Save CSV..." onto a full disk says so, and leaves a device a device.
+    void saveCsvFails()
+    {
+        QTemporaryDir dir;
+        const QString full = dir.filePath(QStringLiteral("full"));
+        if (::mknod(QFile::encodeName(full), S_IFCHR | 0666, makedev(1, 7)))
+            QSKIP("no rights to make a device node");
+        FormRig rig(1);
+        rig.files.file = full;
+        ScopeWindow *window = openOnStep(rig);
+        rig.messages.texts.clear();
+        for (QPushButton *b : window->findChildren<QPushButton *>())
+            if (b->text() == "Save C&SV...")
+                b->click();
+        QCOMPARE(rig.messages.texts, { "Could not save " + full + "\r\nNo space left on device" });
+        QVERIFY(!QFileInfo(full).isFile());
     }
 };
 
