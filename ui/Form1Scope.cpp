@@ -186,8 +186,10 @@ QString Form1::lastRecordCsv() const
 
 void Form1::openScopeWindow()
 {
-    if (!m_scopeWindow)
+    if (!m_scopeWindow) {
         m_scopeWindow = new ScopeWindow(m_messages, this);
+        connect(m_scopeWindow, &ScopeWindow::tuneRequested, this, &Form1::openTuneDialog);
+    }
     if (m_lastRecord)
         m_scopeWindow->showRecord(*m_lastRecord, m_lastShape, m_lastSpanMs, m_lastChannelNames[0],
                                   m_lastChannelNames[1]);
