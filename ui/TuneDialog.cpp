@@ -45,7 +45,7 @@ TuneDialog::TuneDialog(QWidget *parent)
       m_restore(new QPushButton(QStringLiteral("&Restore original gains"), this))
 {
     setWindowTitle(QStringLiteral("Guided tuning"));
-    resize(760, 520);
+    resize(780, 660);
 
     m_step->setRange(1, 32767);
     m_step->setValue(TuneOptions().step);
@@ -63,7 +63,9 @@ TuneDialog::TuneDialog(QWidget *parent)
     gains->addStretch();
     m_backup->setToolTip(QStringLiteral("The 25 parameters as found are written here first"));
 
+    m_backup->setMinimumWidth(fontMetrics().horizontalAdvance(QLatin1Char('x')) * 60);
     auto *form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     form->addRow(QStringLiteral("Step"), m_step);
     form->addRow(QStringLiteral("Overshoot target"), m_overshoot);
     form->addRow(QStringLiteral("Gains to change"), gains);
@@ -179,18 +181,22 @@ void TuneDialog::addTrial(const Trial &t, bool best)
             item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         m_table->setItem(row, c, item);
     }
-    if (best) {
-        // One row in bold: the best so far, the one held as the scope's reference.
-        for (int r : { m_bestRow, row }) {
-            for (int c = 0; r >= 0 && c <= Verdict; ++c) {
-                QFont font = m_table->item(r, c)->font();
-                font.setBold(r == row);
-                m_table->item(r, c)->setFont(font);
-            }
-        }
-        m_bestRow = row;
-    }
+    // One row in bold: the best so far, the one held as the scope's reference.
+    if (best)
+        markBest(row);
     m_table->scrollToBottom();
+}
+
+void TuneDialog::markBest(int row)
+{
+    for (int r : { m_bestRow, row }) {
+        for (int c = 0; r >= 0 && c <= Verdict; ++c) {
+            QFont font = m_table->item(r, c)->font();
+            font.setBold(r == row);
+            m_table->item(r, c)->setFont(font);
+        }
+    }
+    m_bestRow = row;
 }
 
 void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
@@ -227,6 +233,14 @@ void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
                                     "before Start.");
     }
     m_status->setText(lines.join(QLatin1Char('\n')));
+    // In the end the bold row is the set the tuner chose, which passed its margin check.
+    for (int row = 0; r.best && row < m_table->rowCount(); ++row) {
+        if (m_table->item(row, Number)->text().section(QLatin1Char(' '), 0, 0).toInt()
+            == r.best->number) {
+            markBest(row);
+            m_table->scrollToItem(m_table->item(row, Number));
+        }
+    }
     m_keep->setEnabled(r.applied);
     // Also after a write-back that failed: the operator may try again.
     m_restore->setEnabled(r.applied || (started && !r.restored));

@@ -54,6 +54,8 @@ protected:
     void reject() override;
 
 private:
+    void markBest(int row);
+
     QSpinBox *m_step;
     QDoubleSpinBox *m_overshoot;
     std::array<QCheckBox *, TuneGain::Count> m_gains {};
