@@ -1,5 +1,6 @@
 #include "TuneDialog.h"
 
+#include "ParameterMap.h"
 #include "TuneReport.h"
 
 #include <QCheckBox>
@@ -220,13 +221,19 @@ void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
         if (r.best)
             lines << resultLines(r, shown);
         if (r.applied)
-            lines << QStringLiteral("The tuned gains are in force (%1), not saved: keep them (SAVE "
-                                    "makes the drive hold them over a power cycle), or restore "
-                                    "the original gains.")
-                         .arg(gainText(r.after, shown));
+            lines << QStringLiteral(
+                "The tuned gains are in force, not saved: keep them (SAVE makes "
+                "the drive hold them over a power cycle), or restore the "
+                "original gains.");
         else if (r.restored)
-            lines << QStringLiteral("The original gains are in force again, as read back: %1.")
-                         .arg(gainText(r.after, shown));
+            lines << QStringLiteral("The original gains were written back.");
+        Gains held {};
+        for (int g = 0; g < TuneGain::Count && r.finalSet; ++g)
+            held[g] = r.finalSet->values[std::size_t(ParameterMap::ordinal({ BoxArray::KG, g }))]
+                          .value_or(-1);
+        lines << (r.finalSet
+                      ? QStringLiteral("Read back from the drive: %1.").arg(gainText(held, shown))
+                      : QStringLiteral("The gains in force were not read back."));
         lines << QStringLiteral("Backup of the parameters as found: %1").arg(backupPath());
         if (recorderChanged)
             lines << QStringLiteral("The recorder was set up for the tuner's captures: press Setup "

@@ -261,6 +261,8 @@ private slots:
                     && f.Command1->isEnabled() && f.FrameParaAdj->isEnabled());
             QVERIFY(!f.cmdStart->isEnabled());
         }
+        QVERIFY(dialog->statusText().contains(
+            QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])));
         if (end.size() > 5) {
             QVERIFY(rig.form.findChild<ScopeWindow *>()->figuresText().contains("reference → now"));
             button(dialog, end)->click();
