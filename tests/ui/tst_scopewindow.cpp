@@ -231,6 +231,10 @@ private slots:
         TuneDialog *dialog = openTuning(rig.form, dir);
         const Gains before = rig.held();
         Form1 &f = rig.form;
+        f.chkBox[0]->click();
+        f.chkBox[1]->click();
+        f.cmdSetup->click();
+        rig.messages.texts.clear();
         int rows = 0;
         bool lineHeld = true;
         QObject::connect(dialog->table()->model(), &QAbstractItemModel::rowsInserted, [&] {
@@ -239,6 +243,11 @@ private slots:
                      f.cmdSet, f.cmdSetup, f.cmdStart, f.FrameParaAdj })
                 lineHeld = lineHeld && !w->isEnabled();
             lineHeld = lineHeld && !f.Timer1->isActive();
+            // A poll tick or a deferred LOAD that comes round waits.
+            f.txtRG[1]->setText(QStringLiteral("x"));
+            f.Timer1_Timer();
+            f.cmdRead_Click();
+            lineHeld = lineHeld && f.txtRG[1]->text() == "x" && f.Timer5->isActive();
             f.CmdSelect_Click();
             f.cmdCommStop_Click();
             f.Command1_Click();
@@ -250,6 +259,7 @@ private slots:
         button(dialog, QStringLiteral("&Start"))->click();
 
         QVERIFY(rows >= 3 && lineHeld);
+        QCOMPARE(rig.messages.texts, QStringList());
         QVERIFY(QFile::exists(dialog->backupPath()));
         QVERIFY2(dialog->statusText().contains(end.size() > 5 ? "Target met" : "aborted"),
                  qPrintable(dialog->statusText()));
@@ -258,13 +268,15 @@ private slots:
             rig.line.open();
         } else {
             QVERIFY(f.Timer1->isActive() && f.cmdRead->isEnabled() && f.CmdSelect->isEnabled()
-                    && f.Command1->isEnabled() && f.FrameParaAdj->isEnabled());
+                    && f.Command1->isEnabled() && f.FrameParaAdj->isEnabled()
+                    && f.cmdSet->isEnabled() && f.cmdSetup->isEnabled());
             QVERIFY(!f.cmdStart->isEnabled());
         }
         QVERIFY(dialog->statusText().contains(
             QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])));
         if (end.size() > 5) {
             QVERIFY(rig.form.findChild<ScopeWindow *>()->figuresText().contains("reference → now"));
+            f.txtKG[0]->setText(QStringLiteral("0"));
             button(dialog, end)->click();
             QVERIFY2(rig.boxes() == rig.held(), qPrintable(dialog->statusText()));
         }
