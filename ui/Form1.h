@@ -256,4 +256,5 @@ private:
     // The gains as the last run found them, and which of them it could change.
     std::optional<std::array<std::int16_t, 4>> m_originalGains;
     std::array<bool, 4> m_tunedGains {};
+    std::int16_t m_tunedStation = -1;
 };

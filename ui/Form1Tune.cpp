@@ -135,7 +135,8 @@ void Form1::runTuning()
                                         .arg(t.number)
                                         .arg(shortfallText(t.summary.shortfall)));
     };
-    tuner.abortRequested = [this] { return m_tuneAbort || !MSComm1.isUsable(); };
+    // A line that fails is the tuner's to find out: it then says the drive stopped answering.
+    tuner.abortRequested = [this] { return m_tuneAbort; };
     // Only between captures: the exchanges themselves process no events.
     tuner.pump = [] { QCoreApplication::processEvents(); };
     const TuneResult result = tuner.run();
@@ -164,6 +165,7 @@ void Form1::runTuning()
     if (!result.trials.isEmpty() || result.restored || result.applied) {
         m_originalGains = result.before;
         m_tunedGains = options.tuned;
+        m_tunedStation = *m_selectedStation;
     }
     m_tuneDialog->setRunning(false);
     m_tuneDialog->showResult(result, captured);
@@ -189,8 +191,19 @@ void Form1::keepTunedGains()
 
 void Form1::restoreOriginalGains()
 {
-    if (m_tuning || !m_tuneDialog || !m_originalGains || !MSComm1.isOpen())
+    if (m_tuning || !m_tuneDialog || !m_originalGains)
         return;
+    // The gains belong to the drive that was tuned; another one must not get them.
+    if (!MSComm1.isOpen() || m_selectedStation != m_tunedStation) {
+        m_tuneDialog->setStatus(
+            m_tuneDialog->statusText()
+            + QStringLiteral("\nNot restored: station %1 is no longer selected. "
+                             "The original values are in %2")
+                  .arg(m_tunedStation)
+                  .arg(m_tuneDialog->backupPath()));
+        m_tuneDialog->closeChoice();
+        return;
+    }
     if (deferWhilePolling(ActionRestoreGains))
         return;
 

@@ -221,6 +221,8 @@ private slots:
         QTest::newRow("close the window") << "close" << false;
         QTest::newRow("keep") << "&Keep tuned gains" << true;
         QTest::newRow("restore") << "&Restore original gains" << false;
+        // The port was closed since: the gains must not reach whatever drive comes next.
+        QTest::newRow("restore after Stop") << "Stop, &Restore original gains" << true;
     }
     void tuneRun()
     {
@@ -277,8 +279,15 @@ private slots:
         if (end.size() > 5) {
             QVERIFY(rig.form.findChild<ScopeWindow *>()->figuresText().contains("reference → now"));
             f.txtKG[0]->setText(QStringLiteral("0"));
-            button(dialog, end)->click();
-            QVERIFY2(rig.boxes() == rig.held(), qPrintable(dialog->statusText()));
+            if (end.startsWith("Stop, ")) {
+                f.cmdCommStop_Click();
+                button(dialog, end.mid(6))->click();
+                QVERIFY(dialog->statusText().contains("Not restored: station 1"));
+                rig.line.open();
+            } else {
+                button(dialog, end)->click();
+                QVERIFY2(rig.boxes() == rig.held(), qPrintable(dialog->statusText()));
+            }
         }
         QCOMPARE(rig.held() != before, tunedKept);
         QVERIFY(!button(dialog, QStringLiteral("&Keep tuned gains"))->isEnabled());
