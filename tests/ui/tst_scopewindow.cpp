@@ -197,7 +197,14 @@ private slots:
         rig.bus.set(1, "RV 10", mode);
         QTemporaryDir dir;
         TuneDialog *dialog = openTuning(rig.form, dir);
+        // Pressed during a poll tick, Start waits for it as a gated action does.
+        rig.form.PollIdle = station < 0;
         button(dialog, QStringLiteral("&Start"))->click();
+        if (station >= 0) {
+            QVERIFY(dialog->statusText().startsWith("Waiting") && rig.form.Timer5->isActive());
+            rig.form.PollIdle = true;
+            rig.form.Timer5_Timer();
+        }
 
         const QString text = dialog->statusText();
         QVERIFY2(text.startsWith("Not started") && text.contains(reason)
