@@ -19,6 +19,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 constexpr const char *GainNames[TuneGain::Count] = { "KPP", "KFV", "KVP", "KVI" };
 } // namespace
@@ -67,6 +69,11 @@ void Form1::startTuning()
     if (!m_selectedStation || !MSComm1.isOpen()) {
         m_tuneDialog->setStatus(
             QStringLiteral("Not started: no drive is selected. Nothing was written."));
+        return;
+    }
+    const auto tuned = m_tuneDialog->options(0).tuned;
+    if (std::none_of(tuned.begin(), tuned.end(), [](bool t) { return t; })) {
+        m_tuneDialog->setStatus(QStringLiteral("Not started: tick at least one gain to change."));
         return;
     }
     if (deferWhilePolling(ActionTune)) {
