@@ -197,6 +197,13 @@ void Form1::stopTimers()
 
 void Form1::closeEvent(QCloseEvent *event)
 {
+    // A tuning run first writes the original gains back; the window closes after it.
+    if (m_tuning) {
+        m_tuneAbort = true;
+        m_closeAfterTune = true;
+        event->ignore();
+        return;
+    }
     Form_Unload();
     event->accept();
 }

@@ -33,6 +33,7 @@ class FileDialogs;
 class MessageSink;
 class ScopeWindow;
 class SerialPort;
+class TuneDialog;
 
 // The console's one window: its controls (Form1Ui), its form-level state and its event
 // handlers, each named after the control and event it serves (cmdRead_Click, Timer1_Timer).
@@ -52,6 +53,9 @@ public:
         ActionWriteSet = 5,
         ActionLoadSet = 6,
         ActionSaveSet = 7,
+        // The guided tuner's run, and the write-back of the gains it found in force.
+        ActionTune = 8,
+        ActionRestoreGains = 9,
     };
 
     Form1(SerialPort &port, Clock &clock, MessageSink &messages,
@@ -89,6 +93,12 @@ public:
     QString lastRecordCsv() const;
     // Opens (or raises) the scope window, which is then handed every capture.
     void openScopeWindow();
+
+    // Guided tuning, from the scope window's "Tune...": the dialog asks, the window runs the
+    // tuner on its line and holds the line for it like a gated action.
+    void openTuneDialog();
+    TuneDialog *tuneDialog() const;
+    bool tuning() const { return m_tuning; }
 
     // Gating of the command buttons around actions that talk to the drive.
     void LockButtons();
@@ -166,7 +176,10 @@ private:
     // selection holds the line, hand the action to Timer5. True when the action was deferred.
     bool deferWhilePolling(Action action);
     // No poll tick, scan or selection is using the line: an action may talk to the drive.
-    bool lineFree() const { return PollIdle && !m_inTick && !m_scanning && !m_selecting; }
+    bool lineFree() const
+    {
+        return PollIdle && !m_inTick && !m_scanning && !m_selecting && !m_tuning;
+    }
     // Drops deferred actions and writes: they were meant for the drive selected before.
     void dropWaitingWork();
     // No test motion until "Set Motion" is pressed again for the drive now selected.
@@ -214,6 +227,11 @@ private:
     WriteEcho showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
                                const QString &refusedMark);
     void wireHandlers();
+    void startTuning();
+    void runTuning();
+    void keepTunedGains();
+    void restoreOriginalGains();
+    QString defaultBackupPath() const;
 
     SerialPort &MSComm1;
     MessageSink &m_messages;
@@ -245,4 +263,14 @@ private:
     double m_lastSpanMs = 0;
     QString m_lastChannelNames[2];
     QPointer<ScopeWindow> m_scopeWindow;
+    // Guided tuning: a run holds the line; an abort or a close waits for its write-back.
+    QPointer<TuneDialog> m_tuneDialog;
+    bool m_tuning = false;
+    bool m_tuneAbort = false;
+    bool m_closeAfterTune = false;
+    QString m_autoBackupPath;
+    // The gains as the last run found them, and which of them it could change.
+    std::optional<std::array<std::int16_t, 4>> m_originalGains;
+    std::array<bool, 4> m_tunedGains {};
+    std::int16_t m_tunedStation = -1;
 };

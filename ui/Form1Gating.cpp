@@ -17,6 +17,9 @@ bool enabledFlag(const QWidget *w)
 
 void Form1::LockButtons()
 {
+    // A tuning run holds the lock from its start to its end; what locks inside it nests.
+    if (m_tuning)
+        return;
     cmdCommStop->setEnabled(false);
     CmdScan->setEnabled(false);
     CmdSelect->setEnabled(false);
@@ -35,6 +38,8 @@ void Form1::LockButtons()
 
 void Form1::UnlockButtons()
 {
+    if (m_tuning)
+        return;
     cmdCommStop->setEnabled(true);
     // A scan in progress keeps the line addressed to other stations: no second scan and no
     // selection until it has ended.
@@ -113,6 +118,12 @@ void Form1::Timer5_Timer()
         break;
     case ActionSaveSet:
         saveDriveParameterSet();
+        break;
+    case ActionTune:
+        startTuning();
+        break;
+    case ActionRestoreGains:
+        restoreOriginalGains();
         break;
     default:
         m_waitingActions.clear();

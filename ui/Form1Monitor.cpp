@@ -25,7 +25,7 @@ void Form1::Timer1_Timer()
 {
     // Setting the interval restarts the timer, and the tick processes events: without this
     // a second tick could run inside the first and interleave its exchanges.
-    if (m_inTick || m_scanning)
+    if (m_inTick || m_scanning || m_tuning)
         return;
     m_inTick = true;
 

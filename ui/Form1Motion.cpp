@@ -41,6 +41,8 @@ void Form1::cmdSet_Click()
 
 void Form1::Command1_Click()
 {
+    if (m_tuning)
+        return;
     Timer1->stop();
     Delay(1000);
     MSComm1.close();

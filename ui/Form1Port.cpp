@@ -39,6 +39,8 @@ void Form1::cmdCommStart_Click()
 
 void Form1::cmdCommStop_Click()
 {
+    if (m_tuning)
+        return;
     // All timers, not only the poller: deferred actions and writes must not run against
     // the closed port.
     stopTimers();

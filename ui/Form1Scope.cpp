@@ -189,6 +189,7 @@ void Form1::openScopeWindow()
         m_scopeWindow = new ScopeWindow(m_messages, this);
         if (m_fileDialogs != m_qtFileDialogs.get())
             m_scopeWindow->setFileDialogs(*m_fileDialogs);
+        connect(m_scopeWindow, &ScopeWindow::tuneRequested, this, &Form1::openTuneDialog);
     }
     if (m_lastRecord)
         m_scopeWindow->showRecord(*m_lastRecord, m_lastShape, m_lastSpanMs, m_lastChannelNames[0],

@@ -23,7 +23,7 @@
 void Form1::CmdScan_Click()
 {
     // One scan at a time: a nested one would end the outer one's hold on the line.
-    if (m_scanning)
+    if (m_scanning || m_tuning)
         return;
     // While the scan addresses other stations, poll ticks are skipped and every other
     // exchange waits (lineFree) until the selected station is addressed again.
@@ -57,7 +57,8 @@ void Form1::CmdScan_Click()
 
 void Form1::CmdSelect_Click()
 {
-    if (m_scanning || m_selecting)
+    // A tuning run is not interrupted halfway: it ends with its write-back.
+    if (m_scanning || m_selecting || m_tuning)
         return;
     Timer1->stop();
     // Nothing talks to the drive during the wait below. What waits after it, deferred before

@@ -48,17 +48,22 @@ QString remembered(const QString &file)
 }
 } // namespace
 
+QString lastFileFolder()
+{
+    return settings().value(LastFolderKey, QDir::homePath()).toString();
+}
+
 QString QtFileDialogs::saveFileName(const QString &title, const QString &suggestedName,
                                     const QString &filter)
 {
-    const QString folder = settings().value(LastFolderKey, QDir::homePath()).toString();
+    const QString folder = lastFileFolder();
     return remembered(QFileDialog::getSaveFileName(m_parent, title,
                                                    QDir(folder).filePath(suggestedName), filter));
 }
 
 QString QtFileDialogs::openFileName(const QString &title, const QString &filter)
 {
-    const QString folder = settings().value(LastFolderKey, QDir::homePath()).toString();
+    const QString folder = lastFileFolder();
     return remembered(QFileDialog::getOpenFileName(m_parent, title, folder, filter));
 }
 

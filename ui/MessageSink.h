@@ -28,6 +28,9 @@ public:
     virtual QString openFileName(const QString &title, const QString &filter) = 0;
 };
 
+// The folder the file dialogs used last, or the home folder.
+QString lastFileFolder();
+
 class QtFileDialogs final : public FileDialogs {
 public:
     explicit QtFileDialogs(QWidget *parent) : m_parent(parent) { }

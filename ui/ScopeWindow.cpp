@@ -114,6 +114,7 @@ ScopeWindow::ScopeWindow(MessageSink &messages, QWidget *parent)
                                       QStringLiteral("CSV files (*.csv)"), &ScopeWindow::saveCsv);
                               }),
                        2, 1);
+    buttons->addWidget(button(QStringLiteral("&Tune..."), &ScopeWindow::tuneRequested), 3, 0);
 
     auto *help = new QLabel(
         QStringLiteral("Drag: zoom into a time span; Shift+drag: time and values. Wheel: zoom "

@@ -40,6 +40,10 @@ public:
     // The figures panel as plain text.
     QString figuresText() const;
 
+signals:
+    // "Tune..." pressed: the console, which owns the line, opens the tuning dialog.
+    void tuneRequested();
+
 private:
     void updateFigures();
     void updateReadout();

@@ -7,4 +7,4 @@ vcm_add_test(tst_form1params SOURCES tst_form1params.cpp FormRig.h LIBS vcm_ui v
 vcm_add_test(tst_form1edit SOURCES tst_form1edit.cpp FormRig.h LIBS vcm_ui vcm_link_testing WIDGETS)
 vcm_add_test(tst_form1motion SOURCES tst_form1motion.cpp FormRig.h LIBS vcm_ui vcm_link_testing WIDGETS)
 vcm_add_test(tst_form1scope SOURCES tst_form1scope.cpp FormRig.h LIBS vcm_ui vcm_link_testing WIDGETS)
-vcm_add_test(tst_scopewindow SOURCES tst_scopewindow.cpp FormRig.h LIBS vcm_ui vcm_link_testing WIDGETS)
+vcm_add_test(tst_scopewindow SOURCES tst_scopewindow.cpp FormRig.h LIBS vcm_ui vcm_link_testing vcm_drive_sim_line WIDGETS)

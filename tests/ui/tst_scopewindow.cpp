@@ -1,8 +1,12 @@
+#include "DriveProcedures.h"
 #include "FormRig.h"
 #include "ScopePlot.h"
 #include "ScopeWindow.h"
+#include "SimulatedLine.h"
+#include "TuneDialog.h"
 
 #include <QTemporaryDir>
+#include <QTableWidget>
 #include <QtTest>
 
 #include <cmath>
@@ -43,6 +47,57 @@ ScopeWindow *openOnStep(FormRig &rig)
     rig.form.openScopeWindow();
     return rig.form.findChild<ScopeWindow *>();
 }
+
+QPushButton *button(const QWidget *w, const QString &text)
+{
+    for (QPushButton *b : w->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
+
+// "Tune..." in the scope window; the dialog it opens, with its backup in `dir`.
+TuneDialog *openTuning(Form1 &form, const QTemporaryDir &dir)
+{
+    form.openScopeWindow();
+    button(form.findChild<ScopeWindow *>(), QStringLiteral("&Tune..."))->click();
+    TuneDialog *dialog = form.tuneDialog();
+    dialog->setBackupPath(dir.filePath(QStringLiteral("backup.vcmpar")));
+    return dialog;
+}
+
+// The simulated drive at station 1, selected with its servo off, then made ready to tune.
+struct SimRig {
+    SimRig() : line({ 1 }), form(line, line, messages)
+    {
+        form.cmdCommStart->click();
+        form.Combo1->setEditText(QStringLiteral("1"));
+        form.CmdSelect_Click();
+        line.station(1)->setUpDownMode(true);
+        line.station(1)->setServoInput(true);
+    }
+    Gains held()
+    {
+        CommandExchange link(line, line);
+        DriveProcedures drive(link);
+        const std::optional<ParameterSet> set = drive.readParameters();
+        Gains g {};
+        for (int i = 0; i < TuneGain::Count && set; ++i)
+            g[i] = *set->values[std::size_t(i)];
+        return g;
+    }
+    Gains boxes() const
+    {
+        Gains g {};
+        for (int i = 0; i < TuneGain::Count; ++i)
+            g[i] = std::int16_t(form.txtKG[i]->text().toInt());
+        return g;
+    }
+
+    SimulatedLine line;
+    RecordingMessages messages;
+    Form1 form;
+};
 
 void mouse(QWidget *w, QEvent::Type type, QPoint pos, Qt::MouseButtons buttons,
            Qt::KeyboardModifiers modifiers = Qt::NoModifier)
@@ -209,6 +264,138 @@ private slots:
                 b->click();
         QCOMPARE(rig.messages.texts, { "Could not save " + full + "\r\nNo space left on device" });
         QVERIFY(!QFileInfo(full).isFile());
+    }
+
+    // A drive in no state to tune: Start is refused with the reason, nothing is written, and
+    // the window polls on as before.
+    void tuneRefused_data()
+    {
+        QTest::addColumn<int>("station");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("servo off")
+            << 1 << QByteArray("0800 ok>") << QByteArray("0040 ok>") << "no state to tune";
+        QTest::newRow("pulse/direction")
+            << 1 << QByteArray("0900 ok>") << QByteArray("0000 ok>") << "source pulse";
+        QTest::newRow("alarm") << 1 << QByteArray("0904 ok>") << QByteArray("0040 ok>")
+                               << "status 0904";
+        QTest::newRow("silent") << 1 << QByteArray() << QByteArray("0040 ok>")
+                                << "did not answer \"RV 8\"";
+        QTest::newRow("no drive selected") << -1 << QByteArray() << QByteArray() << "no drive";
+    }
+    void tuneRefused()
+    {
+        QFETCH(int, station);
+        QFETCH(QByteArray, status);
+        QFETCH(QByteArray, mode);
+        QFETCH(QString, reason);
+        FormRig rig(station);
+        rig.bus.set(1, "RV 8", status);
+        rig.bus.set(1, "RV 10", mode);
+        QTemporaryDir dir;
+        TuneDialog *dialog = openTuning(rig.form, dir);
+        // Pressed during a poll tick, Start waits for it as a gated action does.
+        rig.form.PollIdle = station < 0;
+        button(dialog, QStringLiteral("&Start"))->click();
+        if (station >= 0) {
+            QVERIFY(dialog->statusText().startsWith("Waiting") && rig.form.Timer5->isActive());
+            rig.form.PollIdle = true;
+            rig.form.Timer5_Timer();
+        }
+
+        const QString text = dialog->statusText();
+        QVERIFY2(text.startsWith("Not started") && text.contains(reason)
+                     && text.contains("Nothing was written"),
+                 qPrintable(text));
+        QVERIFY(!rig.port.written().contains("WT "));
+        QVERIFY(!QFile::exists(dialog->backupPath()));
+        QCOMPARE(rig.form.Timer1->isActive(), station >= 0);
+        QCOMPARE(rig.form.cmdRead->isEnabled(), station >= 0);
+        QVERIFY(button(dialog, QStringLiteral("&Start"))->isEnabled());
+    }
+
+    // A real run on the simulator in simulated time. While it runs nothing polls, every
+    // gated button and RESET is off and Select, Stop and RESET do nothing; it ends as the
+    // operator chooses, with the window as before (bar the recorder's set-up).
+    void tuneRun_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("tunedKept");
+        QTest::newRow("abort") << "abort" << false;
+        QTest::newRow("close the window") << "close" << false;
+        QTest::newRow("keep") << "&Keep tuned gains" << true;
+        QTest::newRow("restore") << "&Restore original gains" << false;
+        // The port was closed since: the gains must not reach whatever drive comes next.
+        QTest::newRow("restore after Stop") << "Stop, &Restore original gains" << true;
+    }
+    void tuneRun()
+    {
+        QFETCH(QString, end);
+        QFETCH(bool, tunedKept);
+        SimRig rig;
+        QTemporaryDir dir;
+        TuneDialog *dialog = openTuning(rig.form, dir);
+        const Gains before = rig.held();
+        Form1 &f = rig.form;
+        f.chkBox[0]->click();
+        f.chkBox[1]->click();
+        f.cmdSetup->click();
+        rig.messages.texts.clear();
+        int rows = 0;
+        bool lineHeld = true;
+        QObject::connect(dialog->table()->model(), &QAbstractItemModel::rowsInserted, [&] {
+            for (const QWidget *w : std::initializer_list<const QWidget *> {
+                     f.cmdRead, f.CmdSave, f.CmdSelect, f.CmdScan, f.cmdCommStop, f.Command1,
+                     f.cmdSet, f.cmdSetup, f.cmdStart, f.FrameParaAdj })
+                lineHeld = lineHeld && !w->isEnabled();
+            lineHeld = lineHeld && !f.Timer1->isActive();
+            // A poll tick or a deferred LOAD that comes round waits.
+            f.txtRG[1]->setText(QStringLiteral("x"));
+            f.Timer1_Timer();
+            f.cmdRead_Click();
+            lineHeld = lineHeld && f.txtRG[1]->text() == "x" && f.Timer5->isActive();
+            f.CmdSelect_Click();
+            f.cmdCommStop_Click();
+            f.Command1_Click();
+            if (++rows == 3 && end == "abort")
+                button(dialog, QStringLiteral("&Abort"))->click();
+            if (rows == 3 && end == "close")
+                f.close();
+        });
+        button(dialog, QStringLiteral("&Start"))->click();
+
+        QVERIFY(rows >= 3 && lineHeld);
+        QCOMPARE(rig.messages.texts, QStringList());
+        QVERIFY(QFile::exists(dialog->backupPath()));
+        QVERIFY2(dialog->statusText().contains(end.size() > 5 ? "Target met" : "aborted"),
+                 qPrintable(dialog->statusText()));
+        if (end == "close") {
+            QVERIFY(!rig.line.isOpen());
+            rig.line.open();
+        } else {
+            QVERIFY(f.Timer1->isActive() && f.cmdRead->isEnabled() && f.CmdSelect->isEnabled()
+                    && f.Command1->isEnabled() && f.FrameParaAdj->isEnabled()
+                    && f.cmdSet->isEnabled() && f.cmdSetup->isEnabled());
+            QVERIFY(!f.cmdStart->isEnabled());
+        }
+        QVERIFY(dialog->statusText().contains(
+            QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])));
+        if (end.size() > 5) {
+            QVERIFY(rig.form.findChild<ScopeWindow *>()->figuresText().contains("reference → now"));
+            f.txtKG[0]->setText(QStringLiteral("0"));
+            if (end.startsWith("Stop, ")) {
+                f.cmdCommStop_Click();
+                button(dialog, end.mid(6))->click();
+                QVERIFY(dialog->statusText().contains("Not restored: station 1"));
+                rig.line.open();
+            } else {
+                button(dialog, end)->click();
+                QVERIFY2(rig.boxes() == rig.held(), qPrintable(dialog->statusText()));
+            }
+        }
+        QCOMPARE(rig.held() != before, tunedKept);
+        QVERIFY(!button(dialog, QStringLiteral("&Keep tuned gains"))->isEnabled());
     }
 };
 

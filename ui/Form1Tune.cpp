@@ -1,0 +1,258 @@
+// Guided tuning from the scope window: the tuner runs on this window's line, which it holds
+// like a gated action from Start to its last write-back, while the window keeps repainting.
+#include "Form1.h"
+
+#include "DriveProcedures.h"
+#include "MessageSink.h"
+#include "ParameterMap.h"
+#include "ScopeWindow.h"
+#include "SerialPort.h"
+#include "StepResponse.h"
+#include "TuneDialog.h"
+#include "Tuner.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QGroupBox>
+#include <QHash>
+#include <QPushButton>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+constexpr const char *GainNames[TuneGain::Count] = { "KPP", "KFV", "KVP", "KVI" };
+} // namespace
+
+void Form1::openTuneDialog()
+{
+    if (!m_tuneDialog) {
+        m_tuneDialog = new TuneDialog(this);
+        connect(m_tuneDialog, &TuneDialog::startClicked, this, &Form1::startTuning);
+        connect(m_tuneDialog, &TuneDialog::abortClicked, this, [this] {
+            if (!m_tuning)
+                return;
+            m_tuneAbort = true;
+            m_tuneDialog->setStatus(QStringLiteral("Aborting: the original gains go back..."));
+        });
+        connect(m_tuneDialog, &TuneDialog::keepClicked, this, &Form1::keepTunedGains);
+        connect(m_tuneDialog, &TuneDialog::restoreClicked, this, &Form1::restoreOriginalGains);
+    }
+    if (!m_tuning && m_tuneDialog->backupPath().isEmpty()) {
+        m_autoBackupPath = defaultBackupPath();
+        m_tuneDialog->setBackupPath(m_autoBackupPath);
+    }
+    m_tuneDialog->show();
+    m_tuneDialog->raise();
+    m_tuneDialog->activateWindow();
+}
+
+TuneDialog *Form1::tuneDialog() const
+{
+    return m_tuneDialog;
+}
+
+QString Form1::defaultBackupPath() const
+{
+    return QDir(lastFileFolder())
+        .filePath(
+            QStringLiteral("station%1-%2.vcmpar")
+                .arg(m_selectedStation.value_or(0))
+                .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
+}
+
+void Form1::startTuning()
+{
+    if (m_tuning || !m_tuneDialog)
+        return;
+    if (!m_selectedStation || !MSComm1.isOpen()) {
+        m_tuneDialog->setStatus(
+            QStringLiteral("Not started: no drive is selected. Nothing was written."));
+        return;
+    }
+    const auto tuned = m_tuneDialog->options(0).tuned;
+    if (std::none_of(tuned.begin(), tuned.end(), [](bool t) { return t; })) {
+        m_tuneDialog->setStatus(QStringLiteral("Not started: tick at least one gain to change."));
+        return;
+    }
+    if (deferWhilePolling(ActionTune)) {
+        m_tuneDialog->setStatus(QStringLiteral("Waiting for the poll in progress to end..."));
+        return;
+    }
+    runTuning();
+}
+
+void Form1::runTuning()
+{
+    TuneOptions options = m_tuneDialog->options(*m_selectedStation);
+    // A name made for an earlier run gets this run's time; one the operator typed is kept.
+    if (options.backupPath.isEmpty() || options.backupPath == m_autoBackupPath) {
+        m_autoBackupPath = defaultBackupPath();
+        m_tuneDialog->setBackupPath(m_autoBackupPath);
+        options.backupPath = m_autoBackupPath;
+    }
+
+    // The buttons are locked (deferWhilePolling); RESET, the recorder's boxes and the parameter
+    // boxes would interrupt the run or change the drive under it.
+    Timer1->stop();
+    ScopeRunning = false;
+    QList<QPair<QWidget *, bool>> held;
+    for (QWidget *w : std::initializer_list<QWidget *> { Command1, FrameParaAdj, FrameScope[0] }) {
+        held.append({ w, w->isEnabledTo(w->parentWidget()) });
+        w->setEnabled(false);
+    }
+    m_tuning = true;
+    m_tuneAbort = false;
+    m_tuneDialog->clearTrials();
+    m_tuneDialog->setRunning(true);
+    m_tuneDialog->setStatus(QStringLiteral("Reading the drive's state and parameters..."));
+
+    DriveProcedures drive(m_comm);
+    Tuner tuner(drive, options);
+    // Each trial measures the way out, then the way back: only the way out is drawn, so that
+    // the response and the reference (the best trial so far) run the same way.
+    QHash<int, Capture> outward;
+    std::optional<Capture> thisTrial;
+    int steps = 0;
+    bool captured = false;
+    std::optional<TrialSummary> best;
+    tuner.onCapture = [&](const Capture &c) {
+        captured = true;
+        if (!isStepPair(c.first, c.second) || steps++ % 2 != 0)
+            return;
+        thisTrial = c;
+        if (m_scopeWindow)
+            m_scopeWindow->showRecord(c.record, c.shape, c.spanMs, c.first, c.second);
+    };
+    tuner.onTrial = [&](const Trial &t) {
+        steps = 0;
+        const bool isBest = thisTrial && t.kind != Trial::Kind::Margin
+            && (!best || better(t.summary, *best, t.span.toDouble() / 256));
+        if (thisTrial)
+            outward.insert(t.number, *std::exchange(thisTrial, std::nullopt));
+        if (isBest) {
+            best = t.summary;
+            if (m_scopeWindow)
+                m_scopeWindow->holdReference();
+        }
+        m_tuneDialog->addTrial(t, isBest);
+        if (!m_tuneAbort)
+            m_tuneDialog->setStatus(QStringLiteral("Trial %1: %2")
+                                        .arg(t.number)
+                                        .arg(shortfallText(t.summary.shortfall)));
+    };
+    // A line that fails is the tuner's to find out: it then says the drive stopped answering.
+    tuner.abortRequested = [this] { return m_tuneAbort; };
+    // Only between captures: the exchanges themselves process no events.
+    tuner.pump = [] { QCoreApplication::processEvents(); };
+    const TuneResult result = tuner.run();
+    m_tuning = false;
+
+    // The end shows the start's response as the reference under the chosen one.
+    if (m_scopeWindow && result.first && result.best && outward.contains(result.first->number)
+        && outward.contains(result.best->number)) {
+        const Capture &a = outward[result.first->number];
+        const Capture &b = outward[result.best->number];
+        m_scopeWindow->showRecord(a.record, a.shape, a.spanMs, a.first, a.second);
+        m_scopeWindow->holdReference();
+        m_scopeWindow->showRecord(b.record, b.shape, b.spanMs, b.first, b.second);
+    }
+
+    for (const auto &[w, enabled] : held)
+        w->setEnabled(enabled);
+    if (captured) {
+        // The recorder holds the tuner's set-up now, not the one Start would decode with.
+        m_setupValid = false;
+        StartWasEnabled = false;
+        StopWasEnabled = false;
+    }
+    UnlockButtons();
+    m_originalGains.reset();
+    if (!result.trials.isEmpty() || result.restored || result.applied) {
+        m_originalGains = result.before;
+        m_tunedGains = options.tuned;
+        m_tunedStation = *m_selectedStation;
+    }
+    m_tuneDialog->setRunning(false);
+    m_tuneDialog->showResult(result, captured);
+
+    if (m_closeAfterTune) {
+        close();
+        return;
+    }
+    if (MSComm1.isOpen())
+        ResumePolling();
+}
+
+void Form1::keepTunedGains()
+{
+    if (m_tuning || !m_tuneDialog)
+        return;
+    m_tuneDialog->closeChoice();
+    m_tuneDialog->setStatus(m_tuneDialog->statusText()
+                            + QStringLiteral("\nKept. The boxes show what the drive holds "
+                                             "(LOAD); SAVE keeps it over a power cycle."));
+    cmdRead_Click();
+}
+
+void Form1::restoreOriginalGains()
+{
+    if (m_tuning || !m_tuneDialog || !m_originalGains)
+        return;
+    // The gains belong to the drive that was tuned; another one must not get them.
+    if (!MSComm1.isOpen() || m_selectedStation != m_tunedStation) {
+        m_tuneDialog->setStatus(
+            m_tuneDialog->statusText()
+            + QStringLiteral("\nNot restored: station %1 is no longer selected. "
+                             "The original values are in %2")
+                  .arg(m_tunedStation)
+                  .arg(m_tuneDialog->backupPath()));
+        m_tuneDialog->closeChoice();
+        return;
+    }
+    if (deferWhilePolling(ActionRestoreGains))
+        return;
+
+    DriveProcedures drive(m_comm);
+    QStringList confirmed;
+    QStringList differently;
+    QStringList notWritten;
+    for (int g = 0; g < TuneGain::Count; ++g) {
+        if (!m_tunedGains[g])
+            continue;
+        const QString name = QLatin1String(GainNames[g]);
+        const std::int16_t value = (*m_originalGains)[g];
+        if (!notWritten.isEmpty()) {
+            notWritten << name;
+            continue;
+        }
+        const std::optional<ParameterWrite> w
+            = drive.writeParameter(ParameterMap::ordinal({ BoxArray::KG, g }), value);
+        if (!w)
+            notWritten << name;
+        else if (w->echo == WriteEcho::Confirmed)
+            confirmed << QStringLiteral("%1=%2").arg(name).arg(value);
+        else
+            differently << QStringLiteral("%1 sent %2, held %3")
+                               .arg(name)
+                               .arg(value)
+                               .arg(w->held.isEmpty() ? QStringLiteral("?") : w->held.trimmed());
+    }
+    UnlockButtons();
+
+    QStringList report;
+    if (!confirmed.isEmpty())
+        report << QStringLiteral("Restored, confirmed by the drive: ") + confirmed.join(' ');
+    if (!differently.isEmpty())
+        report << QStringLiteral("Held differently: ") + differently.join(QStringLiteral(", "));
+    if (!notWritten.isEmpty())
+        report << QStringLiteral("No answer; not restored: %1. The original values are in %2")
+                      .arg(notWritten.join(' '), m_tuneDialog->backupPath());
+    m_tuneDialog->closeChoice(!differently.isEmpty() || !notWritten.isEmpty());
+    m_tuneDialog->setStatus(m_tuneDialog->statusText() + QLatin1Char('\n')
+                            + report.join(QLatin1Char('\n')));
+    // The boxes show what the drive holds now.
+    if (confirmed.size() + differently.size() > 0)
+        cmdRead_Click();
+}
