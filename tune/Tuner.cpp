@@ -599,6 +599,7 @@ void Tuner::finish()
     for (int g = 0; g < TuneGain::Count; ++g) {
         if (m_result.finalSet->values[std::size_t(gainOrdinal(g))] != wanted[g]) {
             m_result.outcome = Outcome::Refused;
+            m_result.applied = m_result.restored = false;
             m_result.reason = QStringLiteral("%1 reads back as %2, not %3")
                                   .arg(QLatin1String(GainNames[g]))
                                   .arg(*m_result.finalSet->values[std::size_t(gainOrdinal(g))])
