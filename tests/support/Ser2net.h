@@ -1,0 +1,97 @@
+#pragma once
+
+// Debian's ser2net as a child process, with a configuration of its own, in front of one line:
+// a raw TCP accepter and a telnet(rfc2217) accepter on 127.0.0.1 at ports that were free.
+// Never the system's service.
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QThread>
+
+class Ser2net final {
+public:
+    // `device` is the line's path; `telnetLine` what ser2net sets it to for a telnet client
+    // before any COM-port negotiation ("9600o72" shows whether the negotiation took).
+    explicit Ser2net(const QString &device, const QString &telnetLine = QStringLiteral("38400n81"))
+    {
+        const QString yaml = QStringLiteral("connection: &raw\n"
+                                            "  accepter: tcp,127.0.0.1,%1\n"
+                                            "  connector: serialdev,%3,38400n81,local\n"
+                                            "connection: &tel\n"
+                                            "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
+                                            "  connector: serialdev,%3,%4,local\n")
+                                 .arg(m_raw)
+                                 .arg(m_telnet)
+                                 .arg(device, telnetLine);
+        QFile file(m_dir.filePath(QStringLiteral("ser2net.yaml")));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(yaml.toUtf8());
+        start();
+    }
+    ~Ser2net() { stop(); }
+
+    static QString program()
+    {
+        return QStandardPaths::findExecutable(
+            QStringLiteral("ser2net"), { QStringLiteral("/usr/sbin"), QStringLiteral("/usr/bin") });
+    }
+
+    // Starts (again, on the same ports) and waits until both ports take connections.
+    bool start()
+    {
+        if (program().isEmpty())
+            return false;
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(program(),
+                        { QStringLiteral("-n"), QStringLiteral("-u"), QStringLiteral("-c"),
+                          m_dir.filePath(QStringLiteral("ser2net.yaml")), QStringLiteral("-P"),
+                          m_dir.filePath(QStringLiteral("ser2net.pid")) });
+        if (!m_process.waitForStarted(5000))
+            return false;
+        for (QDeadlineTimer end(5000); !end.hasExpired(); QThread::msleep(50)) {
+            if (accepts(m_raw) && accepts(m_telnet))
+                return true;
+        }
+        return false;
+    }
+    // SIGTERM: ser2net closes its clients' connections on the way out.
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+
+    QString rawPort() const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_raw); }
+    QString rfc2217Port() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_telnet); }
+    quint16 telnetPort() const { return m_telnet; }
+
+    static quint16 freePort()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost);
+        return probe.serverPort();
+    }
+
+private:
+    static bool accepts(quint16 port)
+    {
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, port);
+        const bool ok = s.waitForConnected(200);
+        s.abort();
+        return ok;
+    }
+
+    QTemporaryDir m_dir;
+    quint16 m_raw = freePort();
+    quint16 m_telnet = freePort();
+    QProcess m_process;
+};
