@@ -8,14 +8,14 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
 class Ser2net final {
 public:
     // `device` is the line's path; `telnetLine` what ser2net sets it to for a telnet client
-    // before any COM-port negotiation ("9600o72" shows whether the negotiation took).
+    // before any COM-port negotiation ("9600o72" shows whether the negotiation took). Not
+    // started yet.
     explicit Ser2net(const QString &device, const QString &telnetLine = QStringLiteral("38400n81"))
     {
         const QString yaml = QStringLiteral("connection: &raw\n"
@@ -30,7 +30,6 @@ public:
         QFile file(m_dir.filePath(QStringLiteral("ser2net.yaml")));
         if (file.open(QIODevice::WriteOnly))
             file.write(yaml.toUtf8());
-        start();
     }
     ~Ser2net() { stop(); }
 
@@ -53,7 +52,7 @@ public:
         if (!m_process.waitForStarted(5000))
             return false;
         for (QDeadlineTimer end(5000); !end.hasExpired(); QThread::msleep(50)) {
-            if (accepts(m_raw) && accepts(m_telnet))
+            if (listening(m_raw) && listening(m_telnet))
                 return true;
         }
         return false;
@@ -81,13 +80,21 @@ public:
     }
 
 private:
-    static bool accepts(quint16 port)
+    // Whether something listens on the port. A test connection would do instead, but ser2net
+    // opens the device for it and may hold it a while after it closes.
+    static bool listening(quint16 port)
     {
-        QTcpSocket s;
-        s.connectToHost(QHostAddress::LocalHost, port);
-        const bool ok = s.waitForConnected(200);
-        s.abort();
-        return ok;
+        QFile table(QStringLiteral("/proc/net/tcp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray local
+            = QByteArray(":") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
+        for (const QByteArray &line : table.readAll().split('\n')) {
+            const QList<QByteArray> f = line.simplified().split(' ');
+            if (f.size() > 3 && f[1].endsWith(local) && f[3] == "0A")
+                return true;
+        }
+        return false;
     }
 
     QTemporaryDir m_dir;
