@@ -288,6 +288,8 @@ QString NetworkSerialPort::errorString() const
 
 void NetworkSerialPort::pull()
 {
+    if (!m_socket.isOpen())
+        return;
     const QByteArray received = m_socket.readAll();
     if (received.isEmpty())
         return;
