@@ -13,6 +13,8 @@
 #include <thread>
 #ifdef Q_OS_UNIX
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #endif
 
@@ -293,6 +295,14 @@ void NetworkSerialPort::pull()
     const QByteArray received = m_socket.readAll();
     if (received.isEmpty())
         return;
+#ifdef Q_OS_LINUX
+    // A server with Nagle's algorithm on (ser2net's default) holds the rest of a reply until
+    // this part is acknowledged, and Linux delays acknowledgements by up to 40 ms: a prompt
+    // would come late. Acknowledge at once instead.
+    const int one = 1;
+    setsockopt(static_cast<int>(m_socket.socketDescriptor()), IPPROTO_TCP, TCP_QUICKACK, &one,
+               sizeof one);
+#endif
     if (m_rfc2217) {
         QByteArray answers;
         m_input += m_telnet.receive(received, answers);
