@@ -60,12 +60,9 @@ public:
     // SIGTERM: ser2net closes its clients' connections on the way out.
     void stop()
     {
-        if (m_process.state() == QProcess::NotRunning)
-            return;
         m_process.terminate();
         if (!m_process.waitForFinished(5000))
             m_process.kill();
-        m_process.waitForFinished(1000);
     }
 
     QString rawPort() const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_raw); }
@@ -85,16 +82,11 @@ private:
     static bool listening(quint16 port)
     {
         QFile table(QStringLiteral("/proc/net/tcp"));
-        if (!table.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray local
-            = QByteArray(":") + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
-        for (const QByteArray &line : table.readAll().split('\n')) {
-            const QList<QByteArray> f = line.simplified().split(' ');
-            if (f.size() > 3 && f[1].endsWith(local) && f[3] == "0A")
-                return true;
-        }
-        return false;
+        const QByteArray entry = QStringLiteral("0100007F:%1 00000000:0000 0A")
+                                     .arg(port, 4, 16, QLatin1Char('0'))
+                                     .toUpper()
+                                     .toLatin1();
+        return table.open(QIODevice::ReadOnly) && table.readAll().contains(entry);
     }
 
     QTemporaryDir m_dir;
