@@ -175,7 +175,7 @@ bool NetworkSerialPort::connectWithin(const NetworkPort &target, const QDeadline
             m_error = QStringLiteral("%1: %2").arg(m_server, m_socket.errorString());
         m_socket.abort();
     }
-    if (deadline.hasExpired())
+    if (deadline.hasExpired() || m_error.isEmpty())
         m_error = QStringLiteral("no answer from %1 within %2 s")
                       .arg(m_server)
                       .arg(OpenTimeout.count() / 1000);

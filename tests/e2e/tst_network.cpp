@@ -27,8 +27,9 @@ private slots:
         QVERIFY2(!Ser2net::program().isEmpty(), "no ser2net: scripts/setup installs it");
     }
 
-    // Through the raw port the console connects, scans, selects (which loads), polls and
-    // captures. ser2net stopped mid-run is a line that is gone; RESET finds it again.
+    // A server that refuses is a port that does not exist. Through the raw port the console
+    // connects, scans, selects (which loads), polls and captures. ser2net stopped mid-run is a line
+    // that is gone; RESET finds it again.
     void consoleOverRawTcp()
     {
         const QString link = m_dir.filePath(QStringLiteral("bus"));
@@ -36,6 +37,11 @@ private slots:
         QVERIFY(server.start());
         SimBench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--link", link },
                    server.rawPort());
+        b.form.listComPort->setText(QStringLiteral("socket://127.0.0.1:1")); // refused
+        b.form.cmdCommStart->click();
+        QCOMPARE(b.messages.texts, QStringList { "Fail, COM Port does not exist!" });
+        b.messages.texts.clear();
+        b.form.listComPort->setText(server.rawPort());
         QVERIFY(b.connect(1, true));
         QCOMPARE(b.messages.texts,
                  (QStringList { "COM Port Open Success", "VCM Driver Board communication OK" }));
