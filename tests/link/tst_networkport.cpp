@@ -190,6 +190,7 @@ private slots:
 
         // No server is reached, or the text names none.
         row("refused", "socket://127.0.0.1:1", {}, {}, {}, "127.0.0.1:1 refused the connection");
+        row("refused, IPv6", "socket://[::1]:1", {}, {}, {}, "[::1]:1 refused the connection");
         row("unknown host", "rfc2217://no-such-host.invalid:4001", {}, {}, {},
             "the host no-such-host.invalid c"); // cannot, or could not within 3 s
         row("no port number", "socket://127.0.0.1", {}, {}, {}, "no port number");
