@@ -237,7 +237,9 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
         return usage(err, QStringLiteral("no port: give --port or set VCM_PORT"));
     const std::optional<QString> portName = portNameFromText(portText);
     if (!portName)
-        return usage(err, QStringLiteral("\"%1\" names no port").arg(portText));
+        return usage(
+            err,
+            QStringLiteral("\"%1\" names no port: %2").arg(portText, portTextProblem(portText)));
 
     ParameterSet set;
     QString fileError;

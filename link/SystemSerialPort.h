@@ -1,34 +1,28 @@
 #pragma once
 
+#include "DeviceSerialPort.h"
+#include "NetworkSerialPort.h"
 #include "SerialPort.h"
 
-#include <QSerialPort>
-
-// SerialPort on a real device (or pseudo-terminal) through QSerialPort, used in the
-// blocking style: exchanges pull bytes into Qt's buffer with waitForReadyRead() and push
-// them out with waitForBytesWritten(). The event loop also fills the buffer between
-// exchanges; readyRead only keeps it bounded.
+// The port a name stands for: a drive line on the network for "socket://..." and
+// "rfc2217://...", a serial device for anything else. The choice is made at each open(), so
+// the port box may name either kind from one Start to the next.
 class SystemSerialPort final : public SerialPort {
 public:
-    SystemSerialPort();
-    ~SystemSerialPort() override;
-
-    void setPortName(const QString &name) override;
-    QString portName() const override;
+    void setPortName(const QString &name) override { m_name = name; }
+    QString portName() const override { return m_name; }
     bool open() override;
-    void close() override;
-    bool isOpen() const override;
-    bool isUsable() const override;
-    bool write(const QByteArray &data) override;
-    QByteArray readAll() override;
-    void waitForInput(int ms) override;
-    QString errorString() const override;
+    void close() override { m_active->close(); }
+    bool isOpen() const override { return m_active->isOpen(); }
+    bool isUsable() const override { return m_active->isUsable(); }
+    bool write(const QByteArray &data) override { return m_active->write(data); }
+    QByteArray readAll() override { return m_active->readAll(); }
+    void waitForInput(int ms) override { m_active->waitForInput(ms); }
+    QString errorString() const override { return m_active->errorString(); }
 
 private:
-    // Marks the line failed on any error but a time-out.
-    void noteError();
-    void dropExcessInput();
-
-    QSerialPort m_port;
-    bool m_failed = false;
+    QString m_name;
+    DeviceSerialPort m_device;
+    NetworkSerialPort m_network;
+    SerialPort *m_active = &m_device;
 };

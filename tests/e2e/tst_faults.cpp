@@ -9,6 +9,7 @@
 #endif
 
 #include "ResidentMemory.h"
+#include "Ser2net.h"
 #include "SimBench.h"
 
 #include "MessageSink.h"
@@ -130,6 +131,9 @@ private slots:
             "RG3=# RG4=ER", "RG*=#");
         row("line drops while RV 3's reply is awaited", "tick", "RV 3", "fault 1 delay 1000",
             "Communication error\r\n", "RG3=# RG4=ER", "RG*=#", 1, true);
+        // The same behind ser2net: the server closes the connection, and RESET reconnects.
+        row("line drops behind ser2net", "tick", "RV 3", "fault 1 delay 1000",
+            "Communication error\r\n", "RG3=# RG4=ER", "RG*=#", 1, true);
     }
     void faults()
     {
@@ -142,9 +146,15 @@ private slots:
         QFETCH(QString, state);
         QFETCH(QString, recovered);
 
-        // Station 1, opened through a link so that RESET finds a restored line again.
+        // Station 1, opened through a link so that RESET finds a restored line again; or
+        // through ser2net's raw TCP port in front of that link.
+        std::unique_ptr<Ser2net> server;
+        if (QByteArray(QTest::currentDataTag()).contains("ser2net")) {
+            server = std::make_unique<Ser2net>(m_link);
+            QVERIFY(server->start());
+        }
         SimBench b({ "--fast", "--stations", "1", "--new-recorder", "1", "--link", m_link },
-                   m_link);
+                   server ? server->rawPort() : m_link);
         if (step == "select") {
             b.form.cmdCommStart->click();
         } else {

@@ -31,6 +31,16 @@ private slots:
         row("-32768", nullptr, nullptr, -32768);
         row("-32769", nullptr, nullptr, none);
         row("99999999999999999999", nullptr, nullptr, none);
+        // Network ports as typed; a URL that names none is no device path either.
+        row(" socket://10.0.0.7:4001 ", "socket://10.0.0.7:4001", "socket://10.0.0.7:4001", none);
+        row("RFC2217://[fe80::1]:65535", "RFC2217://[fe80::1]:65535", "RFC2217://[fe80::1]:65535",
+            none);
+        row("socket://bench-3", nullptr, nullptr, none);
+        row("socket://bench-3:65536", nullptr, nullptr, none);
+        row("rfc2217://[bench-3]:23", nullptr, nullptr, none);
+        row("socket://bench-3:23/x", nullptr, nullptr, none);
+        row("socket://ops@bench-3:23", nullptr, nullptr, none);
+        row("ssh://bench-3:22", nullptr, nullptr, none);
     }
     void names()
     {
