@@ -173,6 +173,9 @@ private slots:
         noStep("a fifth short", StepVerdict::SeveralSteps, [](int i) {
             return i < 85 ? 0.0 : i < 95 ? 0.78 : 1.0;
         });
+        noStep("a fifth, then on", StepVerdict::SeveralSteps, [](int i) {
+            return i < 85 ? 0.0 : i < 95 ? 0.22 : 1.0;
+        });
         noStep("up and back", StepVerdict::SeveralSteps,
                [](int i) { return i >= Half / 3 && i < 2 * Half / 3 ? 1.0 : 0.0; });
         // Back to a level below the lower quarter mark, after two samples up.
