@@ -161,8 +161,8 @@ private slots:
                        { Any, Any, Any, Any, 0 });
 
         const auto noStep = [](const char *name, StepVerdict verdict, const Shape &shape,
-                               const char *flags = "---", double dt = Dt) {
-            QTest::newRow(name) << Capture { shape, 500, 1500, {}, Half, 0, StepAt, dt } << 2.0
+                               const char *flags = "---", double dt = Dt, int at = StepAt) {
+            QTest::newRow(name) << Capture { shape, 500, 1500, {}, Half, 0, at, dt } << 2.0
                                 << int(verdict) << QList<double>() << flags;
         };
         noStep("ramp", StepVerdict::NoPlateau, [](int i) { return double(i) / (Half - 1); });
@@ -173,10 +173,31 @@ private slots:
         noStep("a fifth short", StepVerdict::SeveralSteps, [](int i) {
             return i < 85 ? 0.0 : i < 95 ? 0.78 : 1.0;
         });
+        noStep("a fifth, then on", StepVerdict::SeveralSteps, [](int i) {
+            return i < 85 ? 0.0 : i < 95 ? 0.22 : 1.0;
+        });
         noStep("up and back", StepVerdict::SeveralSteps,
                [](int i) { return i >= Half / 3 && i < 2 * Half / 3 ? 1.0 : 0.0; });
-        // A test motion 90 ms after arming, at the 100 ms span.
+        // Back to a level below the lower quarter mark, after two samples up.
+        noStep("spike, then a fifth", StepVerdict::SeveralSteps, [](int i) {
+            return i < 100 ? 0.0 : i < 102 ? 1.0 : 0.22;
+        });
+        // One still pair half way is a pause, not a level.
+        const Shape strokes = [](int i) {
+            return i < StepAt ? 0 : i < StepAt + 2 ? 0.5 : i == StepAt + 2 ? 0.75 : 1;
+        };
+        noStep("in two strokes", StepVerdict::Step, strokes, "SOT");
+        // A test motion 90 ms after arming, at the 100 ms span; a sample later, a step.
         noStep("step at the end", StepVerdict::NearEnd, stepAt(231), "--- 200", Span100);
+        noStep("at the end of 300 ms", StepVerdict::NearEnd, stepAt(250), "--- 500", 300.0 / Half);
+        noStep("step just in time", StepVerdict::Step, stepAt(230), "SO-", Span100, 230);
+        // 4 counts is a step, less is not.
+        QTest::newRow("4 counts") << Capture { Step, 0, 4 } << 2.0 << step << QList<double>()
+                                  << "SO-";
+        QTest::newRow("3.5 counts") << Capture { Step, 0, 3.5 } << 2.0 << int(StepVerdict::TooSmall)
+                                    << QList<double>() << "---";
+        QTest::newRow("nine values") << Capture { Step, 0, 1000, {}, 9 } << 2.0
+                                     << int(StepVerdict::TooShort) << QList<double>() << "---";
     }
 
     void figures()
@@ -210,6 +231,8 @@ private slots:
         QCOMPARE(f.size(), capture.to - capture.from);
 
         QFETCH(QList<double>, expected);
+        if (expected.isEmpty())
+            return;
         const std::optional<double> figures[]
             = { f.riseMs, f.overshootPercent, f.peakMs, f.settlingMs, f.steadyStateError };
         const double slack = 4 * capture.noise; // what noise may add to a value
