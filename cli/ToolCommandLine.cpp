@@ -59,7 +59,9 @@ Commands:
 
 Options:
   --port PORT      a COM port number (n: /dev/ttyS<n-1> on Linux, COMn on Windows), a
-                   device path or a port name; default: the environment variable VCM_PORT
+                   device path, a port name, or a serial server on the network:
+                   socket://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (Telnet, RFC 2217);
+                   default: the environment variable VCM_PORT
   --station N      the drive, 0-15 (default 1); every command but scan first addresses it
                    with "ST N" twice
   --json           print one JSON object instead of lines, also when the command stops
