@@ -203,7 +203,7 @@ private slots:
         QString out;
         while (!out.contains("trial 2 ") && tool.waitForReadyRead(30000))
             out += QString::fromUtf8(tool.readAllStandardOutput());
-        QVERIFY2(out.contains("trial 2 "), qPrintable(out));
+        QVERIFY2(out.contains("trial 2 "), qPrintable(out + tool.readAllStandardError()));
         ::kill(pid_t(tool.processId()), SIGINT);
         QVERIFY(tool.waitForFinished(20000));
         out += QString::fromUtf8(tool.readAllStandardOutput());
