@@ -60,6 +60,35 @@ class TestTuner final : public QObject {
     Q_OBJECT
 
 private slots:
+    // The rules a search step leans on, where a slip would send it astray.
+    void rules()
+    {
+        // A gain always moves by a count at least, never below 0 or beyond 16 bits.
+        QCOMPARE(scaledGain(3, 1.19), std::int16_t(4));
+        QCOMPARE(scaledGain(3, 1 / 1.19), std::int16_t(2));
+        QCOMPARE(scaledGain(1, 0.5), std::int16_t(0));
+        QCOMPARE(scaledGain(30000, 2), std::int16_t(32767));
+        // The step at 93 ms and twice its settling must fit three quarters of the record.
+        QCOMPARE(spanFor(93, 93 + 2 * 5), QStringLiteral("200"));
+        QCOMPARE(spanFor(93, 93 + 2 * 70), QStringLiteral("400"));
+        QCOMPARE(spanFor(93, 600), QStringLiteral("500"));
+        QCOMPARE(longerSpan("200"), std::optional<QString>("300"));
+        QCOMPARE(longerSpan("500"), std::nullopt);
+        // A series that never changes still spreads by the drive's resolution.
+        QCOMPARE(spread({ 7, 7, 7, 7 }), 1.0);
+        QCOMPARE(spread({ 0, 10, 0, 10, 0, 10, 30 }), 10.0);
+        // Clean beats short; then settling; rise only within the tie.
+        const TrialSummary fast { Shortfall::None, 4, 5, 3 }, slow { Shortfall::None, 6, 1, 0 };
+        const TrialSummary over { Shortfall::Overshoot, 3, 1, 9 };
+        QVERIFY(better(slow, over, 0.5) && !better(over, slow, 0.5));
+        QVERIFY(better(fast, slow, 0.5) && !better(slow, fast, 0.5));
+        QVERIFY(better(slow, fast, 3) && !better(fast, slow, 3));
+        // Falling short: less overshoot is better, unless a raised gain paid for it in settling.
+        const TrialSummary less { Shortfall::Overshoot, 9, 1, 7 };
+        QVERIFY(better(less, over, 0.5) && !better(less, over, 0.5, true));
+        QVERIFY(better(over, TrialSummary { Shortfall::Ringing, 3, 1, 2 }, 0.5));
+    }
+
     // Each start meets the target with margin, without an alarm, and leaves the tuned gains.
     void starts_data()
     {
@@ -143,12 +172,10 @@ private slots:
         }) << defaults << Outcome::NoAnswer << "may be wrong; the original values are in"
                                                            << false << 3;
         QTest::newRow("measure only: the gains as found go back")
-            << Bench([](Rig &) {})
-            << options(200, 40, true)
-            << Outcome::Tuned << "" << true << -1;
+            << Bench([](Rig &) {}) << options(200, 40, true) << Outcome::Tuned << "" << true << -1;
         QTest::newRow("two trials: no margin left to measure")
-            << Bench([](Rig &) {}) << options(200, 2, false)
-            << Outcome::NotMet << "kept their margin" << true << 2;
+            << Bench([](Rig &) {}) << options(200, 2, false) << Outcome::NotMet
+            << "kept their margin" << true << 2;
     }
     void endings()
     {
