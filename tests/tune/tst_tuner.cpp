@@ -107,7 +107,9 @@ private slots:
         const Gains before = rig.held();
         int alarms = 0;
         rig.onTrial = [&](const Trial &t) { alarms += t.summary.shortfall == Shortfall::Alarm; };
-        const TuneResult r = rig.tune();
+        TuneOptions save;
+        save.save = true;
+        const TuneResult r = rig.tune(save);
         QVERIFY2(r.outcome == Outcome::Tuned, qPrintable(r.reason));
         QCOMPARE(alarms, 0);
         QVERIFY(r.trials.size() <= 40);
@@ -116,7 +118,9 @@ private slots:
                 || r.first->summary.clean());
         QCOMPARE(r.before, before);
         QCOMPARE(rig.held(), r.tuned);
-        QVERIFY(r.applied && !r.saved);
+        // Saved once, after the last gain write: the drive's non-volatile copy holds them.
+        QVERIFY(r.applied && r.saved);
+        QCOMPARE(rig.station().memory().values[0], r.tuned[0]);
         QCOMPARE(r.finalSet->values[0], std::optional<std::int16_t>(r.tuned[0]));
         // The backup holds the gains as found.
         QFile backup(rig.backup());
@@ -129,6 +133,7 @@ private slots:
     {
         const auto options = [](int step, int maxTrials, bool restore) {
             TuneOptions o;
+            o.save = true; // asked for, but only a run that met the target may save
             o.step = step;
             o.maxTrials = maxTrials;
             o.restore = restore;
@@ -141,7 +146,7 @@ private slots:
         QTest::addColumn<bool>("restored"); // the gains as found are in force again
         QTest::addColumn<int>("trials");
 
-        const TuneOptions defaults;
+        const TuneOptions defaults = options(200, 40, false);
         QTest::newRow("servo off: refused, nothing written")
             << Bench([](Rig &r) { r.station().setServoInput(false); }) << defaults
             << Outcome::Refused << "no state to tune" << true << 0;
@@ -197,6 +202,8 @@ private slots:
         QCOMPARE(rig.held() == before, restored);
         QCOMPARE(r.restored, restored && trials != 0);
         QVERIFY(!r.applied);
+        QCOMPARE(r.saved, outcome == Outcome::Tuned);
+        QCOMPARE(rig.station().memory().values[0], r.saved ? rig.held()[0] : 250);
         // A refusal writes nothing, not even the backup.
         QCOMPARE(QFile::exists(rig.backup()), trials != 0);
         if (!restored)
