@@ -15,15 +15,6 @@ constexpr double MinRiseSamples = 3;
 // Excursions within this many noise estimates (standard deviations) of the target are noise.
 constexpr double NoiseBands = 4;
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
-}
-
 // A series' own noise: second differences ignore a constant slope, and their median ignores
 // the few corners of a step or a move. For white noise it is about 1.65 sigma.
 double noiseOf(const std::vector<double> &c)
@@ -31,7 +22,7 @@ double noiseOf(const std::vector<double> &c)
     std::vector<double> d;
     for (std::size_t i = 2; i < c.size(); ++i)
         d.push_back(std::abs(c[i] - 2 * c[i - 1] + c[i - 2]));
-    return median(std::move(d)) / 1.65;
+    return seriesMedian(std::move(d)) / 1.65;
 }
 
 // Where a series first reaches `level` (going the way of `dir`) at or after sample `from`, in
@@ -138,7 +129,7 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
 
     // First guesses at the two levels: the first and the last few samples.
     const auto medianOf = [&c](std::size_t from, std::size_t to) {
-        return median(
+        return seriesMedian(
             std::vector<double>(c.begin() + std::ptrdiff_t(from), c.begin() + std::ptrdiff_t(to)));
     };
     const double from0 = medianOf(0, std::min<std::size_t>(5, k));
@@ -259,6 +250,15 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
 }
 
 } // namespace
+
+double seriesMedian(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
+    std::nth_element(v.begin(), mid, v.end());
+    return *mid;
+}
 
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
                         double sampleMs, const StepOptions &options)

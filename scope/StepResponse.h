@@ -60,6 +60,9 @@ struct StepFigures {
     bool allFinal() const { return ok() && settled && overshootFinal && trustworthy; }
 };
 
+// The middle value (the upper one of an even count); 0 for no values.
+double seriesMedian(std::vector<double> v);
+
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
                         double sampleMs, const StepOptions &options = {});
 

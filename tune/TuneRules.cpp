@@ -7,15 +7,6 @@ namespace {
 const QString Spans[] = { QStringLiteral("100"), QStringLiteral("200"), QStringLiteral("300"),
                           QStringLiteral("400"), QStringLiteral("500") };
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return 0;
-    const auto mid = v.begin() + std::ptrdiff_t(v.size() / 2);
-    std::nth_element(v.begin(), mid, v.end());
-    return *mid;
-}
-
 // How far from meeting the target a trial is, for trials that both fall short.
 int badness(Shortfall s)
 {
@@ -162,7 +153,7 @@ double spread(const std::vector<double> &values)
 {
     if (values.empty())
         return 0;
-    const double m = median(values);
+    const double m = seriesMedian(values);
     std::vector<double> deviation;
     deviation.reserve(values.size());
     for (double v : values)
@@ -179,5 +170,5 @@ double spread(const std::vector<double> &values)
             first = false;
         }
     }
-    return std::max(median(std::move(deviation)), resolution);
+    return std::max(seriesMedian(std::move(deviation)), resolution);
 }
