@@ -5,7 +5,6 @@
 #include "SystemSerialPort.h"
 
 #include <QApplication>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstring>
@@ -78,16 +77,20 @@ int main(int argc, char *argv[])
 
     const QString comPortText = portArg ? QString::fromLocal8Bit(portArg) : QStringLiteral("4");
 
-    SystemSerialPort port;
     SteadyClock clock;
     DialogMessageSink messages;
-    Form1 form(port, clock, messages, comPortText);
+    // The serial line runs on a thread of its own, so that the window never waits for the drive.
+    Form1 form(std::make_unique<DriveLine>([] { return std::make_unique<SystemSerialPort>(); },
+                                           clock),
+               messages, comPortText);
     if (traceArg)
-        form.exchange().setTrace(&trace);
+        form.line().setTrace(&trace);
     // Said once the exchange that could not be traced has ended, not inside it.
+    // Told on the line's thread.
     trace.setOnStopped([&form, &messages](const QString &why) {
-        QTimer::singleShot(0, &form,
-                           [&messages, why] { messages.MsgBox(why.at(0).toUpper() + why.mid(1)); });
+        QMetaObject::invokeMethod(
+            &form, [&messages, why] { messages.MsgBox(why.at(0).toUpper() + why.mid(1)); },
+            Qt::QueuedConnection);
     });
     messages.setParent(&form);
     form.show();

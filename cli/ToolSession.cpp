@@ -69,6 +69,15 @@ int ToolSession::failed()
                           .arg(f.what, f.command, reply));
     case DriveFailure::Kind::Refused:
         return refuse(QStringLiteral("%1: refused: %2").arg(f.what, reply));
+    case DriveFailure::Kind::Lost:
+        m_output.error(QStringLiteral("vcm-tool: the port was lost at \"%1\": %2")
+                           .arg(f.command, f.what));
+        m_exit = NoAnswer;
+        break;
+    case DriveFailure::Kind::Stopped:
+        m_output.error(QStringLiteral("vcm-tool: interrupted before \"%1\"").arg(f.command));
+        m_exit = Refused;
+        break;
     }
     return m_exit;
 }

@@ -4,6 +4,7 @@
 #include "ParameterReply.h"
 #include "RecorderSetup.h"
 #include "ReplyValue.h"
+#include "SerialPort.h"
 #include "Station.h"
 
 namespace {
@@ -27,6 +28,63 @@ bool DriveState::motionAllowed() const
 
 DriveProcedures::DriveProcedures(CommandExchange &link) : m_link(link) { }
 
+bool DriveProcedures::eventPoint()
+{
+    if (m_hooks.eventPoint)
+        m_hooks.eventPoint();
+    return !stopRequested();
+}
+
+bool DriveProcedures::pause(int ms)
+{
+    if (!m_hooks.stopRequested) {
+        m_link.Delay(ms);
+        return true;
+    }
+    return m_link.Delay(ms, m_hooks.stopRequested);
+}
+
+bool DriveProcedures::pauseTakingEvents(int ms)
+{
+    m_link.setEventPump(m_hooks.eventPoint ? m_hooks.eventPoint : [] {});
+    m_link.DelayDoEvents(ms);
+    return !stopRequested();
+}
+
+bool DriveProcedures::openPort(const QString &name)
+{
+    SerialPort &port = m_link.port();
+    // A port that is open cannot take a new name.
+    if (!port.isOpen())
+        port.setPortName(name);
+    return port.isOpen() || port.open();
+}
+
+void DriveProcedures::closePort()
+{
+    m_link.port().close();
+    if (m_link.port().isOpen())
+        m_link.port().close();
+}
+
+bool DriveProcedures::portOpen() const
+{
+    return m_link.port().isOpen();
+}
+
+QString DriveProcedures::portError() const
+{
+    return m_link.port().errorString();
+}
+
+bool DriveProcedures::resetPort()
+{
+    m_link.Delay(1000);
+    m_link.port().close();
+    m_link.Delay(300);
+    return m_link.port().open();
+}
+
 bool DriveProcedures::fail(DriveFailure::Kind kind, const QString &command, const QString &what)
 {
     m_failure = { kind, command, m_link.RxBuffer, what };
@@ -35,6 +93,10 @@ bool DriveProcedures::fail(DriveFailure::Kind kind, const QString &command, cons
 
 bool DriveProcedures::ask(const QString &command, const ExchangeTiming &routine)
 {
+    if (stopRequested()) {
+        m_link.RxBuffer.clear();
+        return fail(DriveFailure::Kind::Stopped, command, QString());
+    }
     if (m_link.exchange(command, routine))
         return true;
     return fail(DriveFailure::Kind::NoAnswer, command, QString());
@@ -66,21 +128,178 @@ std::optional<DriveState> DriveProcedures::readState()
     return m_state;
 }
 
+std::optional<QString> DriveProcedures::readVariable(int n)
+{
+    const QString command = QStringLiteral("RV %1").arg(n);
+    if (!ask(command, Timing::Long))
+        return std::nullopt;
+    const std::optional<QString> value = variableValue(m_link.RxBuffer);
+    if (!value)
+        fail(DriveFailure::Kind::Unreadable, command, QLatin1String(VariableNames[n]));
+    return value;
+}
+
 std::optional<std::array<QString, 7>> DriveProcedures::readVariables()
 {
     std::array<QString, 7> values;
     for (int n = 0; n < 7; ++n) {
-        const QString command = QStringLiteral("RV %1").arg(n);
-        if (!ask(command, Timing::Long))
+        const std::optional<QString> value = readVariable(n);
+        if (!value)
             return std::nullopt;
-        const std::optional<QString> value = variableValue(m_link.RxBuffer);
-        if (!value) {
-            fail(DriveFailure::Kind::Unreadable, command, QLatin1String(VariableNames[n]));
-            return std::nullopt;
-        }
         values[n] = *value;
     }
     return values;
+}
+
+std::optional<QList<int>>
+DriveProcedures::scan(const std::function<void(int station, bool answered)> &each)
+{
+    QList<int> found;
+    for (int n = 0; n <= 15; ++n) {
+        const bool answered = address(n);
+        if (answered)
+            found << n;
+        if (each)
+            each(n, answered);
+        if (!eventPoint())
+            return std::nullopt;
+    }
+    return found;
+}
+
+Selection DriveProcedures::select(int station)
+{
+    Selection s;
+    const auto stop = [&](Selection::Stop why) {
+        s.stop = m_failure.kind == DriveFailure::Kind::Stopped ? Selection::Stop::Stopped : why;
+        s.reply = m_link.RxBuffer;
+        return s;
+    };
+    if (!address(station))
+        return stop(Selection::Stop::NotAddressed);
+    const std::optional<std::int16_t> status = readWord(StatusCommand);
+    if (!status)
+        return stop(Selection::Stop::StatusUnread);
+    s.status = *status;
+    if (decodeStatusWord(*status).servoOn)
+        return stop(Selection::Stop::ServoOn);
+    const std::optional<std::int16_t> mode = readWord(ModeCommand);
+    if (!mode)
+        return stop(Selection::Stop::SourceUnread);
+    s.mode = *mode;
+    if (!pause(50))
+        return stop(Selection::Stop::Stopped);
+    return s;
+}
+
+PollResult DriveProcedures::pollTick(const PollRequest &request, const PollEvents &events)
+{
+    PollResult r;
+    const auto failed = [&](PollResult::Failed why) {
+        r.failed
+            = m_failure.kind == DriveFailure::Kind::Stopped ? PollResult::Failed::Stopped : why;
+        r.reply = m_link.RxBuffer;
+        return r;
+    };
+    if (request.capture) {
+        if (!ask(ArmRecorderCommand, Timing::Long))
+            return failed(PollResult::Failed::Arm);
+        if (request.motionTarget && !ask(motionCommand(*request.motionTarget), Timing::Paced))
+            return failed(PollResult::Failed::Motion);
+        if (!pause(request.recordWaitMs) || !eventPoint())
+            return failed(PollResult::Failed::Stopped);
+        const bool uploaded = ask(UploadCommand, Timing::Slow);
+        const std::optional<QString> values
+            = uploaded ? uploadValues(m_link.RxBuffer) : std::nullopt;
+        if (!values)
+            return failed(PollResult::Failed::Upload);
+        const RecordParse parse = parseRecord(*values, request.shape);
+        if (!parse.ok) {
+            r.failed = PollResult::Failed::Record;
+            r.reply = parse.rest;
+            return r;
+        }
+        m_link.RxBuffer.clear();
+        if (!eventPoint())
+            return failed(PollResult::Failed::Stopped);
+        if (events.recorded)
+            events.recorded(parse.record);
+    }
+
+    for (int n = 0; n <= 6; ++n) {
+        if (!eventPoint())
+            return failed(PollResult::Failed::Stopped);
+        const std::optional<QString> value = readVariable(n);
+        if (!value) {
+            r.variable = n;
+            return failed(PollResult::Failed::Variable);
+        }
+        if (events.variable)
+            events.variable(n, *value);
+    }
+    if (!eventPoint())
+        return failed(PollResult::Failed::Stopped);
+    const std::optional<std::int16_t> word = readWord(StatusCommand);
+    if (!word)
+        return failed(PollResult::Failed::Status);
+    r.status = *word;
+    r.statusText = m_link.RxBuffer.left(4);
+    return r;
+}
+
+void DriveProcedures::loadParameters(const std::function<void(const ParameterRead &)> &each)
+{
+    for (const ParameterBox &box : ParameterMap::loadOrder()) {
+        const int ordinal = ParameterMap::ordinal(box);
+        const std::optional<QString> value = readParameterText(ordinal);
+        if (m_failure.kind == DriveFailure::Kind::Stopped)
+            return;
+        if (each)
+            each({ ordinal, value });
+    }
+}
+
+bool DriveProcedures::save()
+{
+    return ask(QStringLiteral("SV"), Timing::Paced);
+}
+
+bool DriveProcedures::setSource(bool upDown)
+{
+    return ask(sourceCommand(upDown), Timing::Paced);
+}
+
+RecorderSetUp DriveProcedures::setUpRecorder(const IntervalSetting &interval,
+                                             const std::array<bool, 8> &channels)
+{
+    const auto stopped = [this](RecorderSetUp why) {
+        return m_failure.kind == DriveFailure::Kind::Stopped ? RecorderSetUp::Stopped : why;
+    };
+    if (!ask(intervalCommand(interval), Timing::Paced))
+        return stopped(RecorderSetUp::IntervalFailed);
+    if (!ask(channelCommand(channels), Timing::Paced))
+        return stopped(RecorderSetUp::ChannelsFailed);
+    return RecorderSetUp::Done;
+}
+
+std::optional<WriteEcho> DriveProcedures::writeEchoed(const QString &command,
+                                                      const ExchangeTiming &routine,
+                                                      const QString &compareWith, QString *held)
+{
+    if (!ask(command, routine))
+        return std::nullopt;
+    return judgeWriteEcho(m_link.RxBuffer, compareWith, held);
+}
+
+bool DriveProcedures::takeRecord(const std::optional<QString> &motionTarget, int recordWaitMs)
+{
+    if (!ask(ArmRecorderCommand, Timing::Long))
+        return false;
+    if (motionTarget && !ask(motionCommand(*motionTarget), Timing::Paced))
+        return false;
+    if (!pause(recordWaitMs) || !eventPoint())
+        return fail(DriveFailure::Kind::Stopped, UploadCommand, QString());
+    return ask(UploadCommand, Timing::Slow);
 }
 
 std::optional<ParameterSet>
@@ -93,7 +312,8 @@ DriveProcedures::readParameters(const std::function<void(int, std::int16_t)> &ea
         const int ordinal = ParameterMap::ordinal(box);
         const std::optional<std::int16_t> number = readParameter(ordinal);
         if (!number) {
-            if (m_failure.kind == DriveFailure::Kind::NoAnswer)
+            if (m_failure.kind == DriveFailure::Kind::NoAnswer
+                || m_failure.kind == DriveFailure::Kind::Stopped)
                 return std::nullopt;
             if (unreadable)
                 unreadable->append(m_failure);
@@ -109,17 +329,29 @@ DriveProcedures::readParameters(const std::function<void(int, std::int16_t)> &ea
     return set;
 }
 
-std::optional<std::int16_t> DriveProcedures::readParameter(int ordinal)
+std::optional<QString> DriveProcedures::readParameterText(int ordinal)
 {
     const ParameterBox box = ParameterMap::boxAt(ordinal);
     const QString command = ParameterMap::readCommand(box.array, box.index);
     if (!ask(command, Timing::Long))
         return std::nullopt;
     const std::optional<QString> value = parameterValue(m_link.RxBuffer);
-    const std::optional<std::int16_t> number
-        = value ? parameterSetValue(value->trimmed()) : std::nullopt;
-    if (!number)
+    if (!value)
         fail(DriveFailure::Kind::Unreadable, command, ParameterMap::name(box));
+    return value;
+}
+
+std::optional<std::int16_t> DriveProcedures::readParameter(int ordinal)
+{
+    const std::optional<QString> value = readParameterText(ordinal);
+    if (!value)
+        return std::nullopt;
+    const std::optional<std::int16_t> number = parameterSetValue(value->trimmed());
+    if (!number) {
+        const ParameterBox box = ParameterMap::boxAt(ordinal);
+        fail(DriveFailure::Kind::Unreadable, ParameterMap::readCommand(box.array, box.index),
+             ParameterMap::name(box));
+    }
     return number;
 }
 
@@ -129,21 +361,25 @@ std::optional<ParameterWrite> DriveProcedures::writeParameter(int ordinal, std::
     ParameterWrite result { ordinal, value, WriteEcho::NoValue, QString() };
     const QString sent = QString::number(value);
     const QString command = ParameterMap::writeCommand(box.array, box.index, sent);
-    if (!ask(command, Timing::Paced))
+    const std::optional<WriteEcho> echo = writeEchoed(command, Timing::Paced, sent, &result.held);
+    if (!echo)
         return std::nullopt;
-    result.echo = judgeWriteEcho(m_link.RxBuffer, sent, &result.held);
+    result.echo = *echo;
     if (result.echo != WriteEcho::Confirmed)
         fail(DriveFailure::Kind::Refused, command, ParameterMap::name(box));
     return result;
 }
 
 bool DriveProcedures::writeSet(const ParameterSet &set,
-                               const std::function<void(const ParameterWrite &)> &each)
+                               const std::function<void(const ParameterWrite &)> &each,
+                               const std::function<void(int, std::int16_t)> &sending)
 {
     bool confirmed = true;
     for (int i = 0; i < ParameterMap::Count; ++i) {
         if (!set.values[i])
             continue;
+        if (sending)
+            sending(i, *set.values[i]);
         const std::optional<ParameterWrite> written = writeParameter(i, *set.values[i]);
         if (!written)
             return false;
@@ -172,14 +408,8 @@ std::optional<Capture> DriveProcedures::capture(const CaptureRequest &request)
         }
     }
 
-    if (!ask(intervalCommand(*interval), Timing::Paced)
-        || !ask(channelCommand(request.channels), Timing::Paced)
-        || !ask(ArmRecorderCommand, Timing::Long))
-        return std::nullopt;
-    if (request.moveTarget && !ask(motionCommand(*request.moveTarget), Timing::Paced))
-        return std::nullopt;
-    m_link.Delay(interval->waitMs);
-    if (!ask(UploadCommand, Timing::Slow))
+    if (setUpRecorder(*interval, request.channels) != RecorderSetUp::Done
+        || !takeRecord(request.moveTarget, interval->waitMs))
         return std::nullopt;
 
     Capture capture;

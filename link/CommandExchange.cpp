@@ -136,6 +136,17 @@ void CommandExchange::Delay(std::int32_t msecond)
         pause();
 }
 
+bool CommandExchange::Delay(std::int32_t msecond, const std::function<bool()> &stop)
+{
+    const std::uint32_t start = m_clock.tickMs();
+    while (static_cast<std::int64_t>(tickElapsed(start, m_clock.tickMs())) <= msecond) {
+        if (stop())
+            return false;
+        pause();
+    }
+    return !stop();
+}
+
 void CommandExchange::DelayDoEvents(std::int32_t msecond)
 {
     const std::uint32_t start = m_clock.tickMs();

@@ -51,7 +51,12 @@ public:
     bool exchange(const QString &command, const ExchangeTiming &timing);
 
     void Delay(std::int32_t msecond);
+    // The same wait, ended early once `stop` says so; false then.
+    bool Delay(std::int32_t msecond, const std::function<bool()> &stop);
     void DelayDoEvents(std::int32_t msecond);
+
+    SerialPort &port() { return m_port; }
+    const SerialPort &port() const { return m_port; }
 
     // What DelayDoEvents runs on each pass; QCoreApplication::processEvents by default.
     void setEventPump(std::function<void()> pump);

@@ -78,10 +78,16 @@ void addPortNames(QMenu &menu, int minimumWidth)
 
 Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QString &comPortText,
              QWidget *parent)
+    : Form1(std::make_unique<DriveLine>(port, clock), messages, comPortText, parent)
+{
+}
+
+Form1::Form1(std::unique_ptr<DriveLine> line, MessageSink &messages, const QString &comPortText,
+             QWidget *parent)
     : QWidget(parent),
-      MSComm1(port),
       m_messages(messages),
-      m_comm(port, clock),
+      m_line(std::move(line)),
+      m_gate(*this),
       m_qtFileDialogs(std::make_unique<QtFileDialogs>(this)),
       m_fileDialogs(m_qtFileDialogs.get())
 {
@@ -96,6 +102,7 @@ Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QStrin
     // the box is too small to give part of it to an arrow, and a list that opened on a click
     // meant for typing would swallow the keys and the next click on Start.
     listComPort->installEventFilter(this);
+    wireLine();
     wireHandlers();
     Form_Load();
 }
@@ -103,6 +110,23 @@ Form1::Form1(SerialPort &port, Clock &clock, MessageSink &messages, const QStrin
 Form1::~Form1()
 {
     Form_Terminate();
+    // The line's thread ends before the window it reports to: the exchange in flight finishes,
+    // nothing more is sent.
+    m_line.reset();
+}
+
+void Form1::wireLine()
+{
+    m_line->setWindow(this);
+    // Inline, the window processes its events at the sequence's event points, as it always did;
+    // threaded, it processes them all the time and takes the waiting clicks there.
+    m_gate.setProcessEvents(!m_line->threaded());
+    m_line->setEventPoint([this] { m_gate.eventPoint(); });
+    m_gate.setStoppers({ cmdCommStop, Command1, CmdSelect }, [this] { m_line->requestStop(); });
+    m_gate.setOnIdle([this] {
+        if (m_closeWhenIdle)
+            QTimer::singleShot(0, this, &QWidget::close);
+    });
 }
 
 void Form1::wireHandlers()
@@ -136,11 +160,17 @@ void Form1::wireHandlers()
         edit->installEventFilter(this);
     }
 
-    connect(Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
-    connect(Timer2, &QTimer::timeout, this, &Form1::Timer2_Timer);
-    connect(Timer3, &QTimer::timeout, this, &Form1::Timer3_Timer);
-    connect(Timer4, &QTimer::timeout, this, &Form1::Timer4_Timer);
-    connect(Timer5, &QTimer::timeout, this, &Form1::Timer5_Timer);
+    // A tick waits, as a click does, while a sequence holds the line.
+    const auto tick = [this](QTimer *timer, QCoro::Task<> (Form1::*handler)()) {
+        connect(timer, &QTimer::timeout, this, [this, timer, handler] {
+            m_gate.tick(timer, [this, handler] { (this->*handler)(); });
+        });
+    };
+    tick(Timer1, &Form1::Timer1_Timer);
+    tick(Timer2, &Form1::Timer2_Timer);
+    tick(Timer3, &Form1::Timer3_Timer);
+    tick(Timer4, &Form1::Timer4_Timer);
+    tick(Timer5, &Form1::Timer5_Timer);
 }
 
 void Form1::Form_Load()
@@ -153,10 +183,8 @@ void Form1::Form_Load()
     ScopeRunning = false;
     DriveNotReady = false;
     PollIdle = true;
-    m_comm.CommDone = true;
 
     RxValue.clear();
-    m_comm.RxBuffer.clear();
 
     CheckContinuous->setChecked(false);
     CheckTrig->setChecked(false);
@@ -201,6 +229,14 @@ void Form1::closeEvent(QCloseEvent *event)
     if (m_tuning) {
         m_tuneAbort = true;
         m_closeAfterTune = true;
+        event->ignore();
+        return;
+    }
+    // Whatever holds the line ends at its next exchange; the window goes once it has.
+    if (m_gate.held()) {
+        m_closeWhenIdle = true;
+        stopTimers();
+        m_line->requestStop();
         event->ignore();
         return;
     }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "CommandExchange.h"
+#include "DriveLine.h"
+#include "EntryGate.h"
 #include "Form1Ui.h"
 #include "ParameterMap.h"
 #include "ParameterSet.h"
@@ -22,7 +24,10 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <qcoro/qcorotask.h>
+
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,7 +42,10 @@ class TuneDialog;
 
 // The console's one window: its controls (Form1Ui), its form-level state and its event
 // handlers, each named after the control and event it serves (cmdRead_Click, Timer1_Timer).
-// The rules the handlers apply live in the subsystem folders, free of widgets.
+// The rules the handlers apply live in the subsystem folders, free of widgets, and every
+// sequence of exchanges in drive/. A handler that talks to the drive is a coroutine: it hands
+// its sequence to the line (DriveLine) and waits for the outcome while the window goes on
+// answering; the EntryGate decides when the operator's clicks and the timers reach the handlers.
 class Form1 final : public QWidget, public Form1Ui {
     Q_OBJECT
 
@@ -58,31 +66,35 @@ public:
         ActionRestoreGains = 9,
     };
 
+    // The line inline, on the caller's thread (tests and the in-process benches).
     Form1(SerialPort &port, Clock &clock, MessageSink &messages,
+          const QString &comPortText = QStringLiteral("4"), QWidget *parent = nullptr);
+    // On a line of the caller's making, usually one with a thread of its own.
+    Form1(std::unique_ptr<DriveLine> line, MessageSink &messages,
           const QString &comPortText = QStringLiteral("4"), QWidget *parent = nullptr);
     ~Form1() override;
 
     // Port frame and window life.
     void Form_Load();
-    void cmdCommStart_Click();
-    void cmdCommStop_Click();
+    QCoro::Task<> cmdCommStart_Click();
+    QCoro::Task<> cmdCommStop_Click();
     void Form_Unload();
     void Form_Terminate();
 
     // Station scan and selection.
-    void CmdScan_Click();
-    void CmdSelect_Click();
+    QCoro::Task<> CmdScan_Click();
+    QCoro::Task<> CmdSelect_Click();
 
     // Status monitor.
     void STA_translate(const QString &STAT);
 
     // Parameter edits: every key turns the box red, Enter writes it.
-    void txtKG_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
-    void txtVG_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
-    void txtPOS_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
+    QCoro::Task<> txtKG_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
+    QCoro::Task<> txtVG_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
+    QCoro::Task<> txtPOS_KeyPress(std::int16_t Index, std::int16_t KeyAscii);
 
     // Command source, link reset and test motion.
-    void Command1_Click();
+    QCoro::Task<> Command1_Click();
     void cmdSetMotion_Click();
 
     // Oscilloscope.
@@ -106,35 +118,35 @@ public:
     void ResumePolling();
 
     // Timers.
-    void Timer1_Timer();
-    void Timer2_Timer();
-    void Timer3_Timer();
-    void Timer4_Timer();
-    void Timer5_Timer();
+    QCoro::Task<> Timer1_Timer();
+    QCoro::Task<> Timer2_Timer();
+    QCoro::Task<> Timer3_Timer();
+    QCoro::Task<> Timer4_Timer();
+    QCoro::Task<> Timer5_Timer();
 
     // Parameter sets as files, from the Parameter Adjustment frame's context menu.
-    void saveParameterSet();
-    void loadParameterSet();
+    QCoro::Task<> saveParameterSet();
+    QCoro::Task<> loadParameterSet();
     void compareParameterSet();
     // Where file names come from; Qt's dialogs unless a test scripts them.
     void setFileDialogs(FileDialogs &dialogs) { m_fileDialogs = &dialogs; }
 
     // Gated button actions (deferred through Timer5 while a poll tick runs).
-    void cmdSetup_Click();
-    void cmdSet_Click();
-    void CmdSave_Click();
-    void cmdRead_Click();
+    QCoro::Task<> cmdSetup_Click();
+    QCoro::Task<> cmdSet_Click();
+    QCoro::Task<> CmdSave_Click();
+    QCoro::Task<> cmdRead_Click();
 
-    // The exchange routines and waits, on MSComm1.
-    bool SendCmd(const QString &command) { return m_comm.SendCmd(command); }
-    bool SendCmdLong(const QString &command) { return m_comm.SendCmdLong(command); }
-    bool SendCmdSlow(const QString &command) { return m_comm.SendCmdSlow(command); }
-    bool SendCmdPaced(const QString &command) { return m_comm.SendCmdPaced(command); }
-    void Delay(std::int32_t msecond) { m_comm.Delay(msecond); }
-    void DelayDoEvents(std::int32_t msecond) { m_comm.DelayDoEvents(msecond); }
-    const QString &RxBuffer() const { return m_comm.RxBuffer; }
-    bool CommDone() const { return m_comm.CommDone; }
-    CommandExchange &exchange() { return m_comm; }
+    // A wait during which the window takes its events, on the line's clock.
+    QCoro::Task<> DelayDoEvents(std::int32_t msecond);
+    // The reply of the latest exchange, once its sequence has ended.
+    QString RxBuffer() const { return m_line->lastReply(); }
+    DriveLine &line() { return *m_line; }
+    EntryGate &gate() { return m_gate; }
+    // The exchange itself, for inline lines only (tests, benches).
+    CommandExchange &exchange() { return m_line->exchange(); }
+    // No sequence holds the line and nothing waits for it.
+    bool lineIdle() const { return !m_gate.held() && m_line->idle(); }
 
     // Form-level state.
     bool PortOpened = false;
@@ -176,22 +188,23 @@ private:
     // selection holds the line, hand the action to Timer5. True when the action was deferred.
     bool deferWhilePolling(Action action);
     // No poll tick, scan or selection is using the line: an action may talk to the drive.
-    bool lineFree() const
-    {
-        return PollIdle && !m_inTick && !m_scanning && !m_selecting && !m_tuning;
-    }
+    bool lineFree() const { return PollIdle && !m_scanning && !m_selecting && !m_tuning; }
+    void wireLine();
     // Drops deferred actions and writes: they were meant for the drive selected before.
     void dropWaitingWork();
     // No test motion until "Set Motion" is pressed again for the drive now selected.
     void resetTestMotion();
-    // The capture step of a poll tick; false when it failed and ends the tick.
-    bool runCapture();
-    // The status poll of a tick; false when an exchange failed.
-    bool pollStatus();
+    // What a poll tick asks of the line, decided as the tick starts.
+    PollRequest pollRequest();
+    // A record that a tick's capture uploaded, drawn.
+    void drawRecord(const Record &record);
+    void showVariable(int n, const QString &value);
+    void pollFailed(const PollResult &result);
+    void pollStatusRead(const PollResult &result);
     void endTick();
-    void readParameter(BoxArray array, int index);
-    void editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii);
-    void writeBack(BoxArray array, QTimer *timer);
+    void showParameterRead(const ParameterRead &read);
+    QCoro::Task<> editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii);
+    QCoro::Task<> writeBack(BoxArray array, QTimer *timer);
     QTimer *readBackTimer(BoxArray array) const;
     QLineEdit *parameterBox(BoxArray array, int index) const;
     void showCommError(const QString &title);
@@ -199,18 +212,23 @@ private:
     void showParameterMenu(const QPoint &pos);
     // The 25 box texts in box order.
     QStringList boxTexts() const;
-    // The drive's 25 values read as LOAD reads them, into the boxes as LOAD shows them. On a
-    // failed read the box shows "ER" and the operator is told which, and `nothingDone`.
-    std::optional<ParameterSet> readDriveParameters(DriveProcedures &drive,
-                                                    const QString &nothingDone);
+    // The drive's 25 values read as LOAD reads them (with the drive's state when `state` is
+    // asked for), into the boxes as LOAD shows them. On a failed read the box shows "ER" and the
+    // operator is told which, and `nothingDone`.
+    struct HeldSet {
+        std::optional<ParameterSet> set;
+        std::optional<DriveState> state;
+        QString stateCommand; // the read of the state that got no answer
+    };
+    QCoro::Task<HeldSet> readDriveParameters(const QString &nothingDone, bool state = false);
     // The gated halves of the menu's "Save ..." and "Load ...": read the drive, then save or
     // compare and ask.
-    void saveDriveParameterSet();
-    void loadSetIntoDrive();
+    QCoro::Task<> saveDriveParameterSet();
+    QCoro::Task<> loadSetIntoDrive();
     // A file picked and validated whole; a refused one is reported, nothing sent.
     std::optional<ParameterSet> chooseParameterSet(const QString &title);
     // The writes of m_setToWrite, behind the same gate as Enter in a box.
-    void writeParameterSet();
+    QCoro::Task<> writeParameterSet();
     // A set waiting for its turn is dropped with the link or the drive; the operator is told.
     void dropWaitingSet(const QString &why);
     void clearCompareMark(QLineEdit *box);
@@ -220,27 +238,31 @@ private:
     // The box's edit menu with the system's serial ports added.
     void showPortBoxMenu(const QPoint &globalPos);
     void releasePort();
+    // The window goes once nothing holds the line.
+    void closeWhenIdle();
     // Only the port frame usable, as at start and after Stop.
     void showDisconnected();
     void stopTimers();
     // Shows the outcome of a "WT" in its box: black when confirmed, else the mark in red.
-    WriteEcho showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
-                               const QString &refusedMark);
+    void showWriteOutcome(QLineEdit *box, std::optional<WriteEcho> echo,
+                          const QString &noPromptMark, const QString &refusedMark);
     void wireHandlers();
-    void startTuning();
-    void runTuning();
-    void keepTunedGains();
-    void restoreOriginalGains();
+    QCoro::Task<> startTuning();
+    QCoro::Task<> runTuning();
+    QCoro::Task<> keepTunedGains();
+    QCoro::Task<> restoreOriginalGains();
     QString defaultBackupPath() const;
 
-    SerialPort &MSComm1;
     MessageSink &m_messages;
-    CommandExchange m_comm;
+    // MSComm1: the port, with the exchange, on the line. The window knows whether it opened it.
+    std::unique_ptr<DriveLine> m_line;
+    bool m_portOpen = false;
+    EntryGate m_gate;
+    bool m_closeWhenIdle = false;
     // The station the last successful selection addressed; the scan addresses it again.
     std::optional<std::int16_t> m_selectedStation;
     bool m_scanning = false;
     bool m_selecting = false;
-    bool m_inTick = false;
     // A recorder set-up succeeded for the drive selected and the channels ticked now.
     bool m_setupValid = false;
     std::array<PendingEdit, 3> m_pendingEdits;
@@ -261,12 +283,15 @@ private:
     std::unique_ptr<FileDialogs> m_qtFileDialogs;
     FileDialogs *m_fileDialogs = nullptr;
     double m_lastSpanMs = 0;
+    // The tick's capture as it started: how to draw its record.
+    RecordShape m_tickShape;
+    QString m_tickNames[2];
     QString m_lastChannelNames[2];
     QPointer<ScopeWindow> m_scopeWindow;
     // Guided tuning: a run holds the line; an abort or a close waits for its write-back.
     QPointer<TuneDialog> m_tuneDialog;
     bool m_tuning = false;
-    bool m_tuneAbort = false;
+    std::atomic<bool> m_tuneAbort { false };
     bool m_closeAfterTune = false;
     QString m_autoBackupPath;
     // The gains as the last run found them, and which of them it could change.

@@ -2,8 +2,6 @@
 // tick holds the line.
 #include "Form1.h"
 
-#include "SerialPort.h"
-
 #include <QPushButton>
 #include <QTimer>
 
@@ -88,54 +86,73 @@ void Form1::dropWaitingWork()
     dropWaitingSet(QStringLiteral("another station was selected."));
 }
 
-void Form1::Timer5_Timer()
+QCoro::Task<> Form1::Timer5_Timer()
 {
     Timer5->stop();
     // A port closed meanwhile (Stop, a failed selection) cancels the waiting actions.
-    if (!MSComm1.isOpen()) {
+    if (!m_portOpen) {
         m_waitingActions.clear();
         dropWaitingSet(QStringLiteral("the port was closed."));
-        return;
+        co_return;
     }
+    const EntryGate::Hold hold(m_gate, Timer5);
     switch (PendingAction) {
-    case ActionSetup:
-        cmdSetup_Click();
+    case ActionSetup: {
+        auto task = cmdSetup_Click();
+        co_await task;
         break;
-    case ActionCommandSource:
-        cmdSet_Click();
+    }
+    case ActionCommandSource: {
+        auto task = cmdSet_Click();
+        co_await task;
         break;
-    case ActionSave:
-        CmdSave_Click();
+    }
+    case ActionSave: {
+        auto task = CmdSave_Click();
+        co_await task;
         break;
-    case ActionLoad:
-        cmdRead_Click();
+    }
+    case ActionLoad: {
+        auto task = cmdRead_Click();
+        co_await task;
         break;
-    case ActionWriteSet:
-        writeParameterSet();
+    }
+    case ActionWriteSet: {
+        auto task = writeParameterSet();
+        co_await task;
         break;
-    case ActionLoadSet:
-        loadSetIntoDrive();
+    }
+    case ActionLoadSet: {
+        auto task = loadSetIntoDrive();
+        co_await task;
         break;
-    case ActionSaveSet:
-        saveDriveParameterSet();
+    }
+    case ActionSaveSet: {
+        auto task = saveDriveParameterSet();
+        co_await task;
         break;
-    case ActionTune:
-        startTuning();
+    }
+    case ActionTune: {
+        auto task = startTuning();
+        co_await task;
         break;
-    case ActionRestoreGains:
-        restoreOriginalGains();
+    }
+    case ActionRestoreGains: {
+        auto task = restoreOriginalGains();
+        co_await task;
         break;
+    }
     default:
         m_waitingActions.clear();
-        return;
+        co_return;
     }
     if (!Timer5->isActive() && !m_waitingActions.isEmpty()) {
         PendingAction = m_waitingActions.first();
         Timer5->start();
-        return;
+        co_return;
     }
     // An action that waited for a tick stopped the poller; once it has run, the lamps and
     // read-outs must not freeze while still looking live.
-    if (!Timer5->isActive() && !Timer1->isActive() && MSComm1.isOpen())
+    if (!Timer5->isActive() && !Timer1->isActive() && m_portOpen)
         ResumePolling();
 }

@@ -3,19 +3,19 @@
 
 #include "MessageSink.h"
 #include "MotionSettings.h"
-#include "SerialPort.h"
 
-void Form1::cmdSet_Click()
+QCoro::Task<> Form1::cmdSet_Click()
 {
     if (deferWhilePolling(ActionCommandSource))
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
 
     if (ServoOn) {
         m_messages.MsgBox(QStringLiteral(" You must servo off before changing command source"));
         // Nothing was sent: the buttons show the source the drive still follows.
         (UpDownMode ? Option2 : Option1)->setChecked(true);
         UnlockButtons();
-        return;
+        co_return;
     }
 
     const bool wasUpDown = UpDownMode;
@@ -24,10 +24,13 @@ void Form1::cmdSet_Click()
     UpDownMode = upDown;
     FrameMotion->setEnabled(upDown);
 
-    if (CommDone() && SendCmdPaced(sourceCommand(upDown))) {
+    auto lineJob
+        = m_line->run([upDown](DriveProcedures &drive) { return drive.setSource(upDown); });
+    const bool set = co_await lineJob;
+    if (set) {
         m_messages.MsgBox(QStringLiteral("SET OK"));
         UnlockButtons();
-        return;
+        co_return;
     }
     // The drive did not confirm: as far as we know it keeps its source, so test motions
     // must not be commanded on the strength of the new one, and the buttons show it.
@@ -39,18 +42,20 @@ void Form1::cmdSet_Click()
     ResumePolling();
 }
 
-void Form1::Command1_Click()
+QCoro::Task<> Form1::Command1_Click()
 {
     if (m_tuning)
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
     Timer1->stop();
-    Delay(1000);
-    MSComm1.close();
-    Delay(300);
-    if (!MSComm1.open()) {
+    // Whatever talked to the drive has ended at its next exchange (the click asked it to).
+    auto lineJob = m_line->run([](DriveProcedures &drive) { return drive.resetPort(); });
+    const bool reopened = co_await lineJob;
+    m_portOpen = reopened;
+    if (!reopened) {
         // Polling a port that is not there would only pretend the link is alive.
         m_messages.MsgBox(QStringLiteral("Fail, COM Port does not exist!"));
-        return;
+        co_return;
     }
     ResumePolling();
 }

@@ -7,7 +7,6 @@
 #include "ParameterReply.h"
 #include "ParameterSet.h"
 #include "RecordCsv.h"
-#include "SerialPort.h"
 #include "VbStyle.h"
 #include "WriteEcho.h"
 
@@ -44,28 +43,56 @@ void Form1::showParameterMenu(const QPoint &pos)
         compareParameterSet();
 }
 
-std::optional<ParameterSet> Form1::readDriveParameters(DriveProcedures &drive,
-                                                       const QString &nothingDone)
+namespace {
+struct SetRead {
+    std::optional<ParameterSet> set;
+    QList<DriveFailure> unreadable;
+    DriveFailure failure;
+    std::optional<DriveState> state;
+};
+} // namespace
+
+QCoro::Task<Form1::HeldSet> Form1::readDriveParameters(const QString &nothingDone, bool state)
 {
     clearCompareMarks();
     // The reads of LOAD, each shown in its box as LOAD shows it.
-    QList<DriveFailure> unreadable;
-    const std::optional<ParameterSet> held = drive.readParameters(
-        [this](int ordinal, std::int16_t) {
-            const ParameterBox b = ParameterMap::boxAt(ordinal);
-            QLineEdit *box = parameterBox(b.array, b.index);
-            RxValue = parameterValue(RxBuffer()).value_or(QString());
-            box->setText(RxValue);
-            setForeColor(box, vbColor(0x000000));
-        },
-        &unreadable);
-    if (held)
-        return held;
+    auto lineJob = m_line->run([this, state](DriveProcedures &drive) {
+        SetRead r;
+        r.set = drive.readParameters(
+            [this, &drive](int ordinal, std::int16_t) {
+                m_line->toWindow(
+                    [this, ordinal,
+                     value = parameterValue(drive.link().RxBuffer).value_or(QString())] {
+                        const ParameterBox b = ParameterMap::boxAt(ordinal);
+                        QLineEdit *box = parameterBox(b.array, b.index);
+                        RxValue = value;
+                        box->setText(RxValue);
+                        setForeColor(box, vbColor(0x000000));
+                    });
+            },
+            &r.unreadable);
+        r.failure = drive.failure();
+        if (r.set && state) {
+            r.state = drive.readState();
+            r.failure = drive.failure();
+        }
+        return r;
+    });
+    SetRead read = co_await lineJob;
+    HeldSet held;
+    if (read.set) {
+        held.set = read.set;
+        held.state = read.state;
+        if (state && !read.state)
+            held.stateCommand = read.failure.command;
+        co_return held;
+    }
 
-    if (drive.failure().kind == DriveFailure::Kind::NoAnswer)
-        unreadable << drive.failure();
+    const bool silent = read.failure.kind == DriveFailure::Kind::NoAnswer;
+    if (silent)
+        read.unreadable << read.failure;
     QStringList names;
-    for (const DriveFailure &f : unreadable) {
+    for (const DriveFailure &f : read.unreadable) {
         for (const ParameterBox &b : ParameterMap::loadOrder()) {
             if (ParameterMap::readCommand(b.array, b.index) != f.command)
                 continue;
@@ -75,46 +102,51 @@ std::optional<ParameterSet> Form1::readDriveParameters(DriveProcedures &drive,
             names << ParameterMap::name(b);
         }
     }
-    const bool silent = drive.failure().kind == DriveFailure::Kind::NoAnswer;
+    if (read.failure.kind == DriveFailure::Kind::Stopped)
+        co_return held;
     m_messages.MsgBox(
         (silent ? QStringLiteral("No answer from station %1 to the read of %2.")
                 : QStringLiteral("Station %1 sent no value for %2."))
             .arg(m_selectedStation.value_or(0))
             .arg(silent ? names.value(names.size() - 1) : names.join(QStringLiteral(", ")))
         + QStringLiteral("\r\n") + nothingDone);
-    return std::nullopt;
+    co_return held;
 }
 
-void Form1::saveParameterSet()
+QCoro::Task<> Form1::saveParameterSet()
 {
     if (!m_selectedStation)
-        return;
+        co_return;
     m_saveSetWaiting = true;
-    saveDriveParameterSet();
+    auto task = saveDriveParameterSet();
+    co_await task;
 }
 
-void Form1::saveDriveParameterSet()
+QCoro::Task<> Form1::saveDriveParameterSet()
 {
     if (deferWhilePolling(ActionSaveSet))
-        return;
+        co_return;
     // Dropped with the link or the drive while it waited.
     if (!std::exchange(m_saveSetWaiting, false) || !m_selectedStation) {
         UnlockButtons();
-        return;
+        co_return;
     }
-    // What the drive holds now: the boxes may be older than a tool's write or a power cycle.
-    DriveProcedures drive(m_comm);
-    const std::optional<ParameterSet> set
-        = readDriveParameters(drive, QStringLiteral("Nothing was saved."));
-    UnlockButtons();
+    std::optional<ParameterSet> set;
+    {
+        const EntryGate::Hold hold(m_gate);
+        // What the drive holds now: the boxes may be older than a tool's write or a power cycle.
+        auto task = readDriveParameters(QStringLiteral("Nothing was saved."));
+        set = (co_await task).set;
+        UnlockButtons();
+    }
     if (!set)
-        return;
+        co_return;
 
     const QString file = m_fileDialogs->saveFileName(
         QStringLiteral("Save parameter set"),
         QStringLiteral("station%1.vcmpar").arg(*m_selectedStation), FileFilter);
     if (file.isEmpty())
-        return;
+        co_return;
     if (const std::optional<QString> failed = saveFileWhole(
             file,
             formatParameterSet(*set, *m_selectedStation, QDateTime::currentDateTime()).toUtf8())) {
@@ -138,40 +170,46 @@ std::optional<ParameterSet> Form1::chooseParameterSet(const QString &title)
     return parse.set;
 }
 
-void Form1::loadParameterSet()
+QCoro::Task<> Form1::loadParameterSet()
 {
     if (!m_selectedStation)
-        return;
+        co_return;
     m_setToLoad = chooseParameterSet(QStringLiteral("Load parameter set into drive"));
-    if (m_setToLoad)
-        loadSetIntoDrive();
+    if (!m_setToLoad)
+        co_return;
+    auto task = loadSetIntoDrive();
+    co_await task;
 }
 
-void Form1::loadSetIntoDrive()
+QCoro::Task<> Form1::loadSetIntoDrive()
 {
     if (deferWhilePolling(ActionLoadSet))
-        return;
+        co_return;
     const std::optional<ParameterSet> set = std::exchange(m_setToLoad, std::nullopt);
     if (!set || !m_selectedStation) {
         UnlockButtons();
-        return;
+        co_return;
     }
-    // Compared with what the drive holds now, not with the boxes, which may be stale.
-    DriveProcedures drive(m_comm);
     const QString nothingDone = QStringLiteral("Nothing was written.");
-    const std::optional<ParameterSet> held = readDriveParameters(drive, nothingDone);
-    // Whether a changed target would move the actuator, as the drive says now.
-    const std::optional<DriveState> state = held ? drive.readState() : std::nullopt;
-    UnlockButtons();
-    if (!held)
-        return;
-    if (!state) {
+    HeldSet held;
+    {
+        const EntryGate::Hold hold(m_gate);
+        // Compared with what the drive holds now, not with the boxes, which may be stale; and
+        // whether a changed target would move the actuator, as the drive says now.
+        auto task = readDriveParameters(nothingDone, true);
+        held = co_await task;
+        UnlockButtons();
+    }
+    if (!held.set)
+        co_return;
+    if (!held.state) {
         m_messages.MsgBox(QStringLiteral("No answer from station %1 to %2.\r\n")
                               .arg(*m_selectedStation)
-                              .arg(drive.failure().command)
+                              .arg(held.stateCommand)
                           + nothingDone);
-        return;
+        co_return;
     }
+    const std::optional<DriveState> &state = held.state;
 
     const QStringList shown = boxTexts();
     const QList<ParameterDifference> changes = parameterDifferences(*set, shown);
@@ -180,7 +218,7 @@ void Form1::loadSetIntoDrive()
                                          "written.")
                               .arg(*m_selectedStation)
                               .arg(m_setFileName));
-        return;
+        co_return;
     }
     QString text = QStringLiteral("Write %1 parameter%2 of %3 to station %4?\r\n")
                        .arg(changes.size())
@@ -204,58 +242,81 @@ void Form1::loadSetIntoDrive()
             + names(moves) + QLatin1Char('.');
     }
     if (!m_messages.Confirm(text, QStringLiteral("Write")))
-        return;
+        co_return;
     m_setToWrite = changes;
-    writeParameterSet();
+    auto task = writeParameterSet();
+    co_await task;
 }
 
-void Form1::writeParameterSet()
+QCoro::Task<> Form1::writeParameterSet()
 {
     if (deferWhilePolling(ActionWriteSet))
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
     const QList<ParameterDifference> writes = std::exchange(m_setToWrite, {});
+    ParameterSet set;
+    for (const ParameterDifference &d : writes)
+        set.values[std::size_t(ParameterMap::ordinal(d.box))] = d.value;
 
-    int written = 0;
+    // Each as if typed and entered: the box shows the value sent until the echo judges it.
+    auto lineJob = m_line->run([this, set](DriveProcedures &drive) {
+        QList<ParameterWrite> done;
+        drive.writeSet(
+            set,
+            [this, &done](const ParameterWrite &w) {
+                done << w;
+                m_line->toWindow([this, w] {
+                    const ParameterBox b = ParameterMap::boxAt(w.ordinal);
+                    RxValue = w.held;
+                    showWriteOutcome(parameterBox(b.array, b.index), w.echo, QStringLiteral("ERR"),
+                                     QStringLiteral("ER"));
+                });
+            },
+            [this](int ordinal, std::int16_t value) {
+                m_line->toWindow([this, ordinal, value] {
+                    const ParameterBox b = ParameterMap::boxAt(ordinal);
+                    QLineEdit *box = parameterBox(b.array, b.index);
+                    clearCompareMark(box);
+                    box->setText(QString::number(value));
+                    setForeColor(box, vbColor(0x0000FF));
+                });
+            });
+        return done;
+    });
+    const QList<ParameterWrite> results = co_await lineJob;
+
     int confirmed = 0;
     QStringList heldDifferently;
-    QString unanswered;
-    QStringList notWritten;
-    for (int i = 0; i < writes.size(); ++i) {
-        const ParameterDifference &d = writes[i];
-        const QString name = ParameterMap::name(d.box);
-        if (!unanswered.isEmpty()) {
-            notWritten << name;
-            continue;
-        }
-        // As if typed and entered: the box shows the value sent until the echo judges it.
-        QLineEdit *box = parameterBox(d.box.array, d.box.index);
-        clearCompareMark(box);
-        const QString sent = QString::number(d.value);
-        box->setText(sent);
-        setForeColor(box, vbColor(0x0000FF));
-        const bool answered = CommDone()
-            && SendCmdPaced(ParameterMap::writeCommand(d.box.array, d.box.index, sent));
-        const WriteEcho echo
-            = showWriteOutcome(box, answered, QStringLiteral("ERR"), QStringLiteral("ER"));
-        if (!answered) {
-            // A drive that stopped answering would make every further write wait 8 s.
-            unanswered = name;
-            continue;
-        }
-        ++written;
-        if (echo == WriteEcho::Confirmed)
+    for (const ParameterWrite &w : results) {
+        if (w.echo == WriteEcho::Confirmed)
             ++confirmed;
         else
             heldDifferently << QStringLiteral("%1 sent %2, held %3")
-                                   .arg(name, sent,
-                                        echo == WriteEcho::NoValue ? QStringLiteral("?") : RxValue);
+                                   .arg(ParameterMap::name(ParameterMap::boxAt(w.ordinal)))
+                                   .arg(w.sent)
+                                   .arg(w.echo == WriteEcho::NoValue ? QStringLiteral("?")
+                                                                     : w.held);
+    }
+    // Writing stops at the first write without answer: a drive that stopped answering would
+    // make every further write wait 8 s.
+    QString unanswered;
+    QStringList notWritten;
+    for (int i = int(results.size()); i < writes.size(); ++i) {
+        const ParameterBox &b = writes[i].box;
+        if (unanswered.isEmpty()) {
+            unanswered = ParameterMap::name(b);
+            parameterBox(b.array, b.index)->setText(QStringLiteral("ERR"));
+            setForeColor(parameterBox(b.array, b.index), vbColor(0x0000FF));
+        } else {
+            notWritten << ParameterMap::name(b);
+        }
     }
     UnlockButtons();
 
     QString report = QStringLiteral("Parameter set written to station %1: %2 of %3 written, %4 "
                                     "confirmed by the drive.")
                          .arg(m_selectedStation.value_or(0))
-                         .arg(written)
+                         .arg(results.size())
                          .arg(writes.size())
                          .arg(confirmed);
     if (!heldDifferently.isEmpty())

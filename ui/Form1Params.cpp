@@ -3,11 +3,11 @@
 
 #include "MessageSink.h"
 #include "ParameterReply.h"
-#include "SerialPort.h"
 #include "VbStyle.h"
 #include "WriteEcho.h"
 
 #include <QLineEdit>
+#include <QTimer>
 
 QLineEdit *Form1::parameterBox(BoxArray array, int index) const
 {
@@ -22,10 +22,11 @@ QLineEdit *Form1::parameterBox(BoxArray array, int index) const
     return nullptr;
 }
 
-void Form1::cmdRead_Click()
+QCoro::Task<> Form1::cmdRead_Click()
 {
     if (deferWhilePolling(ActionLoad))
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
 
     clearCompareMarks();
     for (int i : txtKG.indices())
@@ -33,20 +34,23 @@ void Form1::cmdRead_Click()
     for (int i : txtVG.indices())
         txtVG[i]->clear();
 
-    for (const ParameterBox &box : ParameterMap::loadOrder())
-        readParameter(box.array, box.index);
+    auto lineJob = m_line->run([this](DriveProcedures &drive) {
+        drive.loadParameters([this](const ParameterRead &read) {
+            m_line->toWindow([this, read] { showParameterRead(read); });
+        });
+    });
+    co_await lineJob;
 
     UnlockButtons();
 }
 
-void Form1::readParameter(BoxArray array, int index)
+void Form1::showParameterRead(const ParameterRead &read)
 {
-    QLineEdit *box = parameterBox(array, index);
-    const bool ok = CommDone() && SendCmdLong(ParameterMap::readCommand(array, index));
-    const std::optional<QString> value = ok ? parameterValue(RxBuffer()) : std::nullopt;
+    const ParameterBox b = ParameterMap::boxAt(read.ordinal);
+    QLineEdit *box = parameterBox(b.array, b.index);
     // A value longer than the box holds would show cut, in black, as if the drive held it.
-    if (value && value->size() <= box->maxLength()) {
-        RxValue = *value;
+    if (read.value && read.value->size() <= box->maxLength()) {
+        RxValue = *read.value;
         box->setText(RxValue);
         setForeColor(box, vbColor(0x000000));
     } else {
@@ -55,19 +59,19 @@ void Form1::readParameter(BoxArray array, int index)
     }
 }
 
-void Form1::txtKG_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
+QCoro::Task<> Form1::txtKG_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
 {
-    editKeyPress(BoxArray::KG, Index, KeyAscii);
+    return editKeyPress(BoxArray::KG, Index, KeyAscii);
 }
 
-void Form1::txtVG_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
+QCoro::Task<> Form1::txtVG_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
 {
-    editKeyPress(BoxArray::VG, Index, KeyAscii);
+    return editKeyPress(BoxArray::VG, Index, KeyAscii);
 }
 
-void Form1::txtPOS_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
+QCoro::Task<> Form1::txtPOS_KeyPress(std::int16_t Index, std::int16_t KeyAscii)
 {
-    editKeyPress(BoxArray::POS, Index, KeyAscii);
+    return editKeyPress(BoxArray::POS, Index, KeyAscii);
 }
 
 QTimer *Form1::readBackTimer(BoxArray array) const
@@ -83,13 +87,20 @@ QTimer *Form1::readBackTimer(BoxArray array) const
     return nullptr;
 }
 
-void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii)
+namespace {
+struct EchoedWrite {
+    std::optional<WriteEcho> echo;
+    QString held;
+};
+} // namespace
+
+QCoro::Task<> Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAscii)
 {
     QLineEdit *box = parameterBox(array, index);
     clearCompareMark(box);
     setForeColor(box, vbColor(0x0000FF));
     if (keyAscii != 13)
-        return;
+        co_return;
 
     LockButtons();
     const QString command = ParameterMap::writeCommand(array, index, box->text());
@@ -100,71 +111,86 @@ void Form1::editKeyPress(BoxArray array, std::int16_t index, std::int16_t keyAsc
         Timer1->stop();
         readBackTimer(array)->start();
         UnlockButtons();
-        return;
+        co_return;
     }
+    const EntryGate::Hold hold(m_gate);
 
-    const bool answered = CommDone() && SendCmdPaced(command);
-    showWriteOutcome(box, answered, QStringLiteral("ERR"), QStringLiteral("ER"));
+    // The echo is compared with the box as it reads when the write goes out.
+    auto lineJob = m_line->run([command, text = box->text()](DriveProcedures &drive) {
+        EchoedWrite r;
+        r.echo = drive.writeEchoed(command, Timing::Paced, text, &r.held);
+        return r;
+    });
+    const EchoedWrite w = co_await lineJob;
+    RxValue = w.held;
+    showWriteOutcome(box, w.echo, QStringLiteral("ERR"), QStringLiteral("ER"));
     UnlockButtons();
 }
 
-WriteEcho Form1::showWriteOutcome(QLineEdit *box, bool answered, const QString &noPromptMark,
-                                  const QString &refusedMark)
+void Form1::showWriteOutcome(QLineEdit *box, std::optional<WriteEcho> echo,
+                             const QString &noPromptMark, const QString &refusedMark)
 {
-    // The echo is compared with the box as it reads now, which may have been typed into again.
-    const WriteEcho echo
-        = answered ? judgeWriteEcho(RxBuffer(), box->text(), &RxValue) : WriteEcho::NoValue;
     if (echo == WriteEcho::Confirmed) {
         setForeColor(box, vbColor(0x000000));
-        return echo;
+        return;
     }
-    box->setText(answered ? refusedMark : noPromptMark);
+    box->setText(echo ? refusedMark : noPromptMark);
     setForeColor(box, vbColor(0x0000FF));
-    return echo;
 }
 
-void Form1::Timer2_Timer()
+QCoro::Task<> Form1::Timer2_Timer()
 {
-    writeBack(BoxArray::KG, Timer2);
+    return writeBack(BoxArray::KG, Timer2);
 }
 
-void Form1::Timer3_Timer()
+QCoro::Task<> Form1::Timer3_Timer()
 {
-    writeBack(BoxArray::POS, Timer3);
+    return writeBack(BoxArray::POS, Timer3);
 }
 
-void Form1::Timer4_Timer()
+QCoro::Task<> Form1::Timer4_Timer()
 {
-    writeBack(BoxArray::VG, Timer4);
+    return writeBack(BoxArray::VG, Timer4);
 }
 
-void Form1::writeBack(BoxArray array, QTimer *timer)
+QCoro::Task<> Form1::writeBack(BoxArray array, QTimer *timer)
 {
     if (!lineFree())
-        return;
+        co_return;
     timer->stop();
     // Stop closed the port meanwhile: the edit is dropped with the link.
-    if (!MSComm1.isOpen())
-        return;
+    if (!m_portOpen)
+        co_return;
+    const EntryGate::Hold hold(m_gate, timer);
 
     const PendingEdit &pending = pendingEdit(array);
     QLineEdit *box = parameterBox(array, pending.EditIndex);
-    // Settings go out whole; gains and positions one character at a time.
-    const bool answered = CommDone()
-        && (array == BoxArray::VG ? SendCmdLong(pending.PendingWrite)
-                                  : SendCmdPaced(pending.PendingWrite));
-    showWriteOutcome(box, answered, QStringLiteral("KR"), QStringLiteral("KRR"));
+    // Settings go out whole; gains and positions one character at a time. The echo is compared
+    // with the box as it reads now, which may have been typed into again.
+    const ExchangeTiming &routine = array == BoxArray::VG ? Timing::Long : Timing::Paced;
+    auto lineJob = m_line->run(
+        [command = pending.PendingWrite, &routine, text = box->text()](DriveProcedures &drive) {
+            EchoedWrite r;
+            r.echo = drive.writeEchoed(command, routine, text, &r.held);
+            return r;
+        });
+    const EchoedWrite w = co_await lineJob;
+    RxValue = w.held;
+    showWriteOutcome(box, w.echo, QStringLiteral("KR"), QStringLiteral("KRR"));
     ResumePolling();
 }
 
-void Form1::CmdSave_Click()
+QCoro::Task<> Form1::CmdSave_Click()
 {
     if (deferWhilePolling(ActionSave))
-        return;
-    if (CommDone() && SendCmdPaced(QStringLiteral("SV"))) {
+        co_return;
+    const EntryGate::Hold hold(m_gate);
+    auto lineJob = m_line->run([](DriveProcedures &drive) { return drive.save(); });
+    const bool saved = co_await lineJob;
+    if (saved) {
         m_messages.MsgBox(QStringLiteral("SAVE OK"));
         UnlockButtons();
-        return;
+        co_return;
     }
     m_messages.MsgBox(QStringLiteral("SAVE failed"));
     UnlockButtons();

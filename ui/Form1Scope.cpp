@@ -9,12 +9,10 @@
 #include "RecordCsv.h"
 #include "RecorderSetup.h"
 #include "ScopeWindow.h"
-#include "SerialPort.h"
 #include "VbStyle.h"
 
 #include <QApplication>
 #include <QClipboard>
-#include <QCoreApplication>
 #include <QMenu>
 
 void Form1::chkBox_Click(std::int16_t Index)
@@ -41,10 +39,11 @@ void Form1::chkBox_Click(std::int16_t Index)
     }
 }
 
-void Form1::cmdSetup_Click()
+QCoro::Task<> Form1::cmdSetup_Click()
 {
     if (deferWhilePolling(ActionSetup))
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
 
     std::array<bool, 8> ticked {};
     int count = 0;
@@ -55,7 +54,7 @@ void Form1::cmdSetup_Click()
     if (count != 2) {
         m_messages.MsgBox(QStringLiteral(" At least 2 variables must be selected"));
         UnlockButtons();
-        return;
+        co_return;
     }
 
     const bool vcrrNew = Check_VCRR->isChecked();
@@ -65,25 +64,38 @@ void Form1::cmdSetup_Click()
     if (!interval) {
         m_messages.MsgBox(QStringLiteral(" Interval must be 100, 200, 300, 400 or 500"));
         UnlockButtons();
-        return;
+        co_return;
     }
     RecordWaitMs = interval->waitMs;
     RecordLength = recordLength(vcrrNew);
 
-    if (!(CommDone() && SendCmdPaced(intervalCommand(*interval)))) {
-        showCommError(QStringLiteral("Communication error write interval"));
+    struct Outcome {
+        RecorderSetUp step;
+        QString reply;
+    };
+    auto lineJob = m_line->run([setting = *interval, ticked](DriveProcedures &drive) {
+        const RecorderSetUp step = drive.setUpRecorder(setting, ticked);
+        return Outcome { step, drive.link().RxBuffer };
+    });
+    const Outcome outcome = co_await lineJob;
+    if (outcome.step == RecorderSetUp::Stopped) {
+        UnlockButtons();
+        co_return;
+    }
+    if (outcome.step == RecorderSetUp::IntervalFailed) {
+        m_messages.MsgBox(QStringLiteral("Communication error write interval\r\n") + outcome.reply);
         UnlockButtons();
         ResumePolling();
-        return;
+        co_return;
     }
 
     Graph1->setToolTip(traceLegend(ticked[7]).replace(QLatin1String("\r\n"), QLatin1String("\n")));
 
-    if (!(CommDone() && SendCmdPaced(channelCommand(ticked)))) {
-        showCommError(QStringLiteral("Communication error write channel"));
+    if (outcome.step == RecorderSetUp::ChannelsFailed) {
+        m_messages.MsgBox(QStringLiteral("Communication error write channel\r\n") + outcome.reply);
         UnlockButtons();
         ResumePolling();
-        return;
+        co_return;
     }
 
     m_setupValid = true;
@@ -95,63 +107,11 @@ void Form1::cmdSetup_Click()
     UnlockButtons();
 }
 
-bool Form1::runCapture()
+void Form1::drawRecord(const Record &record)
 {
-    Shape1->setFillColor(vbColor(0x000080));
-    Shape1->repaint();
-
-    if (!(CommDone() && SendCmdLong(ArmRecorderCommand))) {
-        showCommError(QStringLiteral("Communication error enable recoder"));
-        return false;
-    }
-
-    if (MotionMode != 0 && testMotionAllowed(UpDownMode, ServoOn, DI1On)) {
-        QString target;
-        if (MotionMode == 1) {
-            target = MotionValue1;
-        } else if (MotionToggle) {
-            target = MotionValue1;
-            MotionToggle = false;
-        } else {
-            target = MotionValue2;
-            MotionToggle = true;
-        }
-        if (!(CommDone() && SendCmdPaced(motionCommand(target)))) {
-            showCommError(QStringLiteral("Communication error motion"));
-            return false;
-        }
-    }
-
-    Delay(RecordWaitMs);
-
-    const bool uploaded = CommDone() && SendCmdSlow(UploadCommand);
-    const std::optional<QString> recordText = uploaded ? uploadValues(RxBuffer()) : std::nullopt;
-    if (!recordText) {
-        showCommError(QStringLiteral("Communication error of read output"));
-        return false;
-    }
-
     Graph1->setDisplayList(DisplayList());
-    RecordShape shape;
-    shape.recordLength = RecordLength == 256 ? 256 : 512;
-    shape.dio = chkBox[7]->isChecked();
-    shape.step = sampleStep(Check_VCRR->isChecked());
-    // Named with the shape, before a click in the event processing below can change the boxes.
-    QString names[2];
-    int named = 0;
-    for (int i : chkBox.indices()) {
-        if (chkBox[i]->isChecked() && named < 2)
-            names[named++] = channelName(i);
-    }
-    const RecordParse parse = parseRecord(*recordText, shape);
-    if (!parse.ok) {
-        m_messages.MsgBox(QStringLiteral("Communication error\r\n") + parse.rest);
-        return false;
-    }
-    m_comm.RxBuffer.clear();
-    QCoreApplication::processEvents();
-
-    const PlotRange range = plotRange(parse.record, shape);
+    const RecordShape shape = m_tickShape;
+    const PlotRange range = plotRange(record, shape);
     const QString span = listInterval->currentText();
     const std::array<QString, 5> times = timeAxisLabels(span);
     for (int k = 1; k <= 5; ++k)
@@ -159,20 +119,19 @@ bool Form1::runCapture()
     const std::array<QString, 5> values = valueAxisLabels(range);
     for (int k = 0; k <= 4; ++k)
         Label5[k]->setText(values[k]);
-    Graph1->setDisplayList(plotRecord(parse.record, shape, range));
+    Graph1->setDisplayList(plotRecord(record, shape, range));
 
-    m_lastRecord = parse.record;
+    m_lastRecord = record;
     m_lastShape = shape;
     m_lastSpanMs = lenientNumber(span);
-    m_lastChannelNames[0] = names[0];
-    m_lastChannelNames[1] = names[1];
+    m_lastChannelNames[0] = m_tickNames[0];
+    m_lastChannelNames[1] = m_tickNames[1];
     if (m_scopeWindow && m_scopeWindow->isVisible())
         m_scopeWindow->showRecord(*m_lastRecord, shape, m_lastSpanMs, m_lastChannelNames[0],
                                   m_lastChannelNames[1]);
 
     Shape1->setFillColor(vbColor(0x008080));
     Shape1->repaint();
-    return true;
 }
 
 QString Form1::lastRecordCsv() const

@@ -3,15 +3,12 @@
 
 #include "Lamp.h"
 #include "MessageSink.h"
-#include "ReplyValue.h"
-#include "SerialPort.h"
 #include "Station.h"
 #include "StatusWord.h"
 #include "VbStyle.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -20,63 +17,89 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 
-void Form1::CmdScan_Click()
+namespace {
+struct ScanOutcome {
+    std::optional<QList<int>> found;
+    bool lost = false; // the port failed under the scan
+    QString error;
+};
+} // namespace
+
+QCoro::Task<> Form1::CmdScan_Click()
 {
-    // One scan at a time: a nested one would end the outer one's hold on the line.
+    // One scan at a time; a tuning run is not interrupted halfway: it ends with its write-back.
     if (m_scanning || m_tuning)
-        return;
-    // While the scan addresses other stations, poll ticks are skipped and every other
-    // exchange waits (lineFree) until the selected station is addressed again.
+        co_return;
+    const EntryGate::Hold hold(m_gate);
+    // While the scan addresses other stations every other exchange waits (lineFree) until the
+    // selected station is addressed again.
     m_scanning = true;
     CmdScan->setEnabled(false);
     CmdSelect->setEnabled(false);
     Combo1->clear();
-    for (int n = 0; n <= 15; ++n) {
-        // Stop (or a failed selection) closed the port while the scan processed events.
-        if (!MSComm1.isOpen())
-            break;
-        SendCmd(stationCommand(n));
-        if (SendCmd(stationCommand(n)))
-            Combo1->addItem(QString::number(n));
-        Label8->setText(QString::number(n));
-        QCoreApplication::processEvents();
-    }
-    // Leave the line addressed to the drive the poller watches.
-    if (m_selectedStation && MSComm1.isOpen()) {
-        SendCmd(stationCommand(*m_selectedStation));
-        SendCmd(stationCommand(*m_selectedStation));
-    }
+    const std::optional<std::int16_t> selected = m_selectedStation;
+    auto lineJob = m_line->run([this, selected](DriveProcedures &drive) {
+        ScanOutcome o;
+        o.found = drive.scan([this](int n, bool answered) {
+            m_line->toWindow([this, n, answered] {
+                if (answered)
+                    Combo1->addItem(QString::number(n));
+                Label8->setText(QString::number(n));
+            });
+        });
+        o.lost = drive.failure().kind == DriveFailure::Kind::Lost;
+        o.error = drive.failure().what;
+        // Leave the line addressed to the drive the poller watches.
+        if (o.found && selected)
+            drive.address(*selected);
+        return o;
+    });
+    const ScanOutcome outcome = co_await lineJob;
     m_scanning = false;
 
-    if (!MSComm1.isOpen())
-        return;
+    if (!m_portOpen)
+        co_return;
+    if (outcome.lost)
+        m_messages.MsgBox(QStringLiteral("Communication error\r\nThe port was lost during the "
+                                         "scan: ")
+                          + outcome.error
+                          + QStringLiteral("\r\nThe list holds only the stations found before. "
+                                           "RESET connects again."));
     CmdScan->setEnabled(true);
     if (Combo1->count() > 0)
         CmdSelect->setEnabled(true);
 }
 
-void Form1::CmdSelect_Click()
+QCoro::Task<> Form1::CmdSelect_Click()
 {
-    // A tuning run is not interrupted halfway: it ends with its write-back.
+    // A tuning run is not interrupted halfway: it ends with its write-back. A selection is not
+    // begun again from within its own wait.
     if (m_scanning || m_selecting || m_tuning)
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
     Timer1->stop();
     // Nothing talks to the drive during the wait below. What waits after it, deferred before
     // the click or clicked meanwhile, was meant for the drive shown before: it is dropped.
     const QScopedValueRollback<bool> selecting(m_selecting, true);
-    DelayDoEvents(500);
+    auto wait = DelayDoEvents(500);
+    co_await wait;
     dropWaitingWork();
 
     const std::optional<std::int16_t> station = stationFromText(Combo1->currentText());
     // A station text that is no number is treated as a station that does not answer.
-    bool answered = false;
+    Selection s;
+    s.stop = Selection::Stop::NotAddressed;
     if (station) {
-        SendCmd(stationCommand(*station));
-        answered = SendCmd(stationCommand(*station));
+        auto lineJob
+            = m_line->run([st = *station](DriveProcedures &drive) { return drive.select(st); });
+        s = co_await lineJob;
     }
-    if (!answered) {
-        cmdCommStop_Click();
-        return;
+    if (s.stop == Selection::Stop::Stopped)
+        co_return;
+    if (s.stop == Selection::Stop::NotAddressed) {
+        auto task = cmdCommStop_Click();
+        co_await task;
+        co_return;
     }
     m_selectedStation = station;
     // Another drive answers now: the test motion and the recorder set-up in force were the
@@ -85,28 +108,26 @@ void Form1::CmdSelect_Click()
     m_setupValid = false;
     ScopeRunning = false;
 
-    const bool statusRead = CommDone() && SendCmdLong(QStringLiteral("RV 8"));
-    const std::optional<std::int16_t> status = statusRead ? hexWord(RxBuffer()) : std::nullopt;
-    if (!status) {
-        m_messages.MsgBox(QStringLiteral("Communication error write\r\n") + RxBuffer());
-        cmdCommStop_Click();
-        return;
+    if (s.stop == Selection::Stop::StatusUnread) {
+        m_messages.MsgBox(QStringLiteral("Communication error write\r\n") + s.reply);
+        auto task = cmdCommStop_Click();
+        co_await task;
+        co_return;
     }
-    if (decodeStatusWord(*status).servoOn) {
+    if (s.stop == Selection::Stop::ServoOn) {
         m_messages.MsgBox(QStringLiteral(" You must servo off before start."));
         ServoOn = true;
-        cmdCommStop_Click();
-        return;
+        auto task = cmdCommStop_Click();
+        co_await task;
+        co_return;
     }
 
     ServoOn = false;
-    const bool sourceRead = CommDone() && SendCmdLong(QStringLiteral("RV 10"));
-    const std::optional<std::int16_t> source = sourceRead ? hexWord(RxBuffer()) : std::nullopt;
-    if (!source) {
-        m_messages.MsgBox(QStringLiteral("Communication error\r\n") + RxBuffer());
-        return;
+    if (s.stop == Selection::Stop::SourceUnread) {
+        m_messages.MsgBox(QStringLiteral("Communication error\r\n") + s.reply);
+        co_return;
     }
-    if (upDownSource(*source)) {
+    if (upDownSource(s.mode)) {
         Option2->setChecked(true);
         UpDownMode = true;
         FrameMotion->setEnabled(true);
@@ -116,7 +137,6 @@ void Form1::CmdSelect_Click()
         FrameMotion->setEnabled(false);
     }
 
-    Delay(50);
     m_messages.MsgBox(QStringLiteral("VCM Driver Board communication OK"));
 
     FrameCmdSource->setEnabled(true);
@@ -130,11 +150,11 @@ void Form1::CmdSelect_Click()
     cmdSetup->setEnabled(false);
 
     PollIdle = true;
-    m_comm.CommDone = true;
     ScopeRunning = false;
     m_selecting = false;
 
-    cmdRead_Click();
+    auto load = cmdRead_Click();
+    co_await load;
     ResumePolling();
 
     Shape1->setFillColor(vbColor(0x0000FF));

@@ -6,12 +6,10 @@
 #include "MessageSink.h"
 #include "ParameterMap.h"
 #include "ScopeWindow.h"
-#include "SerialPort.h"
 #include "StepResponse.h"
 #include "TuneDialog.h"
 #include "Tuner.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QGroupBox>
@@ -29,15 +27,19 @@ void Form1::openTuneDialog()
 {
     if (!m_tuneDialog) {
         m_tuneDialog = new TuneDialog(this);
-        connect(m_tuneDialog, &TuneDialog::startClicked, this, &Form1::startTuning);
+        // Start needs the line: it waits as a click on this window would.
+        connect(m_tuneDialog, &TuneDialog::startClicked, this,
+                [this] { m_gate.call([this] { startTuning(); }); });
         connect(m_tuneDialog, &TuneDialog::abortClicked, this, [this] {
             if (!m_tuning)
                 return;
             m_tuneAbort = true;
             m_tuneDialog->setStatus(QStringLiteral("Aborting: the original gains go back..."));
         });
-        connect(m_tuneDialog, &TuneDialog::keepClicked, this, &Form1::keepTunedGains);
-        connect(m_tuneDialog, &TuneDialog::restoreClicked, this, &Form1::restoreOriginalGains);
+        connect(m_tuneDialog, &TuneDialog::keepClicked, this,
+                [this] { m_gate.call([this] { keepTunedGains(); }); });
+        connect(m_tuneDialog, &TuneDialog::restoreClicked, this,
+                [this] { m_gate.call([this] { restoreOriginalGains(); }); });
     }
     if (!m_tuning && m_tuneDialog->backupPath().isEmpty()) {
         m_autoBackupPath = defaultBackupPath();
@@ -62,29 +64,31 @@ QString Form1::defaultBackupPath() const
                 .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"))));
 }
 
-void Form1::startTuning()
+QCoro::Task<> Form1::startTuning()
 {
     if (m_tuning || !m_tuneDialog)
-        return;
-    if (!m_selectedStation || !MSComm1.isOpen()) {
+        co_return;
+    if (!m_selectedStation || !m_portOpen) {
         m_tuneDialog->setStatus(
             QStringLiteral("Not started: no drive is selected. Nothing was written."));
-        return;
+        co_return;
     }
     const auto tuned = m_tuneDialog->options(0).tuned;
     if (std::none_of(tuned.begin(), tuned.end(), [](bool t) { return t; })) {
         m_tuneDialog->setStatus(QStringLiteral("Not started: tick at least one gain to change."));
-        return;
+        co_return;
     }
     if (deferWhilePolling(ActionTune)) {
         m_tuneDialog->setStatus(QStringLiteral("Waiting for the poll in progress to end..."));
-        return;
+        co_return;
     }
-    runTuning();
+    auto task = runTuning();
+    co_await task;
 }
 
-void Form1::runTuning()
+QCoro::Task<> Form1::runTuning()
 {
+    const EntryGate::Hold hold(m_gate);
     TuneOptions options = m_tuneDialog->options(*m_selectedStation);
     // A name made for an earlier run gets this run's time; one the operator typed is kept.
     if (options.backupPath.isEmpty() || options.backupPath == m_autoBackupPath) {
@@ -108,8 +112,6 @@ void Form1::runTuning()
     m_tuneDialog->setRunning(true);
     m_tuneDialog->setStatus(QStringLiteral("Reading the drive's state and parameters..."));
 
-    DriveProcedures drive(m_comm);
-    Tuner tuner(drive, options);
     // Each trial measures the way out, then the way back: only the way out is drawn, so that
     // the response and the reference (the best trial so far) run the same way.
     QHash<int, Capture> outward;
@@ -117,7 +119,7 @@ void Form1::runTuning()
     int steps = 0;
     bool captured = false;
     std::optional<TrialSummary> best;
-    tuner.onCapture = [&](const Capture &c) {
+    const auto showCapture = [&](const Capture &c) {
         captured = true;
         if (!isStepPair(c.first, c.second) || steps++ % 2 != 0)
             return;
@@ -125,7 +127,7 @@ void Form1::runTuning()
         if (m_scopeWindow)
             m_scopeWindow->showRecord(c.record, c.shape, c.spanMs, c.first, c.second);
     };
-    tuner.onTrial = [&](const Trial &t) {
+    const auto showTrial = [&](const Trial &t) {
         steps = 0;
         const bool isBest = thisTrial && t.kind != Trial::Kind::Margin
             && (!best || better(t.summary, *best, t.span.toDouble() / 256));
@@ -142,11 +144,17 @@ void Form1::runTuning()
                                         .arg(t.number)
                                         .arg(shortfallText(t.summary.shortfall)));
     };
-    // A line that fails is the tuner's to find out: it then says the drive stopped answering.
-    tuner.abortRequested = [this] { return m_tuneAbort; };
-    // Only between captures: the exchanges themselves process no events.
-    tuner.pump = [] { QCoreApplication::processEvents(); };
-    const TuneResult result = tuner.run();
+    // The whole run is one job on the line; what it measures is shown as it comes. The locals
+    // above live until the run has ended, and what the line hands over is drawn before that.
+    auto lineJob = m_line->run([&, options](DriveProcedures &drive) {
+        Tuner tuner(drive, options);
+        tuner.onCapture = [&](const Capture &c) { m_line->toWindow([&, c] { showCapture(c); }); };
+        tuner.onTrial = [&](const Trial &t) { m_line->toWindow([&, t] { showTrial(t); }); };
+        // A line that fails is the tuner's to find out: it then says the drive stopped answering.
+        tuner.abortRequested = [this] { return m_tuneAbort.load(); };
+        return tuner.run();
+    });
+    const TuneResult result = co_await lineJob;
     m_tuning = false;
 
     // The end shows the start's response as the reference under the chosen one.
@@ -178,30 +186,34 @@ void Form1::runTuning()
     m_tuneDialog->showResult(result, captured);
 
     if (m_closeAfterTune) {
-        close();
-        return;
+        // What came of the write-back is said before the window goes, whatever it was.
+        m_messages.MsgBox(QStringLiteral("Tuning ended as the console closes.\r\n")
+                          + m_tuneDialog->statusText());
+        m_closeWhenIdle = true;
+        co_return;
     }
-    if (MSComm1.isOpen())
+    if (m_portOpen)
         ResumePolling();
 }
 
-void Form1::keepTunedGains()
+QCoro::Task<> Form1::keepTunedGains()
 {
     if (m_tuning || !m_tuneDialog)
-        return;
+        co_return;
     m_tuneDialog->closeChoice();
     m_tuneDialog->setStatus(m_tuneDialog->statusText()
                             + QStringLiteral("\nKept. The boxes show what the drive holds "
                                              "(LOAD); SAVE keeps it over a power cycle."));
-    cmdRead_Click();
+    auto task = cmdRead_Click();
+    co_await task;
 }
 
-void Form1::restoreOriginalGains()
+QCoro::Task<> Form1::restoreOriginalGains()
 {
     if (m_tuning || !m_tuneDialog || !m_originalGains)
-        return;
+        co_return;
     // The gains belong to the drive that was tuned; another one must not get them.
-    if (!MSComm1.isOpen() || m_selectedStation != m_tunedStation) {
+    if (!m_portOpen || m_selectedStation != m_tunedStation) {
         m_tuneDialog->setStatus(
             m_tuneDialog->statusText()
             + QStringLiteral("\nNot restored: station %1 is no longer selected. "
@@ -209,12 +221,25 @@ void Form1::restoreOriginalGains()
                   .arg(m_tunedStation)
                   .arg(m_tuneDialog->backupPath()));
         m_tuneDialog->closeChoice();
-        return;
+        co_return;
     }
     if (deferWhilePolling(ActionRestoreGains))
-        return;
+        co_return;
+    const EntryGate::Hold hold(m_gate);
 
-    DriveProcedures drive(m_comm);
+    // The gains the run could change, written back as a set with their echoes.
+    ParameterSet originals;
+    for (int g = 0; g < TuneGain::Count; ++g) {
+        if (m_tunedGains[g])
+            originals.values[std::size_t(ParameterMap::ordinal({ BoxArray::KG, g }))]
+                = (*m_originalGains)[g];
+    }
+    auto lineJob = m_line->run([originals](DriveProcedures &drive) {
+        QList<ParameterWrite> done;
+        drive.writeSet(originals, [&done](const ParameterWrite &w) { done << w; });
+        return done;
+    });
+    const QList<ParameterWrite> written = co_await lineJob;
     QStringList confirmed;
     QStringList differently;
     QStringList notWritten;
@@ -223,13 +248,11 @@ void Form1::restoreOriginalGains()
             continue;
         const QString name = QLatin1String(GainNames[g]);
         const std::int16_t value = (*m_originalGains)[g];
-        if (!notWritten.isEmpty()) {
-            notWritten << name;
-            continue;
-        }
-        const std::optional<ParameterWrite> w
-            = drive.writeParameter(ParameterMap::ordinal({ BoxArray::KG, g }), value);
-        if (!w)
+        const int ordinal = ParameterMap::ordinal({ BoxArray::KG, g });
+        const auto w
+            = std::find_if(written.cbegin(), written.cend(),
+                           [ordinal](const ParameterWrite &p) { return p.ordinal == ordinal; });
+        if (w == written.cend())
             notWritten << name;
         else if (w->echo == WriteEcho::Confirmed)
             confirmed << QStringLiteral("%1=%2").arg(name).arg(value);
@@ -253,6 +276,8 @@ void Form1::restoreOriginalGains()
     m_tuneDialog->setStatus(m_tuneDialog->statusText() + QLatin1Char('\n')
                             + report.join(QLatin1Char('\n')));
     // The boxes show what the drive holds now.
-    if (confirmed.size() + differently.size() > 0)
-        cmdRead_Click();
+    if (confirmed.size() + differently.size() == 0)
+        co_return;
+    auto task = cmdRead_Click();
+    co_await task;
 }

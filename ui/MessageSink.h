@@ -24,7 +24,8 @@ public:
     virtual ~FileDialogs() = default;
     // Empty when the operator cancels.
     virtual QString saveFileName(const QString &title, const QString &suggestedName,
-                                 const QString &filter) = 0;
+                                 const QString &filter)
+        = 0;
     virtual QString openFileName(const QString &title, const QString &filter) = 0;
 };
 

@@ -151,9 +151,13 @@ private slots:
         rig.messages.texts.clear();
         rig.port.clearRecord();
         int nestedLines = -1;
+        // The poller falls due while the tick's message is open: its tick waits for the tick.
         rig.messages.onMessage = [&](const QString &) {
             const qsizetype before = rig.port.lines().size();
-            rig.form.Timer1_Timer();
+            const int interval = rig.form.Timer1->interval();
+            rig.form.Timer1->start(0);
+            QCoreApplication::processEvents();
+            rig.form.Timer1->start(interval);
             nestedLines = int(rig.port.lines().size() - before);
         };
 

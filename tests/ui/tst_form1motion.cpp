@@ -111,7 +111,7 @@ private slots:
         QVERIFY(rig.clock.now() - start >= 1300);
         QCOMPARE(rig.port.openCount(), opens + 1);
         QCOMPARE(rig.form.Timer1->isActive(), reopens);
-        QCOMPARE(rig.form.SendCmdLong(QStringLiteral("RV 8")), reopens);
+        QCOMPARE(rig.form.exchange().SendCmdLong(QStringLiteral("RV 8")), reopens);
         QCOMPARE(rig.messages.texts,
                  reopens ? QStringList() : QStringList { "Fail, COM Port does not exist!" });
     }

@@ -1,0 +1,157 @@
+#include "DriveLine.h"
+
+#include "Clock.h"
+#include "CommandExchange.h"
+#include "SerialPort.h"
+
+#include <QMetaObject>
+
+DriveLine::DriveLine(SerialPort &port, Clock &clock, QObject *parent)
+    : QObject(parent),
+      m_clock(clock),
+      m_port(&port),
+      m_link(std::make_unique<CommandExchange>(port, clock))
+{
+}
+
+DriveLine::DriveLine(std::function<std::unique_ptr<SerialPort>()> makePort, Clock &clock,
+                     QObject *parent)
+    : QObject(parent), m_clock(clock), m_makePort(std::move(makePort))
+{
+    // The port and the exchange are made on the line's thread, which then owns them.
+    m_thread = QThread::create([this] { serve(); });
+    m_thread->setObjectName(QStringLiteral("drive line"));
+    std::mutex started;
+    std::condition_variable ready;
+    bool made = false;
+    enqueue([&](DriveProcedures &) {
+        const std::lock_guard lock(started);
+        made = true;
+        ready.notify_one();
+    });
+    m_thread->start();
+    std::unique_lock lock(started);
+    ready.wait(lock, [&] { return made; });
+}
+
+DriveLine::~DriveLine()
+{
+    if (!m_thread)
+        return;
+    requestStop();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_quit = true;
+    }
+    m_wake.notify_one();
+    // The exchange in flight ends by its reply or its limit; nothing new is sent.
+    m_thread->wait();
+    delete m_thread;
+}
+
+void DriveLine::enqueue(Job job)
+{
+    const quint64 serial = ++m_given;
+    if (!m_thread && m_link) {
+        runJob(job, serial);
+        return;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_jobs.emplace_back(serial, std::move(job));
+    }
+    m_wake.notify_one();
+}
+
+void DriveLine::runJob(const Job &job, quint64 serial)
+{
+    DriveProcedures drive(*m_link);
+    LineHooks hooks;
+    hooks.stopRequested = [this, serial] { return serial <= m_stopThrough.load(); };
+    if (m_thread)
+        hooks.eventPoint = [this] { postEventPoint(); };
+    else
+        hooks.eventPoint = [this] {
+            if (m_eventPoint)
+                m_eventPoint();
+        };
+    drive.setHooks(std::move(hooks));
+    job(drive);
+    m_exchanges = m_link->exchangeCount();
+    m_failures = m_link->failureCount();
+    {
+        const std::lock_guard lock(m_mutex);
+        m_lastReply = m_link->RxBuffer;
+    }
+    ++m_ended;
+}
+
+void DriveLine::serve()
+{
+    if (m_makePort) {
+        m_ownedPort = m_makePort();
+        m_port = m_ownedPort.get();
+    }
+    m_link = std::make_unique<CommandExchange>(*m_port, m_clock);
+    for (;;) {
+        std::pair<quint64, Job> next;
+        {
+            std::unique_lock lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_quit || !m_jobs.empty(); });
+            if (m_quit)
+                break;
+            next = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        runJob(next.second, next.first);
+    }
+    // Jobs still waiting are dropped with the window that gave them.
+    m_port->close();
+    m_link.reset();
+    m_ownedPort.reset();
+}
+
+void DriveLine::postEventPoint()
+{
+    // One waiting at a time: a wait that takes events asks on every pass.
+    if (m_eventPointPosted.exchange(true) || !m_window)
+        return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_eventPointPosted = false;
+            if (m_eventPoint)
+                m_eventPoint();
+        },
+        Qt::QueuedConnection);
+}
+
+void DriveLine::toWindow(std::function<void()> work)
+{
+    if (!m_thread) {
+        work();
+        return;
+    }
+    if (m_window)
+        QMetaObject::invokeMethod(m_window.data(), std::move(work), Qt::QueuedConnection);
+}
+
+void DriveLine::requestStop()
+{
+    m_stopThrough = m_given.load();
+}
+
+void DriveLine::setTrace(ExchangeTrace *trace)
+{
+    if (!m_thread) {
+        m_link->setTrace(trace);
+        return;
+    }
+    run([trace](DriveProcedures &drive) { drive.link().setTrace(trace); });
+}
+
+QString DriveLine::lastReply() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_lastReply;
+}
