@@ -72,6 +72,7 @@ void DriveLine::runJob(const Job &job, quint64 serial)
         hooks.eventPoint = [this] { postEventPoint(); };
     else
         hooks.eventPoint = [this] {
+            ++m_eventPoints;
             if (m_eventPoint)
                 m_eventPoint();
         };
@@ -113,6 +114,7 @@ void DriveLine::serve()
 
 void DriveLine::postEventPoint()
 {
+    ++m_eventPoints;
     // One waiting at a time: a wait that takes events asks on every pass.
     if (m_eventPointPosted.exchange(true) || !m_window)
         return;

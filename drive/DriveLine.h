@@ -41,6 +41,9 @@ public:
     void setWindow(QObject *window) { m_window = window; }
     // Run on the window's thread where a sequence takes the window's events.
     void setEventPoint(std::function<void()> eventPoint) { m_eventPoint = std::move(eventPoint); }
+    // How many event points the line's sequences have passed: what came to the window before
+    // the count moved on is taken there, what came after waits for the next one.
+    quint64 eventPointsPassed() const { return m_eventPoints; }
 
     // Runs `work(DriveProcedures &)` after every job given before it.
     template<class F> auto run(F work)
@@ -108,4 +111,5 @@ private:
     std::atomic<quint64> m_exchanges { 0 };
     std::atomic<quint64> m_failures { 0 };
     std::atomic<bool> m_eventPointPosted { false };
+    std::atomic<quint64> m_eventPoints { 0 };
 };

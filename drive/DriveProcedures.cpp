@@ -104,7 +104,8 @@ bool DriveProcedures::ask(const QString &command, const ExchangeTiming &routine)
 
 bool DriveProcedures::address(int station)
 {
-    m_link.SendCmd(stationCommand(station));
+    // Only the second answer counts.
+    ask(stationCommand(station), Timing::Cmd);
     return ask(stationCommand(station), Timing::Cmd);
 }
 

@@ -70,6 +70,19 @@ void EntryGate::eventPoint()
     --m_delivering;
 }
 
+void EntryGate::lineEventPoint()
+{
+    if (m_processEvents) {
+        eventPoint();
+        return;
+    }
+    // Told after the fact: only what came before the line got there is taken there.
+    const quint64 reached = passed();
+    ++m_delivering;
+    deliver(reached);
+    --m_delivering;
+}
+
 void EntryGate::tick(QTimer *timer, std::function<void()> handler)
 {
     if (takesNow() && !timerBusy(timer)) {
@@ -80,7 +93,7 @@ void EntryGate::tick(QTimer *timer, std::function<void()> handler)
         if (e.timer == timer)
             return;
     }
-    m_waiting.push_back({ {}, nullptr, timer, std::move(handler) });
+    m_waiting.push_back({ {}, nullptr, timer, std::move(handler), passed() });
 }
 
 void EntryGate::call(std::function<void()> handler)
@@ -89,7 +102,7 @@ void EntryGate::call(std::function<void()> handler)
         handler();
         return;
     }
-    m_waiting.push_back({ {}, nullptr, nullptr, std::move(handler) });
+    m_waiting.push_back({ {}, nullptr, nullptr, std::move(handler), passed() });
 }
 
 void EntryGate::setStoppers(QList<QAbstractButton *> buttons, std::function<void()> stop)
@@ -119,16 +132,17 @@ bool EntryGate::eventFilter(QObject *watched, QEvent *event)
             m_stop();
         }
     }
-    m_waiting.push_back({ widget, std::unique_ptr<QEvent>(event->clone()), nullptr, {} });
+    m_waiting.push_back(
+        { widget, std::unique_ptr<QEvent>(event->clone()), nullptr, {}, passed() });
     return true;
 }
 
-void EntryGate::deliver()
+void EntryGate::deliver(quint64 passed)
 {
     // In the order they came. A tick waits on while its timer's handler runs; one that starts a
     // sequence leaves the rest waiting for that sequence's event points or end.
     std::size_t i = 0;
-    while (i < m_waiting.size() && takesNow()) {
+    while (i < m_waiting.size() && takesNow() && m_waiting[i].came < passed) {
         if (m_waiting[i].timer && timerBusy(m_waiting[i].timer)) {
             ++i;
             continue;

@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 
 class QAbstractButton;
@@ -52,6 +53,10 @@ public:
     bool held() const { return m_holds > 0; }
     // Whatever waits is taken now; inline, pending events are processed as well.
     void eventPoint();
+    // The line passed event points: what came before the last of them is taken.
+    void lineEventPoint();
+    // The count of event points the line has passed (DriveLine::eventPointsPassed).
+    void setEventPointCount(std::function<quint64()> count) { m_count = std::move(count); }
     // Where a job runs on the window's thread, events are only taken at its event points.
     void setProcessEvents(bool process) { m_processEvents = process; }
 
@@ -76,6 +81,7 @@ private:
         std::unique_ptr<QEvent> event;
         QTimer *timer = nullptr; // a tick's
         std::function<void()> handler;
+        quint64 came = 0; // the line's event points passed when it came
     };
 
     bool takesNow() const
@@ -83,7 +89,9 @@ private:
         return (m_holds == 0 && !m_drainPending) || m_open > 0 || m_delivering > 0;
     }
     bool timerBusy(const QTimer *timer) const { return m_busyTimers.contains(timer); }
-    void deliver();
+    // Takes what waits, in order, up to what came once the line had passed `passed` event points.
+    void deliver(quint64 passed = std::numeric_limits<quint64>::max());
+    quint64 passed() const { return m_count ? m_count() : 0; }
     void ended();
     void drain();
 
@@ -100,4 +108,5 @@ private:
     QList<QAbstractButton *> m_stoppers;
     std::function<void()> m_stop;
     std::function<void()> m_onIdle;
+    std::function<quint64()> m_count;
 };

@@ -121,7 +121,8 @@ void Form1::wireLine()
     // Inline, the window processes its events at the sequence's event points, as it always did;
     // threaded, it processes them all the time and takes the waiting clicks there.
     m_gate.setProcessEvents(!m_line->threaded());
-    m_line->setEventPoint([this] { m_gate.eventPoint(); });
+    m_line->setEventPoint([this] { m_gate.lineEventPoint(); });
+    m_gate.setEventPointCount([this] { return m_line->eventPointsPassed(); });
     m_gate.setStoppers({ cmdCommStop, Command1, CmdSelect }, [this] { m_line->requestStop(); });
     m_gate.setOnIdle([this] {
         if (m_closeWhenIdle)

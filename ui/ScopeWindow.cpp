@@ -58,6 +58,7 @@ ScopeWindow::ScopeWindow(MessageSink &messages, QWidget *parent)
 
     const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     m_readout->setFont(fixed);
+    m_readout->setObjectName(QStringLiteral("readout"));
     m_cursors->setFont(fixed);
     m_figures->setTextFormat(Qt::RichText);
     m_figures->setAlignment(Qt::AlignLeft | Qt::AlignTop);
