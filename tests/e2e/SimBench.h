@@ -12,6 +12,7 @@
 #include "SystemSerialPort.h"
 #include "VbStyle.h"
 
+#include <QThread>
 #include <QtTest>
 
 #include <memory>
@@ -42,9 +43,9 @@ public:
         m_line += data; // paced commands arrive one character at a time
         if (m_line.endsWith('\r')) {
             if (std::exchange(m_clearFault, false))
-                sim->command(QStringLiteral("fault clear 1"));
+                command(QStringLiteral("fault clear 1"));
             if (m_line.chopped(1) == at.line && --at.n == 0) {
-                sim->command(at.control);
+                command(at.control);
                 m_clearFault = at.control.startsWith(QLatin1String("fault"));
                 m_drop = at.drop;
             }
@@ -56,30 +57,57 @@ public:
     void waitForInput(int ms) override
     {
         if (std::exchange(m_drop, false))
-            sim->command(QStringLiteral("line drop"));
+            command(QStringLiteral("line drop"));
         m_real.waitForInput(ms);
     }
     QString errorString() const override { return m_real.errorString(); }
 
 private:
+    // The simulator's control belongs to the test's thread; the line waits until it has been told.
+    void command(const QString &control)
+    {
+        if (QThread::currentThread() == qApp->thread())
+            sim->command(control);
+        else
+            QMetaObject::invokeMethod(
+                qApp, [this, control] { sim->command(control); }, Qt::BlockingQueuedConnection);
+    }
+
     SystemSerialPort m_real;
     QByteArray m_line;
     bool m_clearFault = false, m_drop = false;
 };
 
 struct SimBench {
-    // The window opens `portName`, or the simulator's own line when that is empty.
+    // The window opens `portName`, or the simulator's own line when that is empty. Its line runs
+    // on a thread of its own, as in the program; each step of the test waits for it to settle.
     explicit SimBench(const QStringList &simArgs, const QString &portName = QString())
         : simulator(std::make_unique<SimProcess>(simArgs)),
-          form(port, clock, messages, portName.isEmpty() ? simulator->path() : portName)
+          form(std::make_unique<DriveLine>(
+                   [this] {
+                       auto made = std::make_unique<FaultPort>();
+                       made->sim = simulator.get();
+                       port = made.get();
+                       return made;
+                   },
+                   clock),
+               messages, portName.isEmpty() ? simulator->path() : portName)
     {
-        port.sim = simulator.get();
         form.setFileDialogs(files);
     }
+    // On a scripted peer, with the line on the window's thread.
     explicit SimBench(PtyPeer::Answer answer)
         : drive(std::make_unique<PtyPeer>(std::move(answer))),
-          form(port, clock, messages, drive->path())
+          inlinePort(std::make_unique<FaultPort>()),
+          form(*inlinePort, clock, messages, drive->path())
     {
+        port = inlinePort.get();
+    }
+
+    // Until no sequence holds the line and nothing waits for it.
+    void settle()
+    {
+        QTRY_VERIFY_WITH_TIMEOUT(form.lineIdle() && form.gate().waiting() == 0, 30000);
     }
 
     bool set(const QString &control) { return simulator->command(control) == QLatin1String("ok"); }
@@ -88,12 +116,17 @@ struct SimBench {
     // poller itself. Select opens only after a scan; a test that skipped it calls the handler.
     bool connect(int station = 1, bool scan = false)
     {
-        if (form.cmdCommStart->isEnabled())
+        if (form.cmdCommStart->isEnabled()) {
             form.cmdCommStart->click();
-        if (scan)
+            settle();
+        }
+        if (scan) {
             form.CmdScan->click();
+            settle();
+        }
         form.Combo1->setEditText(QString::number(station));
         form.CmdSelect_Click();
+        settle();
         form.Timer1->stop();
         return form.FrameParaAdj->isEnabled();
     }
@@ -104,6 +137,7 @@ struct SimBench {
         form.chkBox[1]->click();
         form.listInterval->setCurrentText(QString::fromLatin1(span));
         form.cmdSetup->click();
+        settle();
         form.Timer1->stop();
         form.cmdStart->click();
     }
@@ -111,8 +145,8 @@ struct SimBench {
     void mark()
     {
         m_plot = form.Graph1->displayList();
-        m_failures = form.exchange().failureCount();
-        m_exchanges = form.exchange().exchangeCount();
+        m_failures = form.line().failureCount();
+        m_exchanges = form.line().exchangeCount();
     }
     // The window in words. A box is "RG1=#" (and "RG1=123") for a number in black, "RG1=ER" for
     // the marker in red; "RG*=#" when RG1 to RG7 all hold numbers.
@@ -138,8 +172,8 @@ struct SimBench {
                             plot.items().size() == 14 + 2 * 128 ? "plot" : "",
                             plot == m_plot ? "plot=same" : "",
                             flat ? "flat" : "" };
-        words << QStringLiteral("failed=%1").arg(form.exchange().failureCount() - m_failures)
-              << QStringLiteral("exchanges=%1").arg(form.exchange().exchangeCount() - m_exchanges);
+        words << QStringLiteral("failed=%1").arg(form.line().failureCount() - m_failures)
+              << QStringLiteral("exchanges=%1").arg(form.line().exchangeCount() - m_exchanges);
         const auto box = [&words](const QString &name, const QLineEdit *edit) {
             const QColor color = edit->palette().color(QPalette::Active, QPalette::Text);
             bool number = false;
@@ -174,12 +208,14 @@ struct SimBench {
     {
         messages.texts.clear();
         form.Timer1_Timer();
+        settle();
         return shown();
     }
 
     std::unique_ptr<SimProcess> simulator;
     std::unique_ptr<PtyPeer> drive;
-    FaultPort port;
+    std::unique_ptr<FaultPort> inlinePort;
+    FaultPort *port = nullptr; // made on the line's thread, used there
     SteadyClock clock;
     RecordingMessages messages;
     ScriptedFileDialogs files;

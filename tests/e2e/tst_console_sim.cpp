@@ -46,26 +46,33 @@ private slots:
         kvp->clear();
         QTest::keyClicks(kvp, QStringLiteral("120"));
         QTest::keyClick(kvp, Qt::Key_Return);
+        b.settle();
         b.form.CmdSave->click();
+        b.settle();
         b.form.Option2->setChecked(true);
         b.form.cmdSet->click();
+        b.settle();
         QCOMPARE(b.messages.texts, (QStringList { "SAVE OK", "SET OK" }));
         QVERIFY(b.form.UpDownMode);
         b.form.saveParameterSet();
+        b.settle();
         const QStringList station1 = boxTexts(b.form);
         QCOMPARE(station1.at(2), QStringLiteral("120"));
 
         QVERIFY(b.connect(5));
         b.form.txtKG[0]->setText(QStringLiteral("300"));
         QTest::keyClick(b.form.txtKG[0], Qt::Key_Return);
+        b.settle();
         QVERIFY(boxTexts(b.form) != station1);
         b.messages.texts.clear();
         b.form.loadParameterSet();
+        b.settle();
         QVERIFY2(b.messages.questions.last().contains(QStringLiteral("KPP: 300 -> 250")),
                  qPrintable(b.messages.questions.last()));
         QVERIFY2(b.messages.last().contains(QStringLiteral("2 of 2 written, 2 confirmed")),
                  qPrintable(b.messages.last()));
         b.form.cmdRead_Click();
+        b.settle();
         QCOMPARE(boxTexts(b.form), station1);
 
         QVERIFY(b.set(QStringLiteral("estop 5 on")));
@@ -79,7 +86,7 @@ private slots:
         QVERIFY(b.connect(1));
         // In the bench set-up the servo comes on a second after the selection.
         QTest::qWait(1300);
-        b.form.Timer1_Timer();
+        b.tick();
         QVERIFY(b.form.ServoOn);
         QVERIFY(b.form.FrameMotion->isEnabled());
 
@@ -88,6 +95,7 @@ private slots:
         b.form.Text1[1]->setText(QStringLiteral("3000"));
         b.form.cmdSetMotion->click();
         b.startScope("200");
+        b.settle();
 
         QCOMPARE(b.tick(), QString());
         QVERIFY(b.shows("plot"));

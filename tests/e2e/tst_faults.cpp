@@ -35,6 +35,7 @@ bool act(SimBench &b, const QString &step, const QString &pattern)
         QTest::keyClick(b.form.txtKG[0], Qt::Key_Return);
     } else
         b.form.Timer1_Timer();
+    b.settle();
     b.form.Timer1->stop();
     const QRegularExpression expected(QRegularExpression::anchoredPattern(pattern),
                                       QRegularExpression::DotMatchesEverythingOption);
@@ -157,6 +158,7 @@ private slots:
                    server ? server->rawPort() : m_link);
         if (step == "select") {
             b.form.cmdCommStart->click();
+            b.settle();
         } else {
             QVERIFY(b.connect());
             b.messages.texts.clear();
@@ -172,7 +174,7 @@ private slots:
             for (const QString &control : fault.split(QStringLiteral("; ")))
                 QVERIFY(b.set(control));
         } else {
-            b.port.at = { at, fault, n, drop };
+            b.port->at = { at, fault, n, drop };
         }
         b.mark();
         QElapsedTimer t;
@@ -187,11 +189,12 @@ private slots:
             t.start();
             QVERIFY(act(b, "tick", "Communication error\r\n") && b.shows("RG1=ER"));
             QVERIFY(t.elapsed() < 1000);
-            QVERIFY(!b.port.isUsable() && !QFileInfo::exists(m_link));
+            QVERIFY(!b.port->isUsable() && !QFileInfo::exists(m_link));
             QVERIFY(b.simulator->command(QStringLiteral("line restore"))
                         .startsWith(QStringLiteral("line restored")));
             b.messages.texts.clear();
             b.form.Command1->click(); // RESET reopens the port and polling carries on
+            b.settle();
             QVERIFY(b.form.Timer1->isActive());
             b.form.Timer1->stop();
             QCOMPARE(b.messages.texts, QStringList());

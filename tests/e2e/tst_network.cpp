@@ -39,6 +39,7 @@ private slots:
                    server.rawPort());
         b.form.listComPort->setText(QStringLiteral("socket://127.0.0.1:1")); // refused
         b.form.cmdCommStart->click();
+        b.settle();
         QCOMPARE(b.messages.texts, QStringList { "Fail, COM Port does not exist!" });
         b.messages.texts.clear();
         b.form.listComPort->setText(server.rawPort());
@@ -57,10 +58,11 @@ private slots:
         QElapsedTimer t;
         t.start();
         QVERIFY(b.tick().startsWith(QStringLiteral("Communication error")));
-        QVERIFY(t.elapsed() < 1000 && !b.port.isUsable());
+        QVERIFY(t.elapsed() < 1000 && !b.port->isUsable());
         QVERIFY(server.start());
         b.messages.texts.clear();
         b.form.Command1->click();
+        b.settle();
         QVERIFY(b.form.Timer1->isActive());
         QCOMPARE(b.messages.texts, QStringList());
         QCOMPARE(b.tick(), QString());
