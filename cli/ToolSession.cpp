@@ -40,14 +40,6 @@ ToolSession::ToolSession(SerialPort &port, Clock &clock, QTextStream &out, QText
 {
 }
 
-bool ToolSession::ask(const QString &command, const ExchangeTiming &routine)
-{
-    if (m_drive.ask(command, routine))
-        return true;
-    failed();
-    return false;
-}
-
 int ToolSession::failed()
 {
     const DriveFailure &f = m_drive.failure();
@@ -288,8 +280,8 @@ int ToolSession::write(const ParameterSet &set, bool save, bool allowMotion)
     }
 
     if (save && m_exit == Done) {
-        if (!ask(QStringLiteral("SV"), Timing::Paced))
-            return m_exit;
+        if (!m_drive.save())
+            return failed();
         m_output.insert(QStringLiteral("saved"), true);
         m_output.line(QStringLiteral("SAVE OK"));
     } else if (save) {
@@ -302,8 +294,8 @@ int ToolSession::write(const ParameterSet &set, bool save, bool allowMotion)
 int ToolSession::save()
 {
     m_output.insert(QStringLiteral("saved"), false);
-    if (!ask(QStringLiteral("SV"), Timing::Paced))
-        return m_exit;
+    if (!m_drive.save())
+        return failed();
     m_output.insert(QStringLiteral("saved"), true);
     m_output.line(QStringLiteral("SAVE OK"));
     return Done;
@@ -317,8 +309,8 @@ int ToolSession::source(bool upDown)
     if (decodeStatusWord(*word).servoOn)
         return refuse(QStringLiteral(" You must servo off before changing command source"));
     const QString command = sourceCommand(upDown);
-    if (!ask(command, Timing::Paced))
-        return m_exit;
+    if (!m_drive.setSource(upDown))
+        return failed();
     const QString reply = QString::fromUtf8(jsonString(m_link.RxBuffer));
     // A prompt alone proves nothing (a refusal ends with one too): the mode word does.
     const std::optional<std::int16_t> mode = m_drive.readWord(QStringLiteral("RV 10"));

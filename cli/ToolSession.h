@@ -64,8 +64,6 @@ public:
     void setInterrupt(const std::atomic_bool *flag) { m_interrupt = flag; }
 
 private:
-    // One exchange; false (and the command named on stderr) when no prompt came.
-    bool ask(const QString &command, const ExchangeTiming &routine);
     // Names the drive procedure's failure on stderr and sets the exit code for it.
     int failed();
     int refuse(const QString &what);

@@ -203,15 +203,13 @@ PollResult DriveProcedures::pollTick(const PollRequest &request, const PollEvent
         return r;
     };
     if (request.capture) {
-        if (!ask(ArmRecorderCommand, Timing::Long))
-            return failed(PollResult::Failed::Arm);
-        if (request.motionTarget && !ask(motionCommand(*request.motionTarget), Timing::Paced))
-            return failed(PollResult::Failed::Motion);
-        if (!pause(request.recordWaitMs) || !eventPoint())
-            return failed(PollResult::Failed::Stopped);
-        const bool uploaded = ask(UploadCommand, Timing::Slow);
-        const std::optional<QString> values
-            = uploaded ? uploadValues(m_link.RxBuffer) : std::nullopt;
+        if (!takeRecord(request.motionTarget, request.recordWaitMs)) {
+            const QString &at = m_failure.command;
+            return failed(at == ArmRecorderCommand          ? PollResult::Failed::Arm
+                              : at == UploadCommand ? PollResult::Failed::Upload
+                                                    : PollResult::Failed::Motion);
+        }
+        const std::optional<QString> values = uploadValues(m_link.RxBuffer);
         if (!values)
             return failed(PollResult::Failed::Upload);
         const RecordParse parse = parseRecord(*values, request.shape);
