@@ -23,13 +23,39 @@ inline void runFor(int ms)
     loop.exec();
 }
 
-// The console's window on the drive simulator, its port wrapped to log the traffic.
+// The console's window on the drive simulator, its port wrapped to log the traffic. Its line
+// runs on a thread of its own, as in the program, or, inline, on the window's thread as it
+// did before (for the stalls that cost).
 struct ConsoleRig {
-    explicit ConsoleRig(const QStringList &simArgs)
-        : sim(simArgs), port(system), form(port, clock, messages, sim.path())
+    enum class Line { Threaded, Inline };
+    explicit ConsoleRig(const QStringList &simArgs, Line line = Line::Threaded)
+        : sim(simArgs), form(makeLine(line), messages, sim.path())
     {
         form.show();
         runFor(50);
+    }
+
+    std::unique_ptr<DriveLine> makeLine(Line line)
+    {
+        if (line == Line::Inline) {
+            inlinePort = std::make_unique<CountingPort>(std::make_unique<SystemSerialPort>());
+            port = inlinePort.get();
+            return std::make_unique<DriveLine>(*port, clock);
+        }
+        return std::make_unique<DriveLine>(
+            [this] {
+                auto made = std::make_unique<CountingPort>(std::make_unique<SystemSerialPort>());
+                port = made.get();
+                return made;
+            },
+            clock);
+    }
+
+    // Runs the event loop until no sequence holds the line and nothing waits for it.
+    void settle()
+    {
+        while (!form.lineIdle() || form.gate().waiting() > 0)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     }
 
     // Start, then select `station` as the operator would after a scan. The poller is
@@ -37,8 +63,10 @@ struct ConsoleRig {
     bool select(int station)
     {
         form.cmdCommStart->click();
+        settle();
         form.Combo1->setEditText(QString::number(station));
         form.CmdSelect_Click();
+        settle();
         form.Timer1->stop();
         return form.FrameParaAdj->isEnabled();
     }
@@ -56,6 +84,7 @@ struct ConsoleRig {
         form.listInterval->setCurrentText(QStringLiteral("200"));
         messages.texts.clear();
         form.cmdSetup->click();
+        settle();
         form.Timer1->stop();
         form.CheckContinuous->setChecked(true);
         form.Text1[0]->setText(QStringLiteral("1000"));
@@ -68,8 +97,8 @@ struct ConsoleRig {
     }
 
     SimProcess sim;
-    SystemSerialPort system;
-    CountingPort port;
+    std::unique_ptr<CountingPort> inlinePort;
+    CountingPort *port = nullptr; // on the line's thread; read it while the line is idle
     SteadyClock clock;
     RecordingMessages messages;
     Form1 form;

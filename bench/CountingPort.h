@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QList>
 
+#include <memory>
+
 // Wraps the console's port and logs every command it writes with the bytes that came back,
 // so that the least time the protocol allows for the same traffic can be worked out.
 class CountingPort final : public SerialPort {
@@ -18,6 +20,12 @@ public:
     };
 
     explicit CountingPort(SerialPort &inner) : m_inner(inner) { m_clock.start(); }
+    // Owning the port inside, made where the line runs.
+    explicit CountingPort(std::unique_ptr<SerialPort> inner)
+        : m_owned(std::move(inner)), m_inner(*m_owned)
+    {
+        m_clock.start();
+    }
 
     qint64 elapsedNs() const { return m_clock.nsecsElapsed(); }
 
@@ -61,6 +69,7 @@ public:
     }
 
 private:
+    std::unique_ptr<SerialPort> m_owned;
     SerialPort &m_inner;
     QElapsedTimer m_clock;
     QList<Exchange> m_log;

@@ -4,7 +4,10 @@
 // printed next to the least time the protocol's waits and the bytes on the wire allow for the
 // same traffic (ProtocolMinimum.h), and the run ends with a Markdown table.
 //
-//   bench_console [--quick] [--memory-seconds N] [--cpu-seconds N]
+//   bench_console [--quick] [--stalls] [--no-tuning] [--memory-seconds N] [--cpu-seconds N]
+//
+// --stalls runs only the table of the window's stalls, phase by phase, before and after the
+// line left the window's thread.
 //
 // Runs on the offscreen platform; start it under xvfb-run to time start-up on X11 as well.
 #include "Clock.h"
@@ -21,6 +24,7 @@
 #include "RecordingMessages.h"
 #include "SimProcess.h"
 #include "SystemSerialPort.h"
+#include "TuneDialog.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,11 +38,14 @@
 #include <QPainter>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTimer>
 #include <QWindow>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -58,6 +65,8 @@ struct Options {
     int startupRounds = 11;
     int cpuSeconds = 20;
     int memorySeconds = 180;
+    bool tuning = true; // the stall of a whole tuning run
+    bool stallsOnly = false;
 };
 
 struct Row {
@@ -232,20 +241,21 @@ void benchStatusPoll(const Options &o)
     std::vector<double> took, minimum, replyBytes;
     int failed = 0;
     for (int i = 0; i <= o.pollRounds; ++i) {
-        rig.port.clearLog();
+        rig.port->clearLog();
         rig.messages.texts.clear();
         QElapsedTimer t;
         t.start();
         rig.form.Timer1_Timer();
+        rig.settle();
         const double elapsed = t.nsecsElapsed() / 1e6;
         if (i == 0)
             continue;
-        if (!rig.messages.texts.isEmpty() || rig.port.log().size() != 8)
+        if (!rig.messages.texts.isEmpty() || rig.port->log().size() != 8)
             ++failed;
         took.push_back(elapsed);
-        minimum.push_back(PM::logMs(rig.port.log(), true));
+        minimum.push_back(PM::logMs(rig.port->log(), true));
         double bytes = 0;
-        for (const auto &e : rig.port.log())
+        for (const auto &e : rig.port->log())
             bytes += e.replyBytes;
         replyBytes.push_back(bytes);
     }
@@ -319,6 +329,7 @@ void benchCapture(const Options &o, bool newRecorder)
     runFor(1300);
     rig.form.Timer1->stop();
     rig.form.Timer1_Timer();
+    rig.settle();
     if (!rig.form.ServoOn
         || !rig.startScope(newRecorder, newRecorder ? 0 : 1, newRecorder ? 1 : 7)) {
         say(QStringLiteral("  set-up failed: ") + rig.messages.texts.join(QLatin1Char('|')));
@@ -334,16 +345,17 @@ void benchCapture(const Options &o, bool newRecorder)
     QString spanName[11];
     int failed = 0;
     for (int i = 0; i <= o.captureRounds; ++i) {
-        rig.port.clearLog();
+        rig.port->clearLog();
         rig.messages.texts.clear();
         QElapsedTimer t;
         t.start();
         rig.form.Timer1_Timer();
+        rig.settle();
         const double elapsed = t.nsecsElapsed() / 1e6;
-        const qint64 endNs = rig.port.elapsedNs();
+        const qint64 endNs = rig.port->elapsedNs();
         if (i == 0)
             continue;
-        const auto &log = rig.port.log();
+        const auto &log = rig.port->log();
         for (int k = 0; k < log.size() && k < 11; ++k) {
             const qint64 next = k + 1 < log.size() ? log[k + 1].writtenAtNs : endNs;
             spans[k].push_back((next - log[k].writtenAtNs) / 1e6);
@@ -374,11 +386,16 @@ void benchCapture(const Options &o, bool newRecorder)
     // The upload alone, to see where the cycle's excess lies.
     std::vector<double> roTook;
     for (int i = 0; i <= o.captureRounds; ++i) {
-        QElapsedTimer t;
-        t.start();
-        rig.form.exchange().SendCmdSlow(QStringLiteral("RO"));
+        // Timed on the line's own thread, as the exchange runs there.
+        auto upload = rig.form.line().run([](DriveProcedures &drive) {
+            QElapsedTimer t;
+            t.start();
+            drive.link().SendCmdSlow(QStringLiteral("RO"));
+            return t.nsecsElapsed() / 1e6;
+        });
+        rig.settle();
         if (i > 0)
-            roTook.push_back(t.nsecsElapsed() / 1e6);
+            roTook.push_back(upload.take());
     }
 
     const double med = median(took);
@@ -518,25 +535,22 @@ void benchCpu(const Options &o)
         say(QStringLiteral("  selection failed"));
         return;
     }
-    // Measure each tick from outside: the window's own handler, wrapped.
+    // Measure each tick from outside: the window's own handler, wrapped, from its start to its
+    // end (its line's work included: the process's CPU, both threads).
     double tickCpu = 0, tickWall = 0;
-    int ticks = 0, depth = 0;
-    QObject::disconnect(rig.form.Timer1, &QTimer::timeout, &rig.form, &Form1::Timer1_Timer);
+    int ticks = 0;
+    QObject::disconnect(rig.form.Timer1, &QTimer::timeout, nullptr, nullptr);
     QObject::connect(rig.form.Timer1, &QTimer::timeout, &rig.form, [&] {
-        // A restarted timer can fire inside the tick's event processing; the tick ignores it.
-        if (depth++ > 0) {
-            rig.form.Timer1_Timer();
-            --depth;
-            return;
-        }
+        if (!rig.form.PollIdle)
+            return; // a tick is under way: the timer's tick waits for it, as it always did
         const double cpu0 = Measure::cpuSeconds();
-        QElapsedTimer t;
-        t.start();
-        rig.form.Timer1_Timer();
-        tickWall += t.nsecsElapsed() / 1e9;
-        tickCpu += Measure::cpuSeconds() - cpu0;
-        ++ticks;
-        --depth;
+        auto t = std::make_shared<QElapsedTimer>();
+        t->start();
+        rig.form.Timer1_Timer().then([&, t, cpu0] {
+            tickWall += t->nsecsElapsed() / 1e9;
+            tickCpu += Measure::cpuSeconds() - cpu0;
+            ++ticks;
+        });
     });
 
     struct Phase {
@@ -608,6 +622,210 @@ void benchCpu(const Options &o)
                     QStringLiteral("-") });
 }
 
+// How late a 10 ms timer in the window's event loop fires: the window's stalls, as the operator
+// feels them (a click, a repaint, a drag waits as long).
+class StallProbe {
+public:
+    StallProbe()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            m_late.push_back(std::max<double>(0, (now - m_last) / 1e6 - 10));
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_late.clear();
+        m_clock.start();
+        m_last = m_clock.nsecsElapsed();
+        m_timer.start(10);
+    }
+    // Stops once a tick overdue since a stall has come.
+    void stop()
+    {
+        runFor(30);
+        m_timer.stop();
+    }
+    double longest() const { return m_late.empty() ? 0 : *std::max_element(m_late.begin(), m_late.end()); }
+    double p99() const { return m_late.empty() ? 0 : Measure::quantile(m_late, 0.99); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = 0;
+    std::vector<double> m_late;
+};
+
+// A rfc2217:// server that takes the connection and never answers: the opening's 3 s limit.
+class SilentServer {
+public:
+    SilentServer() { m_server.listen(QHostAddress::LocalHost); }
+    QString text() const
+    {
+        return QStringLiteral("rfc2217://127.0.0.1:%1").arg(m_server.serverPort());
+    }
+
+private:
+    QTcpServer m_server;
+};
+
+struct StallRow {
+    QString phase;
+    double before = 0, beforeP99 = 0, after = 0, afterP99 = 0;
+};
+
+// Every phase the operator goes through, with the line on the window's thread as it was
+// ("before") and on a thread of its own as now ("after"), at wire speed.
+void benchStalls(const Options &o)
+{
+    say(QStringLiteral("\n== The window's stalls, phase by phase: a 10 ms timer in its event "
+                       "loop, how late it fires (wire speed)"));
+    QList<StallRow> rows;
+    QTemporaryDir dir;
+    SilentServer silent;
+    for (const ConsoleRig::Line mode : { ConsoleRig::Line::Inline, ConsoleRig::Line::Threaded }) {
+        const bool before = mode == ConsoleRig::Line::Inline;
+        ConsoleRig rig({ QStringLiteral("--stations"), QStringLiteral("1,5") }, mode);
+        ScriptedFileDialogs files;
+        files.file = dir.filePath(QStringLiteral("set.vcmpar"));
+        rig.form.setFileDialogs(files);
+        Form1 &f = rig.form;
+        const QString drivePort = rig.sim.path();
+        const auto tick = [&] {
+            f.Timer1_Timer();
+            rig.settle();
+        };
+        const auto click = [&](QAbstractButton *b) {
+            b->click();
+            rig.settle();
+        };
+        const QList<std::pair<QString, std::function<void()>>> phases {
+            // The floor: the machine's own scheduling, nothing on the line.
+            { QStringLiteral("nothing to do (5 s)"), [&] { runFor(5000); } },
+            { QStringLiteral("port open and close (Start, Stop)"),
+              [&] {
+                  click(f.cmdCommStart);
+                  click(f.cmdCommStop);
+              } },
+            { QStringLiteral("network port without answer (the 3 s limit)"),
+              [&] {
+                  f.listComPort->setText(silent.text());
+                  click(f.cmdCommStart);
+                  f.listComPort->setText(drivePort);
+                  click(f.cmdCommStart);
+              } },
+            { QStringLiteral("Scan drive (16 stations, 2 present)"), [&] { click(f.CmdScan); } },
+            { QStringLiteral("Select (and its LOAD)"),
+              [&] {
+                  f.Combo1->setEditText(QStringLiteral("1"));
+                  click(f.CmdSelect);
+                  f.Timer1->stop();
+              } },
+            { QStringLiteral("polling (3 ticks)"),
+              [&] {
+                  f.ResumePolling();
+                  runFor(3300);
+                  f.Timer1->stop();
+                  rig.settle();
+              } },
+            { QStringLiteral("LOAD"), [&] { click(f.cmdRead); } },
+            { QStringLiteral("SAVE"), [&] { click(f.CmdSave); } },
+            { QStringLiteral("Set (command source DI2 up/down)"),
+              [&] {
+                  f.Option2->setChecked(true);
+                  click(f.cmdSet);
+              } },
+            { QStringLiteral("Setup (recorder)"),
+              [&] {
+                  f.chkBox[0]->click();
+                  f.chkBox[1]->click();
+                  f.listInterval->setCurrentText(QStringLiteral("200"));
+                  click(f.cmdSetup);
+                  f.Timer1->stop();
+              } },
+            { QStringLiteral("Set Motion"),
+              [&] {
+                  rig.sim.command(QStringLiteral("servo 1 on"));
+                  runFor(200);
+                  tick();
+                  f.CheckContinuous->setChecked(true);
+                  click(f.cmdSetMotion);
+              } },
+            { QStringLiteral("box write (Enter in KPP)"),
+              [&] {
+                  f.txtKG[0]->setText(QStringLiteral("250"));
+                  QTest::keyClick(f.txtKG[0], Qt::Key_Return);
+                  rig.settle();
+              } },
+            { QStringLiteral("oscilloscope captures (3, alternating motion)"),
+              [&] {
+                  click(f.cmdStart);
+                  f.ResumePolling();
+                  runFor(7600);
+                  f.Timer1->stop();
+                  rig.settle();
+                  click(f.cmdStop);
+              } },
+            { QStringLiteral("parameter set saved, then loaded"),
+              [&] {
+                  f.saveParameterSet();
+                  rig.settle();
+                  f.loadParameterSet();
+                  rig.settle();
+              } },
+            { QStringLiteral("RESET"), [&] { click(f.Command1); f.Timer1->stop(); rig.settle(); } },
+        };
+        for (int i = 0; i < phases.size(); ++i) {
+            if (rows.size() <= i)
+                rows.append({ phases[i].first });
+            StallProbe probe;
+            probe.start();
+            phases[i].second();
+            probe.stop();
+            (before ? rows[i].before : rows[i].after) = probe.longest();
+            (before ? rows[i].beforeP99 : rows[i].afterP99) = probe.p99();
+            say(QStringLiteral("  %1, %2: longest %3, p99 %4")
+                    .arg(before ? QStringLiteral("before") : QStringLiteral("after"),
+                         phases[i].first, ms(probe.longest(), 0), ms(probe.p99(), 0)));
+        }
+        if (o.tuning) {
+            // The tuner on the drive as set up above: DI2 up/down, servo on.
+            if (rows.size() <= phases.size())
+                rows.append({ QStringLiteral("guided tuning (a whole run)") });
+            f.openScopeWindow();
+            f.openTuneDialog();
+            f.tuneDialog()->setBackupPath(dir.filePath(QStringLiteral("backup.vcmpar")));
+            StallProbe probe;
+            probe.start();
+            for (QPushButton *b : f.tuneDialog()->findChildren<QPushButton *>())
+                if (b->text() == QStringLiteral("&Start"))
+                    b->click();
+            runFor(200);
+            rig.settle();
+            probe.stop();
+            StallRow &row = rows.last();
+            (before ? row.before : row.after) = probe.longest();
+            (before ? row.beforeP99 : row.afterP99) = probe.p99();
+            say(QStringLiteral("  %1, guided tuning: longest %2, p99 %3 (%4)")
+                    .arg(before ? QStringLiteral("before") : QStringLiteral("after"),
+                         ms(probe.longest(), 0), ms(probe.p99(), 0),
+                         f.tuneDialog()->statusText().section(QLatin1Char('\n'), 0, 0)));
+        }
+        const QStringList errors = rig.messages.texts.filter(QStringLiteral("error"));
+        if (!errors.isEmpty())
+            say(QStringLiteral("  messages: ") + errors.join(QLatin1Char('|')));
+    }
+    say(QStringLiteral("\n| phase | before: longest stall | before: 99th percentile | after: "
+                       "longest stall | after: 99th percentile |"));
+    say(QStringLiteral("|---|---|---|---|---|"));
+    for (const StallRow &r : rows)
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
+                .arg(r.phase, ms(r.before, 0), ms(r.beforeP99, 0), ms(r.after, 0),
+                     ms(r.afterP99, 0)));
+}
+
 // Child: the console's start-up as main() does it, until the window is exposed and painted.
 int startupProbe(int argc, char *argv[])
 {
@@ -649,6 +867,7 @@ int memoryProbe(int argc, char *argv[], int seconds)
         return 1;
     runFor(1300);
     rig.form.Timer1_Timer();
+    rig.settle();
     if (!rig.startScope(false, 1, 7))
         return 1;
     report("rss-selected");
@@ -664,8 +883,8 @@ int memoryProbe(int argc, char *argv[], int seconds)
     for (const QString &m : rig.messages.texts)
         errors += m.startsWith(QStringLiteral("Communication error")) ? 1 : 0;
     std::printf("exchanges %llu %llu %d\n",
-                static_cast<unsigned long long>(rig.form.exchange().exchangeCount()),
-                static_cast<unsigned long long>(rig.form.exchange().failureCount()), errors);
+                static_cast<unsigned long long>(rig.form.line().exchangeCount()),
+                static_cast<unsigned long long>(rig.form.line().failureCount()), errors);
     std::fflush(stdout);
     return 0;
 }
@@ -844,13 +1063,19 @@ int main(int argc, char *argv[])
             o.startupRounds = 3;
             o.cpuSeconds = 8;
             o.memorySeconds = 70;
+            o.tuning = false;
         } else if (arg == "--memory-seconds" && i + 1 < argc) {
             o.memorySeconds = std::max(61, atoi(argv[++i]));
+        } else if (arg == "--stalls") {
+            o.stallsOnly = true;
+        } else if (arg == "--no-tuning") {
+            o.tuning = false;
         } else if (arg == "--cpu-seconds" && i + 1 < argc) {
             o.cpuSeconds = std::max(3, atoi(argv[++i]));
         } else {
             std::fprintf(stderr,
-                         "usage: bench_console [--quick] [--memory-seconds N] [--cpu-seconds N]\n");
+                         "usage: bench_console [--quick] [--stalls] [--no-tuning] "
+                         "[--memory-seconds N] [--cpu-seconds N]\n");
             return 2;
         }
     }
@@ -861,6 +1086,10 @@ int main(int argc, char *argv[])
     say(QStringLiteral("load average at start: %1 (%2 cores)")
             .arg(Measure::loadAverage())
             .arg(QThread::idealThreadCount()));
+    if (o.stallsOnly) {
+        benchStalls(o);
+        return 0;
+    }
     benchExchange(o);
     benchStatusPoll(o);
     benchCapture(o, false);
@@ -869,6 +1098,7 @@ int main(int argc, char *argv[])
     benchCpu(o);
     benchStartup(o);
     benchMemory(o);
+    benchStalls(o);
     say(QStringLiteral("\nload average at end: %1").arg(Measure::loadAverage()));
     printTable();
     return 0;

@@ -134,8 +134,9 @@ void benchRead(int rounds)
         say(QStringLiteral("  selection failed"));
         return;
     }
-    const Figure load = measure(rounds, window.port, 0, [&] {
+    const Figure load = measure(rounds, *window.port, 0, [&] {
         window.form.cmdRead_Click();
+        window.settle();
         return window.form.txtPOS[5]->text() != QLatin1String("ER");
     });
     report(QStringLiteral("The window's LOAD, `cmdRead_Click` (25 x \"RD\")"), load);
@@ -175,15 +176,18 @@ void benchCapture(int rounds)
     }
     runFor(1300); // the bench switches the servo on a second after the selection
     window.form.Timer1_Timer();
+    window.settle();
     if (!window.startScope(false, 1, 7)) {
         say(QStringLiteral("  set-up failed"));
         return;
     }
-    const Figure tick = measure(rounds, window.port, 300, [&] {
+    const Figure tick = measure(rounds, *window.port, 300, [&] {
         window.messages.texts.clear();
         window.form.cmdSetup_Click();
+        window.settle();
         window.form.Timer1->stop();
         window.form.Timer1_Timer();
+        window.settle();
         return window.messages.texts == QStringList { QStringLiteral("Setup OK") };
     });
     report(QStringLiteral("The window: Setup, then a capture tick (set-up, \"RN 0 1\", \"WT 2 0\", "

@@ -134,8 +134,31 @@ void DriveLine::toWindow(std::function<void()> work)
         work();
         return;
     }
-    if (m_window)
-        QMetaObject::invokeMethod(m_window.data(), std::move(work), Qt::QueuedConnection);
+    bool first = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        first = m_windowWork.empty();
+        m_windowWork.push_back(std::move(work));
+    }
+    // One call takes all that waits; it goes to the window, and is dropped with it.
+    if (first && m_window)
+        QMetaObject::invokeMethod(
+            m_window.data(), [this] { takeWindowWork(); }, Qt::QueuedConnection);
+}
+
+void DriveLine::takeWindowWork()
+{
+    for (;;) {
+        std::function<void()> work;
+        {
+            const std::lock_guard lock(m_mutex);
+            if (m_windowWork.empty())
+                return;
+            work = std::move(m_windowWork.front());
+            m_windowWork.pop_front();
+        }
+        work();
+    }
 }
 
 void DriveLine::requestStop()

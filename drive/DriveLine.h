@@ -89,6 +89,7 @@ private:
     void runJob(const Job &job, quint64 serial);
     void serve();
     void postEventPoint();
+    void takeWindowWork();
 
     Clock &m_clock;
     std::function<std::unique_ptr<SerialPort>()> m_makePort;
@@ -104,6 +105,8 @@ private:
     std::deque<std::pair<quint64, Job>> m_jobs;
     bool m_quit = false;
     QString m_lastReply;
+    // Work for the window's thread, handed over under the line's own lock.
+    std::deque<std::function<void()>> m_windowWork;
 
     std::atomic<quint64> m_given { 0 };
     std::atomic<quint64> m_ended { 0 };

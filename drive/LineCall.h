@@ -44,7 +44,11 @@ public:
         return m_state->value.has_value();
     }
     // The result of a job that has ended.
-    T take() { return std::move(*m_state->value); }
+    T take()
+    {
+        const std::lock_guard lock(m_state->mutex);
+        return std::move(*m_state->value);
+    }
 
     bool await_ready() const { return ready(); }
     bool await_suspend(std::coroutine_handle<> caller)
