@@ -19,24 +19,23 @@ DriveLine::DriveLine(std::function<std::unique_ptr<SerialPort>()> makePort, Cloc
     : QObject(parent), m_clock(clock), m_makePort(std::move(makePort))
 {
     // The port and the exchange are made on the line's thread, which then owns them.
-    m_thread = QThread::create([this] { serve(); });
-    m_thread->setObjectName(QStringLiteral("drive line"));
     std::mutex started;
     std::condition_variable ready;
     bool made = false;
+    m_threaded = true;
     enqueue([&](DriveProcedures &) {
         const std::lock_guard lock(started);
         made = true;
         ready.notify_one();
     });
-    m_thread->start();
+    m_thread = std::thread([this] { serve(); });
     std::unique_lock lock(started);
     ready.wait(lock, [&] { return made; });
 }
 
 DriveLine::~DriveLine()
 {
-    if (!m_thread)
+    if (!m_threaded)
         return;
     requestStop();
     {
@@ -45,14 +44,13 @@ DriveLine::~DriveLine()
     }
     m_wake.notify_one();
     // The exchange in flight ends by its reply or its limit; nothing new is sent.
-    m_thread->wait();
-    delete m_thread;
+    m_thread.join();
 }
 
 void DriveLine::enqueue(Job job)
 {
     const quint64 serial = ++m_given;
-    if (!m_thread && m_link) {
+    if (!m_threaded) {
         runJob(job, serial);
         return;
     }
@@ -68,7 +66,7 @@ void DriveLine::runJob(const Job &job, quint64 serial)
     DriveProcedures drive(*m_link);
     LineHooks hooks;
     hooks.stopRequested = [this, serial] { return serial <= m_stopThrough.load(); };
-    if (m_thread)
+    if (m_threaded)
         hooks.eventPoint = [this] { postEventPoint(); };
     else
         hooks.eventPoint = [this] {
@@ -130,7 +128,7 @@ void DriveLine::postEventPoint()
 
 void DriveLine::toWindow(std::function<void()> work)
 {
-    if (!m_thread) {
+    if (!m_threaded) {
         work();
         return;
     }
@@ -168,7 +166,7 @@ void DriveLine::requestStop()
 
 void DriveLine::setTrace(ExchangeTrace *trace)
 {
-    if (!m_thread) {
+    if (!m_threaded) {
         m_link->setTrace(trace);
         return;
     }

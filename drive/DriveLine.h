@@ -4,7 +4,6 @@
 #include "LineCall.h"
 
 #include <QObject>
-#include <QThread>
 
 #include <atomic>
 #include <condition_variable>
@@ -12,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <type_traits>
 
 class Clock;
@@ -34,7 +34,7 @@ public:
               QObject *parent = nullptr);
     ~DriveLine() override;
 
-    bool threaded() const { return m_thread != nullptr; }
+    bool threaded() const { return m_threaded; }
 
     // Where outcomes and the window's work from the line go: the window. Its work is dropped,
     // and no coroutine resumed, once it is gone.
@@ -99,7 +99,8 @@ private:
     QPointer<QObject> m_window;
     std::function<void()> m_eventPoint;
 
-    QThread *m_thread = nullptr;
+    bool m_threaded = false;
+    std::thread m_thread;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<std::pair<quint64, Job>> m_jobs;
