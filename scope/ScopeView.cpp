@@ -147,6 +147,28 @@ DataRect fullView(const ScopeRecord &now, const ScopeRecord *reference, double r
     return r;
 }
 
+std::optional<std::pair<double, double>> tracesSpan(const ScopeRecord &now,
+                                                    const ScopeRecord *reference)
+{
+    double lo = 0, hi = 0;
+    bool any = false;
+    for (const ScopeRecord *r : { &now, reference }) {
+        if (!r || r->shape.dio)
+            continue;
+        // Only what the upload held: the zeros standing in for the rest are no trace.
+        for (int i = 0; i < std::min(r->record.count, 2 * r->half()); ++i) {
+            const double v = r->record.raw[std::size_t(i)];
+            lo = any ? std::min(lo, v) : v;
+            hi = any ? std::max(hi, v) : v;
+            any = true;
+        }
+    }
+    if (!any)
+        return std::nullopt;
+    const double room = std::max(0.1 * (hi - lo), 2.0);
+    return std::make_pair(lo - room, hi + room);
+}
+
 UserScale recordScale(const ScopeRecord &record, const DataRect &view)
 {
     // Graph1's units: 256 horizontal units to the span; vertically raw / 4 above the minimum.

@@ -56,6 +56,11 @@ QString valueUnit(const ScopeRecord &record);
 DataRect fullView(const ScopeRecord &now, const ScopeRecord *reference,
                   double referenceShiftMs = 0);
 
+// The values the traces of `now` (and `reference`) take, with room above and below: a small
+// step on a large position fills the plot. Nothing for a DIO capture or an empty record.
+std::optional<std::pair<double, double>> tracesSpan(const ScopeRecord &now,
+                                                    const ScopeRecord *reference);
+
 // How a record's display list must be scaled to show `view`.
 UserScale recordScale(const ScopeRecord &record, const DataRect &view);
 

@@ -8,10 +8,12 @@
 #include "ScopeWindow.h"
 #include "StepResponse.h"
 #include "TuneDialog.h"
+#include "VbStyle.h"
 #include "Tuner.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHash>
 #include <QPushButton>
@@ -40,7 +42,18 @@ void Form1::openTuneDialog()
                 [this] { m_gate.call([this] { keepTunedGains(); }); });
         connect(m_tuneDialog, &TuneDialog::restoreClicked, this,
                 [this] { m_gate.call([this] { restoreOriginalGains(); }); });
+        connect(m_tuneDialog, &TuneDialog::browseClicked, this, [this] {
+            const QString file = m_fileDialogs->saveFileName(
+                QStringLiteral("Backup of the parameters as found"), m_tuneDialog->backupPath(),
+                QStringLiteral("VCM parameter sets (*.vcmpar);;All files (*)"));
+            if (!file.isEmpty())
+                m_tuneDialog->setBackupPath(file);
+        });
     }
+    // Where the actuator stands, as the last poll read it.
+    bool read = false;
+    const double pcmd = txtRG[1]->text().toDouble(&read);
+    m_tuneDialog->setPosition(read ? std::optional<double>(pcmd) : std::nullopt);
     if (!m_tuning && m_tuneDialog->backupPath().isEmpty()) {
         m_autoBackupPath = defaultBackupPath();
         m_tuneDialog->setBackupPath(m_autoBackupPath);
@@ -90,11 +103,33 @@ QCoro::Task<> Form1::runTuning()
 {
     const EntryGate::Hold hold(m_gate);
     TuneOptions options = m_tuneDialog->options(*m_selectedStation);
-    // A name made for an earlier run gets this run's time; one the operator typed is kept.
+    // A name made for an earlier run gets this run's time; one the operator typed is kept, but
+    // a backup is never written over unasked: it may hold the only copy of the gains as found.
     if (options.backupPath.isEmpty() || options.backupPath == m_autoBackupPath) {
         m_autoBackupPath = defaultBackupPath();
         m_tuneDialog->setBackupPath(m_autoBackupPath);
         options.backupPath = m_autoBackupPath;
+    } else if (QFileInfo::exists(options.backupPath)
+               && !m_messages.Confirm(QStringLiteral("The backup file %1 exists already, maybe "
+                                                     "from an earlier run. Write over it?")
+                                          .arg(options.backupPath),
+                                      QStringLiteral("Write over it"))) {
+        m_tuneDialog->setStatus(QStringLiteral("Not started: the backup file exists; choose "
+                                               "another one (Browse...). Nothing was written."));
+        UnlockButtons();
+        co_return;
+    }
+
+    // A box edit still waiting for its read-back timer would write its gain after the run, over
+    // the tuned or restored one: it is dropped, and the box stays red.
+    QStringList dropped;
+    for (const auto &[array, timer] : { std::pair { BoxArray::KG, Timer2 },
+                                        std::pair { BoxArray::POS, Timer3 },
+                                        std::pair { BoxArray::VG, Timer4 } }) {
+        if (!timer->isActive())
+            continue;
+        timer->stop();
+        dropped << ParameterMap::name({ array, pendingEdit(array).EditIndex });
     }
 
     // The buttons are locked (deferWhilePolling); RESET, the recorder's boxes and the parameter
@@ -102,7 +137,8 @@ QCoro::Task<> Form1::runTuning()
     Timer1->stop();
     ScopeRunning = false;
     QList<QPair<QWidget *, bool>> held;
-    for (QWidget *w : std::initializer_list<QWidget *> { Command1, FrameParaAdj, FrameScope[0] }) {
+    for (QWidget *w : std::initializer_list<QWidget *> { Command1, FrameParaAdj, FrameScope[0],
+                                                         FrameMotion, FrameCmdSource }) {
         held.append({ w, w->isEnabledTo(w->parentWidget()) });
         w->setEnabled(false);
     }
@@ -110,7 +146,12 @@ QCoro::Task<> Form1::runTuning()
     m_tuneAbort = false;
     m_tuneDialog->clearTrials();
     m_tuneDialog->setRunning(true);
-    m_tuneDialog->setStatus(QStringLiteral("Reading the drive's state and parameters..."));
+    m_tuneDialog->setStatus(
+        (dropped.isEmpty() ? QString()
+                           : QStringLiteral("Not written, and dropped: the edit of %1 that waited "
+                                            "for the poll (type it again after the run).\n")
+                                 .arg(dropped.join(QStringLiteral(", "))))
+        + QStringLiteral("Reading the drive's state and parameters..."));
 
     // Each trial measures the way out, then the way back: only the way out is drawn, so that
     // the response and the reference (the best trial so far) run the same way.
@@ -124,8 +165,11 @@ QCoro::Task<> Form1::runTuning()
         if (!isStepPair(c.first, c.second) || steps++ % 2 != 0)
             return;
         thisTrial = c;
-        if (m_scopeWindow)
+        if (m_scopeWindow) {
             m_scopeWindow->showRecord(c.record, c.shape, c.spanMs, c.first, c.second);
+            // The step, a few counts on a position of thousands, fills the plot.
+            m_scopeWindow->fitValues();
+        }
     };
     const auto showTrial = [&](const Trial &t) {
         steps = 0;
@@ -165,6 +209,16 @@ QCoro::Task<> Form1::runTuning()
         m_scopeWindow->showRecord(a.record, a.shape, a.spanMs, a.first, a.second);
         m_scopeWindow->holdReference();
         m_scopeWindow->showRecord(b.record, b.shape, b.spanMs, b.first, b.second);
+        m_scopeWindow->fitValues();
+    }
+    // The boxes show the gains in force, as the run read them back at its end.
+    for (int g = 0; g < TuneGain::Count && result.finalSet; ++g) {
+        const std::optional<std::int16_t> value
+            = result.finalSet->values[std::size_t(ParameterMap::ordinal({ BoxArray::KG, g }))];
+        if (!value)
+            continue;
+        txtKG[g]->setText(QString::number(*value));
+        setForeColor(txtKG[g], vbColor(0x000000));
     }
 
     for (const auto &[w, enabled] : held)
@@ -273,8 +327,7 @@ QCoro::Task<> Form1::restoreOriginalGains()
         report << QStringLiteral("No answer; not restored: %1. The original values are in %2")
                       .arg(notWritten.join(' '), m_tuneDialog->backupPath());
     m_tuneDialog->closeChoice(!differently.isEmpty() || !notWritten.isEmpty());
-    m_tuneDialog->setStatus(m_tuneDialog->statusText() + QLatin1Char('\n')
-                            + report.join(QLatin1Char('\n')));
+    m_tuneDialog->showRestored(report.join(QLatin1Char('\n')));
     // The boxes show what the drive holds now.
     if (confirmed.size() + differently.size() == 0)
         co_return;

@@ -53,6 +53,21 @@ void ScopePlot::resetZoom()
     update();
 }
 
+void ScopePlot::fitValues()
+{
+    if (!m_now)
+        return;
+    const auto span = tracesSpan(*m_now, m_reference ? &*m_reference : nullptr);
+    if (!span)
+        return;
+    const DataRect all = full();
+    const DataRect shown = view();
+    m_zoom.zoomTo({ shown.t0, shown.t1, span->first, span->second }, true, all);
+    if (!(shown.t0 > all.t0 || shown.t1 < all.t1))
+        m_zoom.time.reset();
+    update();
+}
+
 void ScopePlot::clearCursors()
 {
     m_marks.aMs.reset();

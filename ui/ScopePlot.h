@@ -23,6 +23,8 @@ public:
     const ScopeZoom &zoom() const { return m_zoom; }
     const ScopeMarks &marks() const { return m_marks; }
     void resetZoom();
+    // The value axis fitted to the traces (the time axis as it was).
+    void fitValues();
     void clearCursors();
 
     // Paints everything onto `painter`, `size` pixels (also for an image of any size).

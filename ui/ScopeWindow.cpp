@@ -155,6 +155,11 @@ void ScopeWindow::showRecord(const Record &record, const RecordShape &shape, dou
     updateFigures();
 }
 
+void ScopeWindow::fitValues()
+{
+    m_plot->fitValues();
+}
+
 void ScopeWindow::holdReference()
 {
     if (!m_now)

@@ -29,6 +29,8 @@ public:
                     const QString &first, const QString &second);
 
     void holdReference();
+    // The value axis fitted to the traces, as a zoom (Reset zoom shows everything again).
+    void fitValues();
     void clearReference();
     // On failure, the reason (empty when none is known).
     std::optional<QString> savePng(const QString &file);

@@ -38,6 +38,7 @@ TuneDialog::TuneDialog(QWidget *parent)
       m_step(new QSpinBox(this)),
       m_overshoot(new QDoubleSpinBox(this)),
       m_backup(new QLineEdit(this)),
+      m_browse(new QPushButton(QStringLiteral("&Browse..."), this)),
       m_start(new QPushButton(QStringLiteral("&Start"), this)),
       m_abort(new QPushButton(QStringLiteral("&Abort"), this)),
       m_table(new QTableWidget(0, Verdict + 1, this)),
@@ -70,7 +71,10 @@ TuneDialog::TuneDialog(QWidget *parent)
     form->addRow(QStringLiteral("Step"), m_step);
     form->addRow(QStringLiteral("Overshoot target"), m_overshoot);
     form->addRow(QStringLiteral("Gains to change"), gains);
-    form->addRow(QStringLiteral("Backup file"), m_backup);
+    auto *backup = new QHBoxLayout;
+    backup->addWidget(m_backup, 1);
+    backup->addWidget(m_browse);
+    form->addRow(QStringLiteral("Backup file"), backup);
 
     QStringList headers { QStringLiteral("Trial") };
     for (const char *name : GainNames)
@@ -81,13 +85,14 @@ TuneDialog::TuneDialog(QWidget *parent)
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    // Every column as wide as its texts, the verdicts included; a scroll bar rather than a cut.
     m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    m_table->horizontalHeader()->setStretchLastSection(false);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_table->setWordWrap(false);
 
     m_status->setWordWrap(true);
     m_status->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_status->setText(QStringLiteral("The drive must be in up/down mode with the servo on, DI1 off "
-                                     "and no alarm. The tuner moves it by the step and back."));
 
     auto *runButtons = new QHBoxLayout;
     runButtons->addWidget(m_start);
@@ -107,6 +112,12 @@ TuneDialog::TuneDialog(QWidget *parent)
     m_restore->setEnabled(false);
     m_start->setDefault(true);
     connect(m_start, &QPushButton::clicked, this, &TuneDialog::startClicked);
+    connect(m_browse, &QPushButton::clicked, this, &TuneDialog::browseClicked);
+    // The description follows the options until a run starts.
+    connect(m_step, &QSpinBox::valueChanged, this, &TuneDialog::describe);
+    for (QCheckBox *box : m_gains)
+        connect(box, &QCheckBox::toggled, this, &TuneDialog::describe);
+    describe();
     connect(m_abort, &QPushButton::clicked, this, &TuneDialog::abortClicked);
     connect(m_keep, &QPushButton::clicked, this, &TuneDialog::keepClicked);
     connect(m_restore, &QPushButton::clicked, this, &TuneDialog::restoreClicked);
@@ -124,6 +135,50 @@ TuneOptions TuneDialog::options(int station) const
     return o;
 }
 
+void TuneDialog::setPosition(std::optional<double> pcmd)
+{
+    m_position = pcmd;
+    describe();
+}
+
+QString TuneDialog::runDescription() const
+{
+    QStringList gains;
+    for (int g = 0; g < TuneGain::Count; ++g) {
+        if (m_gains[g]->isChecked())
+            gains << QLatin1String(GainNames[g]);
+    }
+    const QString written = gains.isEmpty()
+        ? QStringLiteral("no gain (tick at least one)")
+        : gains.size() == 1 ? gains.first()
+                            : gains.mid(0, gains.size() - 1).join(QStringLiteral(", "))
+                + QStringLiteral(" and ") + gains.last();
+    const int step = m_step->value();
+    const QString travel = m_position
+        ? QStringLiteral("from where it stands (PCMD %1) to %2 and back, or to %3 where %2 "
+                         "would pass the travel limit VPK")
+              .arg(*m_position)
+              .arg(*m_position + step)
+              .arg(*m_position - step)
+        : QStringLiteral("from where it stands to %1 counts beyond it and back (or short of it "
+                         "near the travel limit VPK)")
+              .arg(step);
+    return QStringLiteral(
+               "Start writes %1, and UP0, the up/down target its test motions go through: the "
+               "actuator moves %2, twice a trial. A run takes about one to three minutes (at "
+               "most %3 trials of a few seconds each). At the end UP0 and the actuator go back "
+               "to where they were. Nothing is saved in the drive: SAVE stays yours.\n"
+               "The drive must be in up/down mode with the servo on, DI1 off and no alarm.")
+        .arg(written, travel)
+        .arg(TuneOptions().maxTrials);
+}
+
+void TuneDialog::describe()
+{
+    if (!m_running && m_table->rowCount() == 0)
+        m_status->setText(runDescription());
+}
+
 void TuneDialog::setBackupPath(const QString &path)
 {
     m_backup->setText(path);
@@ -137,7 +192,8 @@ QString TuneDialog::backupPath() const
 void TuneDialog::setRunning(bool running)
 {
     m_running = running;
-    for (QWidget *w : std::initializer_list<QWidget *> { m_step, m_overshoot, m_backup, m_start })
+    for (QWidget *w :
+         std::initializer_list<QWidget *> { m_step, m_overshoot, m_backup, m_browse, m_start })
         w->setEnabled(!running);
     for (QCheckBox *box : m_gains)
         box->setEnabled(!running);
@@ -220,13 +276,16 @@ void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
                          .arg(r.reason.isEmpty() ? QStringLiteral("target not met") : r.reason);
         if (r.best)
             lines << resultLines(r, shown);
-        if (r.applied)
+        m_inForceLine = -1;
+        if (r.applied) {
+            m_inForceLine = int(lines.size());
             lines << QStringLiteral(
                 "The tuned gains are in force, not saved: keep them (SAVE makes "
                 "the drive hold them over a power cycle), or restore the "
                 "original gains.");
-        else if (r.restored)
+        } else if (r.restored) {
             lines << QStringLiteral("The original gains were written back.");
+        }
         Gains held {};
         for (int g = 0; g < TuneGain::Count && r.finalSet; ++g)
             held[g] = r.finalSet->values[std::size_t(ParameterMap::ordinal({ BoxArray::KG, g }))]
@@ -239,6 +298,7 @@ void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
             lines << QStringLiteral("The recorder was set up for the tuner's captures: press Setup "
                                     "before Start.");
     }
+    m_resultLines = lines;
     m_status->setText(lines.join(QLatin1Char('\n')));
     // In the end the bold row is the set the tuner chose, which passed its margin check.
     for (int row = 0; r.best && row < m_table->rowCount(); ++row) {
@@ -257,6 +317,18 @@ void TuneDialog::closeChoice(bool restoreAgain)
 {
     m_keep->setEnabled(false);
     m_restore->setEnabled(restoreAgain);
+}
+
+void TuneDialog::showRestored(const QString &report)
+{
+    QStringList lines = m_resultLines;
+    if (m_inForceLine >= 0 && m_inForceLine < lines.size())
+        lines[m_inForceLine] = report;
+    else
+        lines << report;
+    m_resultLines = lines;
+    m_inForceLine = -1;
+    m_status->setText(lines.join(QLatin1Char('\n')));
 }
 
 bool TuneDialog::choiceOpen() const

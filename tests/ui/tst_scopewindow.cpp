@@ -96,6 +96,7 @@ struct SimRig {
 
     SimulatedLine line;
     RecordingMessages messages;
+    ScriptedFileDialogs files;
     Form1 form;
 };
 
@@ -315,6 +316,60 @@ private slots:
         QVERIFY(button(dialog, QStringLiteral("&Start"))->isEnabled());
     }
 
+    // Before a run the dialog says what Start will do; Browse picks the backup file; a box edit
+    // waiting for the poll is dropped (and said), and a backup that exists is not written over
+    // unasked.
+    void tuneStart_data()
+    {
+        QTest::addColumn<bool>("overwrite");
+        QTest::newRow("backup kept") << false;
+        QTest::newRow("backup written over") << true;
+    }
+    void tuneStart()
+    {
+        QFETCH(bool, overwrite);
+        SimRig rig;
+        QTemporaryDir dir;
+        TuneDialog *dialog = openTuning(rig.form, dir);
+        const QString text = dialog->statusText();
+        for (const char *said : { "KPP, KVP and KVI", "UP0", "minutes", "Nothing is saved" })
+            QVERIFY2(text.contains(QLatin1String(said)), qPrintable(text));
+        rig.files.file = dir.filePath(QStringLiteral("picked.vcmpar"));
+        rig.form.setFileDialogs(rig.files);
+        button(dialog, QStringLiteral("&Browse..."))->click();
+        QCOMPARE(dialog->backupPath(), rig.files.file);
+
+        QFile old(rig.files.file);
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("# as found\n") > 0);
+        old.close();
+        // KPP typed during a poll tick waits for Timer2 when Start comes.
+        rig.form.PollIdle = false;
+        FormRig::type(rig.form.txtKG[0], QStringLiteral("777"));
+        rig.form.PollIdle = true;
+        QVERIFY(rig.form.Timer2->isActive());
+        rig.messages.answer = overwrite;
+        const Gains before = rig.held();
+        for (int g = 1; g < TuneGain::Count; ++g)
+            dialog->findChildren<QCheckBox *>()[g]->setChecked(false);
+        QObject::connect(dialog->table()->model(), &QAbstractItemModel::rowsInserted,
+                         [dialog] { button(dialog, QStringLiteral("&Abort"))->click(); });
+        button(dialog, QStringLiteral("&Start"))->click();
+
+        QCOMPARE(rig.messages.questions.size(), 1);
+        QVERIFY(rig.messages.questions[0].contains(rig.files.file));
+        QFile backup(rig.files.file);
+        QVERIFY(backup.open(QIODevice::ReadOnly));
+        QCOMPARE(backup.readAll() == "# as found\n", !overwrite);
+        QVERIFY2(dialog->statusText().contains(overwrite ? "aborted" : "Not started"),
+                 qPrintable(dialog->statusText()));
+        QCOMPARE(rig.held(), before);
+        // A run drops the waiting edit; a run refused leaves it waiting.
+        QCOMPARE(rig.form.Timer2->isActive(), !overwrite);
+        // The edit never reached the drive; after the run the box shows the gain in force.
+        QVERIFY(rig.held()[0] != 777);
+        QCOMPARE(FormRig::textColor(rig.form.txtKG[0]) == Red, !overwrite);
+    }
+
     // A real run on the simulator in simulated time. While it runs nothing polls, every
     // gated button and RESET is off and Select, Stop and RESET do nothing; it ends as the
     // operator chooses, with the window as before (bar the recorder's set-up).
@@ -387,6 +442,20 @@ private slots:
         }
         QVERIFY(dialog->statusText().contains(
             QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])));
+        // The boxes show the gains in force, and the plot the step (a few hundred counts on a
+        // position of thousands), not the whole of Graph1's range.
+        if (end != "close") {
+            QCOMPARE(rig.boxes(), rig.held());
+            const ScopeZoom &zoom = rig.form.findChild<ScopeWindow *>()->plot()->zoom();
+            QVERIFY(zoom.value && zoom.value->second - zoom.value->first < 4 * 200);
+        }
+        // Every column as wide as its texts: no verdict cut short.
+        const QTableWidget *table = dialog->table();
+        for (int c = 0; c < table->columnCount(); ++c) {
+            for (int r = 0; r < table->rowCount(); ++r)
+                QVERIFY(table->columnWidth(c)
+                        >= table->fontMetrics().horizontalAdvance(table->item(r, c)->text()));
+        }
         if (end.size() > 5) {
             QVERIFY(rig.form.findChild<ScopeWindow *>()->figuresText().contains("reference → now"));
             f.txtKG[0]->setText(QStringLiteral("0"));
@@ -398,6 +467,9 @@ private slots:
             } else {
                 button(dialog, end)->click();
                 QVERIFY2(rig.boxes() == rig.held(), qPrintable(dialog->statusText()));
+                // Restored: the end no longer says the tuned gains are in force.
+                QCOMPARE(dialog->statusText().contains("tuned gains are in force"),
+                         end.startsWith("&Keep"));
             }
         }
         QCOMPARE(rig.held() != before, tunedKept);
