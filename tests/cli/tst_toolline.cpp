@@ -175,6 +175,10 @@ private slots:
             << Replies { { "WT 0 0 300", "KPP=300;\r\n>" }, { "WT 0 2 120", "" } } << 3
             << QList<QByteArray> { "WT 0 0 300", "WT 0 2 120" } << "KPP=300 confirmed\n"
             << "no answer to \"WT 0 2 120\"\nvcm-tool: not written: KVP KVI\n";
+        QTest::newRow("a value that is no number is named, nothing written")
+            << QStringList { "read" } << Replies { { "RD 0 1", "KFV=abc;\r\n>" } } << 1
+            << QList<QByteArray>() << ""
+            << "KFV: no value in the reply to \"RD 0 1\"";
         QTest::newRow("tune on a drive in no state to tune writes nothing")
             << QStringList { "tune", "--backup", "/nonexistent/b.vcmpar" } << Replies {} << 1
             << QList<QByteArray> { "RV 8", "RV 10" } << ""

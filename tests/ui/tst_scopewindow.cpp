@@ -439,6 +439,9 @@ private slots:
                     && f.Command1->isEnabled() && f.FrameParaAdj->isEnabled()
                     && f.cmdSet->isEnabled() && f.cmdSetup->isEnabled());
             QVERIFY(!f.cmdStart->isEnabled());
+            // The recorder holds the tuner's set-up: Start waits for Setup.
+            f.cmdStop_Click();
+            QVERIFY(!f.cmdStart->isEnabled());
         }
         QVERIFY(dialog->statusText().contains(
             QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])));
