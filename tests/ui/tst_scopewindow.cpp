@@ -203,6 +203,8 @@ private slots:
         QTest::newRow("VCRR new cleared") << 512 << 256 << 0 << 0.0 << "Tick \"VCRR new\"";
         QTest::newRow("other way") << 512 << 512 << 10000 << 200.0 << "step 8000 → 8000\nrise";
         QTest::newRow("longer span") << 512 << 512 << 1000 << 500.0 << "step 1000 → 8000";
+        // A reference without a step has nothing to lay on the record's.
+        QTest::newRow("flat reference") << 512 << 512 << 2000 << 200.0 << "step 8000\n";
     }
     void figures()
     {
@@ -227,6 +229,9 @@ private slots:
         QCOMPARE(std::any_of(labels.begin(), labels.end(),
                              [](const QLabel *l) { return l->text().contains("mirrored"); }),
                  referenceFrom > 2000);
+        QCOMPARE(std::any_of(labels.begin(), labels.end(),
+                             [](const QLabel *l) { return l->text().contains("laid on"); }),
+                 referenceFrom && referenceFrom < 2000);
         // The plot's right edge reads the end of the longer span.
         ScopePlot *plot = window->plot();
         int x = plot->width();
