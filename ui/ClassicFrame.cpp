@@ -22,7 +22,9 @@ void ClassicFrame::paintEvent(QPaintEvent *)
     const int bottom = height() - 1;
     // An etched line: shadow outside, light inside.
     painter.setPen(palette().color(QPalette::Dark));
-    painter.drawRect(QRect(QPoint(0, top), QPoint(right - 1, bottom - 1)));
+    // A one-pixel outline of QRect(x, y, w, h) covers x .. x + w: the shadow ends one pixel
+    // inside the light line on the right and at the bottom.
+    painter.drawRect(QRect(0, top, right - 1, bottom - 1 - top));
     painter.setPen(palette().color(QPalette::Light));
     painter.drawLine(1, top + 1, right - 2, top + 1);
     painter.drawLine(1, top + 1, 1, bottom - 2);

@@ -30,6 +30,10 @@ void TstForm1Ui::framesDrawnClassic()
         while (top < drawn.height() && drawn.pixel(0, top) != border)
             ++top;
         QCOMPARE(top, frame->fontMetrics().height() / 2);
+        // The etched line closes on the right and at the bottom: shadow, then light outside it.
+        const int mid = (top + drawn.height()) / 2;
+        QCOMPARE(drawn.pixel(drawn.width() - 2, mid), border);
+        QCOMPARE(drawn.pixel(drawn.width() / 2, drawn.height() - 2), border);
         for (auto *child : frame->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
             QVERIFY2(child->y() > top + 2, qPrintable(child->objectName()));
     }
