@@ -55,6 +55,8 @@ public:
 
     // What DelayDoEvents runs on each pass; QCoreApplication::processEvents by default.
     void setEventPump(std::function<void()> pump);
+    // The port the exchanges go through: whether it is still usable, and why not.
+    const SerialPort &port() const { return m_port; }
     // Where every exchange is reported once it has ended; none by default.
     void setTrace(ExchangeTrace *trace) { m_trace = trace; }
 
