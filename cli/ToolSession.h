@@ -66,6 +66,8 @@ public:
 private:
     // One exchange; false (and the command named on stderr) when no prompt came.
     bool ask(const QString &command, const ExchangeTiming &routine);
+    // No answer came, or none can come: the port was lost.
+    static bool silent(const DriveFailure &f);
     // Names the drive procedure's failure on stderr and sets the exit code for it.
     int failed();
     int refuse(const QString &what);

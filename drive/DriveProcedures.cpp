@@ -4,6 +4,7 @@
 #include "ParameterReply.h"
 #include "RecorderSetup.h"
 #include "ReplyValue.h"
+#include "SerialPort.h"
 #include "Station.h"
 
 namespace {
@@ -37,6 +38,8 @@ bool DriveProcedures::ask(const QString &command, const ExchangeTiming &routine)
 {
     if (m_link.exchange(command, routine))
         return true;
+    if (!m_link.port().isUsable())
+        return fail(DriveFailure::Kind::Lost, command, m_link.port().errorString());
     return fail(DriveFailure::Kind::NoAnswer, command, QString());
 }
 
@@ -93,7 +96,8 @@ DriveProcedures::readParameters(const std::function<void(int, std::int16_t)> &ea
         const int ordinal = ParameterMap::ordinal(box);
         const std::optional<std::int16_t> number = readParameter(ordinal);
         if (!number) {
-            if (m_failure.kind == DriveFailure::Kind::NoAnswer)
+            if (m_failure.kind == DriveFailure::Kind::NoAnswer
+                || m_failure.kind == DriveFailure::Kind::Lost)
                 return std::nullopt;
             if (unreadable)
                 unreadable->append(m_failure);
@@ -208,4 +212,19 @@ std::optional<Capture> DriveProcedures::capture(const CaptureRequest &request)
     capture.first = names.value(0);
     capture.second = names.value(1);
     return capture;
+}
+
+std::optional<QList<int>> DriveProcedures::scan(const std::function<void(int, bool)> &each)
+{
+    QList<int> found;
+    for (int n = 0; n <= 15; ++n) {
+        const bool answered = address(n);
+        if (!answered && m_failure.kind == DriveFailure::Kind::Lost)
+            return std::nullopt;
+        if (answered)
+            found << n;
+        if (each)
+            each(n, answered);
+    }
+    return found;
 }

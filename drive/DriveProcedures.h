@@ -21,6 +21,7 @@ struct DriveFailure {
         NoAnswer, // no prompt came: the drive, or the line, is gone
         Unreadable, // a reply without the value the procedure needed
         Refused, // the drive answered, but not as asked
+        Lost, // the port became unusable (`what` says why): no answer can come on it
     };
     Kind kind = Kind::None;
     QString command; // the exchange it concerns
@@ -112,6 +113,12 @@ public:
     // test motion when asked (only where the state allows one), the record wait, the upload.
     // A record of any other length than the set-up's fails as "record length".
     std::optional<Capture> capture(const CaptureRequest &request);
+
+    // The scan: "ST n" twice for n = 0 .. 15, each station reported as it has been probed, and
+    // those that answered the second. Nothing (a Lost failure) when the port became unusable:
+    // a scan that lost its line is no complete scan.
+    std::optional<QList<int>> scan(const std::function<void(int station, bool answered)> &each
+                                   = {});
 
 private:
     bool fail(DriveFailure::Kind kind, const QString &command, const QString &what);
