@@ -303,6 +303,12 @@ QString NetworkSerialPort::errorString() const
         return m_error;
     if (m_socket->error() == QAbstractSocket::RemoteHostClosedError)
         return QStringLiteral("the connection to %1 was lost: the server closed it").arg(m_server);
+    // The system gave up on a server that acknowledged nothing (see watchForSilence).
+    if (m_socket->error() == QAbstractSocket::SocketTimeoutError)
+        return QStringLiteral("the connection to %1 was lost: no sign of the server for %2 s "
+                              "(a cable, a switch or the server gone?)")
+            .arg(m_server)
+            .arg(SilenceLimit.count() / 1000);
     return QStringLiteral("the connection to %1 was lost: %2")
         .arg(m_server, m_socket->errorString());
 }

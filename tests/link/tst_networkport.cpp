@@ -14,21 +14,17 @@ using namespace Telnet;
 
 namespace {
 // What ser2net offers a telnet client as soon as it connects.
-const QByteArray Offers = bytes({ IAC,  WILL, SGA, IAC, DO,  SGA,  IAC, WILL, ECHO, IAC, DONT,
-                                  ECHO, IAC,  DO,  BIN, IAC, WILL, BIN, IAC,  DO,   COM });
-const QByteArray LastSetting = bytes({ IAC, SB, COM, 5, 1, IAC, SE });
-const QByteArray PurgeAsked = bytes({ IAC, SB, COM, 12, 3, IAC, SE });
-const QByteArray Confirms = com(101, { 0, 0, 150, 0 }) + com(102, { 8 }) + com(103, { 1 })
-    + com(104, { 1 }) + com(105, { 1 });
+const QByteArray Offers = bytes({ IAC,   WILL, SGA, IAC, DO,  SGA,  IAC, WILL, TECHO, IAC, DONT,
+                                  TECHO, IAC,  DO,  BIN, IAC, WILL, BIN, IAC,  DO,    COM });
 
 // A server that negotiates as ser2net does, with `stale` bytes held from before the purge.
 void negotiate(TcpPeer::Side &s, const QByteArray &stale = {})
 {
     s.send(Offers);
-    s.readUntil(LastSetting);
-    s.send(Confirms);
-    s.readUntil(PurgeAsked);
-    s.send(stale + com(112, { 3 }));
+    s.readUntil(lastSettingAsked());
+    s.send(confirmsSettings());
+    s.readUntil(purgeAsked());
+    s.send(stale + purged());
 }
 
 // The end of every script that keeps the line: the client's "drop" ends the connection.
@@ -104,7 +100,7 @@ private slots:
             "rfc2217: another baud rate", "rfc2217",
             [](TcpPeer::Side &s) {
                 s.send(bytes({ IAC, DO, COM }));
-                s.readUntil(LastSetting);
+                s.readUntil(lastSettingAsked());
                 s.send(com(101, { 0, 0, 37, 128 }));
             },
             {}, {},
@@ -143,10 +139,10 @@ private slots:
         row("socket: bytes as they are", "socket",
             [](TcpPeer::Side &s) {
                 s.readUntil("\r");
-                s.send(bytes({ IAC, WILL, ECHO }) + "0810>");
+                s.send(bytes({ IAC, WILL, TECHO }) + "0810>");
                 dropOnRequest(s);
             },
-            "RV\xFF 8\r", bytes({ IAC, WILL, ECHO }) + "0810>", "", "",
+            "RV\xFF 8\r", bytes({ IAC, WILL, TECHO }) + "0810>", "", "",
             { QString::fromLatin1("data RV\xFF 8\rdrop\r") });
         row(
             "socket: in use", "socket", [](TcpPeer::Side &s) { s.send("Port already in use\r\n"); },

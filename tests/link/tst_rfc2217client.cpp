@@ -21,12 +21,10 @@ const QStringList Settings { "SB 44 1 0 0 150 0", "SB 44 2 8", "SB 44 3 1", "SB 
                              "SB 44 5 1" };
 const QString Purge = QStringLiteral("SB 44 12 3");
 
-// A server that agrees to everything asked, in one go: the option, binary both ways, the
-// settings as asked and the purge.
-const QByteArray Agrees = bytes({ IAC, DO, COM, IAC, DO, BIN, IAC, WILL, BIN });
-const QByteArray Confirms = com(101, { 0, 0, 150, 0 }) + com(102, { 8 }) + com(103, { 1 })
-    + com(104, { 1 }) + com(105, { 1 });
-const QByteArray Purged = com(112, { 3 });
+// A server that agrees to everything asked, in one go.
+const QByteArray Agrees = agreesToOptions();
+const QByteArray Confirms = confirmsSettings();
+const QByteArray Purged = purged();
 const QByteArray ReadyScript = Agrees + Confirms + Purged;
 const QStringList ReadyHeard = Greeting + Settings + QStringList { Purge };
 
@@ -78,8 +76,8 @@ private slots:
 
         // ser2net's way: it offers and asks for more than the client takes.
         row("ser2net's offers",
-            bytes({ IAC,  WILL, SGA, IAC, DO,  SGA,  IAC, WILL, ECHO, IAC, DONT,
-                    ECHO, IAC,  DO,  BIN, IAC, WILL, BIN, IAC,  DO,   COM })
+            bytes({ IAC,   WILL, SGA, IAC, DO,  SGA,  IAC, WILL, TECHO, IAC, DONT,
+                    TECHO, IAC,  DO,  BIN, IAC, WILL, BIN, IAC,  DO,    COM })
                 + Confirms + Purged + "0810>",
             State::Ready, "0810>", ready + QStringList { "DO 3", "WILL 3", "DONT 1" });
         row("doubled IAC, NOP, GA and a stray SE are no data",
@@ -110,7 +108,7 @@ private slots:
         // Each unknown option refused once, however often the server asks.
         QByteArray flood;
         for (int i = 0; i < 500; ++i)
-            flood += bytes({ IAC, DO, 99, IAC, WILL, 99, IAC, WILL, ECHO });
+            flood += bytes({ IAC, DO, 99, IAC, WILL, 99, IAC, WILL, TECHO });
         row("flood of requests", ReadyScript + flood, State::Ready, "",
             ready + QStringList { "WONT 99", "DONT 99", "DONT 1" });
 

@@ -20,7 +20,8 @@
 
 namespace Telnet {
 enum : int { IAC = 255, DONT = 254, DO = 253, WONT = 252, WILL = 251, SB = 250, SE = 240 };
-enum : int { BIN = 0, ECHO = 1, SGA = 3, COM = 44 };
+// Options (ECHO is a terminal macro elsewhere).
+enum : int { BIN = 0, TECHO = 1, SGA = 3, COM = 44 };
 
 inline QByteArray bytes(std::initializer_list<int> list)
 {
@@ -38,12 +39,29 @@ inline QByteArray com(int code, std::initializer_list<int> value)
     return bytes({ IAC, SB, COM, code }) + v + bytes({ IAC, SE });
 }
 
-// A server that agrees to all a drive line's client asks: the option, binary both ways, the
-// settings (38400 8N1, no flow control) and the purge.
-inline QByteArray agrees()
+// A server's answers to all a drive line's client asks: the option and binary both ways,
+// the settings (38400 8N1, no flow control), and the purge of both buffers.
+inline QByteArray agreesToOptions()
 {
-    return bytes({ IAC, DO, COM, IAC, DO, BIN, IAC, WILL, BIN }) + com(101, { 0, 0, 150, 0 })
-        + com(102, { 8 }) + com(103, { 1 }) + com(104, { 1 }) + com(105, { 1 }) + com(112, { 3 });
+    return bytes({ IAC, DO, COM, IAC, DO, BIN, IAC, WILL, BIN });
+}
+inline QByteArray confirmsSettings()
+{
+    return com(101, { 0, 0, 150, 0 }) + com(102, { 8 }) + com(103, { 1 }) + com(104, { 1 })
+        + com(105, { 1 });
+}
+inline QByteArray purged()
+{
+    return com(112, { 3 });
+}
+// The last of the settings a client asks for, and its request of a purge.
+inline QByteArray lastSettingAsked()
+{
+    return bytes({ IAC, SB, COM, 5, 1, IAC, SE });
+}
+inline QByteArray purgeAsked()
+{
+    return bytes({ IAC, SB, COM, 12, 3, IAC, SE });
 }
 
 // What a client sent, as a server reads it: "WILL 44", "SB 44 1 0 0 150 0", and the line's
