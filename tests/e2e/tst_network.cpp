@@ -1,15 +1,11 @@
 // Drives on the network: the console and vcm-tool against the drive simulator behind a real
 // ser2net on loopback, one raw TCP port and one RFC 2217 port in front of the same line; a scan
 // that loses its line; and servers that flood, stop reading, trickle or go silent.
+#include "OwnNamespace.h"
 #include "ResidentMemory.h"
 #include "Ser2net.h"
 #include "SimBench.h"
 #include "TcpPeer.h"
-
-#include <net/if.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 // Whether the device's line settings, as the kernel holds them, hold all of `words`.
@@ -70,28 +66,6 @@ ToolRun runTool(const QStringList &args, int atMs = -1, const std::function<void
     run.out = QString::fromUtf8(tool.readAllStandardOutput());
     run.err = QString::fromUtf8(tool.readAllStandardError());
     return run;
-}
-
-// The loopback of this process's network namespace up or down: down, every packet on it is
-// lost without a word, as when a cable is pulled between the console and the server.
-bool setLoopback(bool up)
-{
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ifreq request {};
-    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
-    bool ok = fd >= 0 && ::ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    if (ok) {
-        request.ifr_flags = up ? (request.ifr_flags | IFF_UP) : (request.ifr_flags & ~IFF_UP);
-        ok = ::ioctl(fd, SIOCSIFFLAGS, &request) == 0;
-    }
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
-bool inOwnNamespace()
-{
-    return qEnvironmentVariableIsSet("VCM_TEST_OWN_NETNS");
 }
 
 // A server in front of drives at `stations`: each "ST n" of one of them answered at once.
@@ -363,38 +337,29 @@ private slots:
         QFETCH(bool, lead);
         // A silent loss needs a loopback of its own to take down: the row runs again in a
         // network namespace of its own.
-        if (lossAtMs >= 0 && !inOwnNamespace()) {
-            QProcess child;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("VCM_TEST_OWN_NETNS"), QStringLiteral("1"));
-            child.setProcessEnvironment(env);
-            child.setProcessChannelMode(QProcess::MergedChannels);
-            child.start(QStringLiteral("unshare"),
-                        { "-rn", QCoreApplication::applicationFilePath(),
-                          QStringLiteral("hostileServer:%1").arg(QTest::currentDataTag()) });
-            QVERIFY(child.waitForFinished(60000));
-            const QString output = QString::fromLocal8Bit(child.readAll());
-            if (output.startsWith(QLatin1String("unshare:")))
-                QSKIP(qPrintable("no network namespace of its own: " + output.trimmed()));
-            QVERIFY2(child.exitCode() == 0, qPrintable(output));
+        if (lossAtMs >= 0 && !OwnNamespace::inside()) {
+            const auto child = OwnNamespace::rerun("hostileServer", QTest::currentDataTag());
+            if (!child.ran)
+                QSKIP(qPrintable("no network namespace of its own: " + child.output.trimmed()));
+            QVERIFY2(child.exitCode == 0, qPrintable(child.output));
             return;
         }
-        if (inOwnNamespace())
-            QVERIFY(setLoopback(true));
+        if (OwnNamespace::inside())
+            QVERIFY(OwnNamespace::setLoopback(true));
 
         {
             TcpPeer peer(script);
             const QString port = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(peer.port());
             const ToolRun run = runTool({ "--port", port, "scan" }, lossAtMs,
-                                        [] { QVERIFY(setLoopback(false)); });
+                                        [] { QVERIFY(OwnNamespace::setLoopback(false)); });
             QVERIFY2(run.exitCode == 3 && run.err.contains(err), qPrintable(run.err));
             QVERIFY2(run.ms < toolMs, qPrintable(QString::number(run.ms)));
             QVERIFY2(run.maxRssKb < 64 * 1024, qPrintable(QString::number(run.maxRssKb)));
         }
         if (lead)
             QSKIP("window: lead");
-        if (inOwnNamespace())
-            QVERIFY(setLoopback(true));
+        if (OwnNamespace::inside())
+            QVERIFY(OwnNamespace::setLoopback(true));
 
         TcpPeer peer(script);
         SystemSerialPort port;

@@ -2,13 +2,17 @@
 // negotiation as the server sees it, IAC both ways, the ways an opening fails (and how soon),
 // and the ways a server can end or spoil a connection once it is open.
 #include "HostLookup.h"
+#include "OwnNamespace.h"
 #include "SystemSerialPort.h"
 #include "TcpPeer.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryFile>
+#include <QUdpSocket>
 #include <QtTest>
 
 #include <optional>
+#include <sys/mount.h>
 
 using namespace Telnet;
 
@@ -316,6 +320,53 @@ private slots:
         QVERIFY(!port.isUsable());
         QVERIFY2(port.errorString().contains("the server took no data for 500 ms"),
                  qPrintable(port.errorString()));
+    }
+
+    // A name server that never answers: each lookup gives up at its deadline and leaves its
+    // thread behind, and past MaxHanging such threads no new one is started. In namespaces of
+    // the test's own, where /etc/resolv.conf names a silent server on the loopback.
+    void hungNameLookups()
+    {
+        if (!OwnNamespace::inside()) {
+            const auto child = OwnNamespace::rerun("hungNameLookups", QString(), true);
+            if (!child.ran)
+                QSKIP(qPrintable("no namespaces of its own: " + child.output.trimmed()));
+            QVERIFY2(child.exitCode == 0, qPrintable(child.output));
+            return;
+        }
+        QVERIFY(OwnNamespace::setLoopback(true));
+        QTemporaryFile conf;
+        QVERIFY(conf.open());
+        conf.write("nameserver 127.0.0.1\noptions timeout:5 attempts:2\n");
+        conf.flush();
+        QVERIFY(::mount(qPrintable(conf.fileName()), "/etc/resolv.conf", nullptr, MS_BIND, nullptr)
+                == 0);
+        QUdpSocket silent;
+        QVERIFY(silent.bind(QHostAddress::LocalHost, 53));
+
+        QString error;
+        for (int i = 0; i < HostLookup::MaxHanging; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QVERIFY(HostLookup::resolve("bench-7.example", QDeadlineTimer(200), error).isEmpty());
+            QVERIFY2(t.elapsed() >= 195 && t.elapsed() < 400,
+                     qPrintable(QString::number(t.elapsed())));
+            QCOMPARE(error,
+                     QStringLiteral("the host bench-7.example could not be resolved in time"));
+        }
+        QCOMPARE(HostLookup::running(), HostLookup::MaxHanging);
+        SystemSerialPort port;
+        port.setPortName(QStringLiteral("socket://bench-7.example:4001"));
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(!port.open());
+        QVERIFY(t.elapsed() < 50);
+        QCOMPARE(port.errorString(),
+                 QStringLiteral("4 earlier name lookups still hang; give the server's address "
+                                "instead of bench-7.example"));
+        QCOMPARE(HostLookup::running(), HostLookup::MaxHanging);
+        // An address needs no lookup.
+        QVERIFY(!HostLookup::resolve("127.0.0.1", QDeadlineTimer(0), error).isEmpty());
     }
 
     void interleavedFamilies_data()
