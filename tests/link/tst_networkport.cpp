@@ -1,8 +1,11 @@
 // The network port against a scripted serial server on loopback: the Telnet and COM-port
 // negotiation as the server sees it, IAC both ways, the ways an opening fails (and how soon),
 // and the ways a server can end or spoil a connection once it is open.
+#include "Clock.h"
+#include "CommandExchange.h"
 #include "HostLookup.h"
 #include "OwnNamespace.h"
+#include "PtyPeer.h"
 #include "SystemSerialPort.h"
 #include "TcpPeer.h"
 
@@ -367,6 +370,47 @@ private slots:
         QCOMPARE(HostLookup::running(), HostLookup::MaxHanging);
         // An address needs no lookup.
         QVERIFY(!HostLookup::resolve("127.0.0.1", QDeadlineTimer(0), error).isEmpty());
+    }
+
+    // The line's worker thread opens, uses and closes the port, with no event loop of its own:
+    // not a word from Qt about threads, notifiers or parents.
+    void onAWorkerThread_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("pseudo-terminal") << "pty";
+        QTest::newRow("socket://") << "socket";
+        QTest::newRow("rfc2217://") << "rfc2217";
+    }
+    void onAWorkerThread()
+    {
+        QFETCH(QString, kind);
+        QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+        PtyPeer drive([](const QByteArray &line) { return line == "ST 1" ? "\r\n>" : ""; });
+        TcpPeer peer([kind](TcpPeer::Side &s) {
+            if (kind == "rfc2217")
+                negotiate(s);
+            s.readUntil("ST 1\r");
+            s.send("\r\n>");
+            s.hold();
+        });
+        const QString name = kind == "pty"
+            ? drive.path()
+            : QStringLiteral("%1://127.0.0.1:%2").arg(kind).arg(peer.port());
+        bool opened = false, answered = false, usable = true;
+        // Made here, used there: what belongs to a thread is made by open().
+        SystemSerialPort port;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            SteadyClock clock;
+            CommandExchange link(port, clock);
+            port.setPortName(name);
+            opened = port.open();
+            answered = opened && link.SendCmd(QStringLiteral("ST 1"));
+            port.close();
+            usable = port.isUsable();
+        }));
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        QVERIFY(opened && answered && !usable);
     }
 
     void interleavedFamilies_data()
