@@ -125,11 +125,19 @@ void DeviceSerialPort::noteError()
     case QSerialPort::NoError:
     case QSerialPort::TimeoutError:
         return;
+    case QSerialPort::ReadError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ResourceError:
+        // On Linux the text of a read error is a stale one from an earlier call.
+        m_failed = true;
+        m_error = QStringLiteral("the port %1 was lost (unplugged, or its other end closed)")
+                      .arg(m_name);
+        m_port->clearError();
+        return;
     default:
         // Later errors (a time-out on Windows) may overwrite this one: keep its text now.
         m_failed = true;
-        m_error = QStringLiteral("the port %1 was lost (unplugged, or its other end closed): %2")
-                      .arg(m_name, m_port->errorString());
+        m_error = QStringLiteral("the port %1 failed: %2").arg(m_name, m_port->errorString());
         m_port->clearError();
         return;
     }
