@@ -382,12 +382,14 @@ void NetworkSerialPort::watchOpening(const QByteArray &data)
     // instead of a reply, late on a slow link: it means the line belongs to someone else.
     if (m_prompted || data.isEmpty())
         return;
-    m_opening += data.left(MaxOpeningText - m_opening.size());
+    const qsizetype prompt = data.indexOf('>');
+    m_opening
+        += data.left(prompt < 0 ? data.size() : prompt + 1).left(MaxOpeningText - m_opening.size());
     const QString busy = inUse(m_opening);
     if (!busy.isEmpty())
         lose(busy);
     else
-        m_prompted = data.contains('>');
+        m_prompted = prompt >= 0;
 }
 
 void NetworkSerialPort::checkConnection()

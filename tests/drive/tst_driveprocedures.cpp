@@ -33,10 +33,6 @@ private slots:
         QTest::newRow("stations 1 and 5")
             << QList<int> { 1, 5 } << QByteArray() << QVariant::fromValue(QList<int> { 1, 5 })
             << "0:0 1:1 2:0 3:0 4:0 5:1 6:0 7:0 8:0 9:0 10:0 11:0 12:0 13:0 14:0 15:0";
-        QTest::newRow("no drive") << QList<int> {} << QByteArray()
-                                  << QVariant::fromValue(QList<int> {})
-                                  << "0:0 1:0 2:0 3:0 4:0 5:0 6:0 7:0 8:0 9:0 10:0 11:0 12:0 "
-                                     "13:0 14:0 15:0";
         QTest::newRow("lost at station 3")
             << QList<int> { 1, 5 } << QByteArray("ST 3") << QVariant() << "0:0 1:1 2:0";
         QTest::newRow("lost at the last station")

@@ -119,21 +119,6 @@ public:
             if (connected() && m_socket.write(bytes) > 0)
                 m_socket.waitForBytesWritten(1000);
         }
-        // Reads until `n` bytes came, the time passed or the client went.
-        QByteArray read(qsizetype n, int ms = 4000)
-        {
-            QByteArray got;
-            for (QDeadlineTimer end(ms); got.size() < n && !end.hasExpired() && !stopping();) {
-                if (m_socket.bytesAvailable() == 0 && !m_socket.waitForReadyRead(20)) {
-                    if (!connected())
-                        break;
-                    continue;
-                }
-                got += m_socket.read(n - got.size());
-            }
-            heard += got;
-            return got;
-        }
         // Reads until the text came (true), the time passed or the client went.
         bool readUntil(const QByteArray &text, int ms = 4000)
         {
@@ -155,7 +140,17 @@ public:
                 QThread::msleep(5);
         }
         void close() { m_socket.abort(); }
-        QTcpSocket &socket() { return m_socket; }
+        // As a server of the COM-port option that offers `offers`, agrees to what a drive
+        // line's client asks, and holds `stale` from before the purge.
+        void negotiate(const QByteArray &offers = Telnet::agreesToOptions(),
+                       const QByteArray &stale = {})
+        {
+            send(offers);
+            readUntil(Telnet::lastSettingAsked());
+            send(Telnet::confirmsSettings());
+            readUntil(Telnet::purgeAsked());
+            send(stale + Telnet::purged());
+        }
 
         QByteArray heard;
 
@@ -183,7 +178,6 @@ public:
     }
     // Everything the client sent; complete once stopped.
     QByteArray heard() const { return m_heard; }
-    bool accepted() const { return m_accepted; }
 
 private:
     void run(std::promise<quint16> &listening)
@@ -195,7 +189,6 @@ private:
             if (m_stop)
                 return;
         }
-        m_accepted = true;
         std::unique_ptr<QTcpSocket> client(server.nextPendingConnection());
         Side side(*client, m_stop);
         if (m_script)
@@ -217,5 +210,4 @@ private:
     std::atomic<bool> m_stop { false };
     quint16 m_port = 0;
     QByteArray m_heard;
-    bool m_accepted = false;
 };
