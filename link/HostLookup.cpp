@@ -1,5 +1,6 @@
 #include "HostLookup.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
