@@ -208,8 +208,9 @@ private slots:
         QTest::addColumn<bool>("written");
         QTest::addColumn<int>("minMs");
         QTest::addColumn<int>("maxMs");
-        QTest::newRow("resumed in time") << 150 << true << 140 << 290;
-        QTest::newRow("held past the limit") << -1 << false << 300 << 600;
+        // The upper bounds leave room for a loaded machine.
+        QTest::newRow("resumed in time") << 150 << true << 140 << 290 + 500;
+        QTest::newRow("held past the limit") << -1 << false << 300 << 600 + 900;
     }
     void flowControlSuspend()
     {
@@ -293,7 +294,8 @@ private slots:
             QElapsedTimer t;
             t.start();
             QVERIFY(HostLookup::resolve("bench-7.example", QDeadlineTimer(200), error).isEmpty());
-            QVERIFY2(t.elapsed() >= 195 && t.elapsed() < 400,
+            // Far from the resolver's own 10 s, with room for a loaded machine.
+            QVERIFY2(t.elapsed() >= 195 && t.elapsed() < 4000,
                      qPrintable(QString::number(t.elapsed())));
             QCOMPARE(error,
                      QStringLiteral("the host bench-7.example could not be resolved in time"));
@@ -304,7 +306,7 @@ private slots:
         QElapsedTimer t;
         t.start();
         QVERIFY(!port.open());
-        QVERIFY(t.elapsed() < 200);
+        QVERIFY(t.elapsed() < 1000);
         QCOMPARE(port.errorString(),
                  QStringLiteral("4 earlier name lookups still hang; give the server's address "
                                 "instead of bench-7.example"));
