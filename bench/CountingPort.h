@@ -36,7 +36,7 @@ public:
     bool isOpen() const override { return m_inner.isOpen(); }
     bool isUsable() const override { return m_inner.isUsable(); }
 
-    bool write(const QByteArray &data) override
+    bool write(const QByteArray &data, int timeoutMs) override
     {
         if (m_commandEnded || m_log.isEmpty()) {
             m_log.append(Exchange());
@@ -46,7 +46,7 @@ public:
         m_log.last().command += data;
         ++m_log.last().writes;
         m_commandEnded = data.endsWith('\r');
-        return m_inner.write(data);
+        return m_inner.write(data, timeoutMs);
     }
 
     QByteArray readAll() override

@@ -82,8 +82,8 @@ Exit codes:
   1  the drive answered but refused, or holds a value other than the one written
      (each such parameter is named on stderr)
   2  usage or a bad parameter file; nothing was sent
-  3  the port cannot be opened or is in use, or the drive did not answer (the unanswered
-     command is named on stderr)
+  3  the port cannot be opened or is in use, the drive did not answer, or the port was
+     lost (the unanswered command, and why a port was lost, are named on stderr)
   4  output could not be written: standard output, FILE, the CSV or the trace (an output
      file or trace that cannot be opened sends nothing)
 )";

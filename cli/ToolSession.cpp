@@ -5,6 +5,7 @@
 #include "RecordCsv.h"
 #include "RecorderSetup.h"
 #include "ReplyValue.h"
+#include "SerialPort.h"
 #include "Station.h"
 
 #include <QJsonArray>
@@ -40,12 +41,23 @@ ToolSession::ToolSession(SerialPort &port, Clock &clock, QTextStream &out, QText
 {
 }
 
+bool ToolSession::silent(const DriveFailure &f)
+{
+    return f.kind == DriveFailure::Kind::NoAnswer || f.kind == DriveFailure::Kind::Lost;
+}
+
 int ToolSession::failed()
 {
     const DriveFailure &f = m_drive.failure();
     const QString reply = QString::fromUtf8(jsonString(f.reply));
     switch (f.kind) {
     case DriveFailure::Kind::None:
+        break;
+    case DriveFailure::Kind::Lost:
+        m_output.error(
+            QStringLiteral("vcm-tool: no answer to \"%1\": %2")
+                .arg(f.command, f.what.isEmpty() ? QStringLiteral("the port was lost") : f.what));
+        m_exit = NoAnswer;
         break;
     case DriveFailure::Kind::NoAnswer:
         m_output.error(
@@ -61,11 +73,6 @@ int ToolSession::failed()
                           .arg(f.what, f.command, reply));
     case DriveFailure::Kind::Refused:
         return refuse(QStringLiteral("%1: refused: %2").arg(f.what, reply));
-    case DriveFailure::Kind::Lost:
-        m_output.error(QStringLiteral("vcm-tool: the port was lost at \"%1\": %2")
-                           .arg(f.command, f.what));
-        m_exit = NoAnswer;
-        break;
     case DriveFailure::Kind::Stopped:
         m_output.error(QStringLiteral("vcm-tool: interrupted before \"%1\"").arg(f.command));
         m_exit = Refused;
@@ -105,13 +112,17 @@ int ToolSession::deliver(const QString &text, QIODevice *to)
 int ToolSession::scan()
 {
     QJsonArray found;
-    for (int n = 0; n <= 15; ++n) {
-        if (!m_drive.address(n))
-            continue;
+    m_output.insert(QStringLiteral("stations"), found);
+    const std::optional<QList<int>> scanned = m_drive.scan([&](int n, bool answered) {
+        if (!answered)
+            return;
         found.append(n);
         m_output.insert(QStringLiteral("stations"), found);
         m_output.line(QString::number(n));
-    }
+    });
+    // The stations listed so far prove nothing about the others.
+    if (!scanned)
+        return failed();
     if (found.isEmpty()) {
         m_output.insert(QStringLiteral("stations"), found);
         m_output.error(QStringLiteral("vcm-tool: no station answered \"ST 0\" .. \"ST 15\""));
@@ -173,7 +184,7 @@ int ToolSession::read(QIODevice *to)
         for (const DriveFailure &f : unreadable)
             refuse(QStringLiteral("%1: no value in the reply to \"%2\": %3")
                        .arg(f.what, f.command, QString::fromUtf8(jsonString(f.reply))));
-        if (m_drive.failure().kind == DriveFailure::Kind::NoAnswer)
+        if (silent(m_drive.failure()))
             return failed();
         return refuse(QStringLiteral("vcm-tool: not all 25 parameters read; nothing written"));
     }
@@ -211,7 +222,7 @@ std::optional<QStringList> ToolSession::motionWrites(const ParameterSet &set)
         const QString name = ParameterMap::name(ParameterMap::boxAt(target));
         const std::optional<std::int16_t> held = m_drive.readParameter(target);
         if (!held) {
-            if (m_drive.failure().kind == DriveFailure::Kind::NoAnswer)
+            if (silent(m_drive.failure()))
                 failed();
             else
                 refuse(QStringLiteral("vcm-tool: nothing written: %1 cannot be read, so writing "
@@ -272,7 +283,7 @@ int ToolSession::write(const ParameterSet &set, bool save, bool allowMotion)
         m_output.insert(QStringLiteral("parameters"), results);
         m_output.line(name + QLatin1Char('=') + sent + QLatin1Char(' ') + outcome);
     });
-    if (!answered && m_drive.failure().kind == DriveFailure::Kind::NoAnswer) {
+    if (!answered && silent(m_drive.failure())) {
         failed();
         m_output.error(QStringLiteral("vcm-tool: not written: ")
                        + unwritten.join(QLatin1Char(' ')));

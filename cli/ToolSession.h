@@ -64,6 +64,8 @@ public:
     void setInterrupt(const std::atomic_bool *flag) { m_interrupt = flag; }
 
 private:
+    // No answer came, or none can come: the port was lost.
+    static bool silent(const DriveFailure &f);
     // Names the drive procedure's failure on stderr and sets the exit code for it.
     int failed();
     int refuse(const QString &what);

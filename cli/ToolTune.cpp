@@ -1,6 +1,7 @@
 // vcm-tool tune: the tuner's trials as they come, its result, and the exit code for it.
 #include "ToolSession.h"
 
+#include "SerialPort.h"
 #include "TuneReport.h"
 
 #include <QDateTime>
@@ -55,6 +56,11 @@ int ToolSession::tune(const TuneOptions &options, QIODevice *log, QIODevice *to)
         break;
     }
 
+    // A lost port ends a run wherever it comes, whatever the tuner made of it.
+    const bool lost = exit != Done && !m_link.port().isUsable();
+    if (lost)
+        exit = NoAnswer;
+
     const QJsonObject json = resultJson(r);
     for (auto member = json.begin(); member != json.end(); ++member)
         m_output.insert(member.key(), member.value());
@@ -67,7 +73,9 @@ int ToolSession::tune(const TuneOptions &options, QIODevice *log, QIODevice *to)
                               : QStringLiteral("the tuned gains are in force"));
     else if (r.restored)
         m_output.line(QStringLiteral("the gains as found are in force again"));
-    if (exit != Done)
+    if (lost)
+        m_output.error(QStringLiteral("vcm-tool: tune: ") + m_link.port().errorString());
+    else if (exit != Done)
         m_output.error(QStringLiteral("vcm-tool: tune: ") + r.reason);
     if (exit == Done && logLost)
         exit = OutputLost;

@@ -99,6 +99,8 @@ bool DriveProcedures::ask(const QString &command, const ExchangeTiming &routine)
     }
     if (m_link.exchange(command, routine))
         return true;
+    if (!m_link.port().isUsable())
+        return fail(DriveFailure::Kind::Lost, command, m_link.port().errorString());
     return fail(DriveFailure::Kind::NoAnswer, command, QString());
 }
 
@@ -158,6 +160,8 @@ DriveProcedures::scan(const std::function<void(int station, bool answered)> &eac
     QList<int> found;
     for (int n = 0; n <= 15; ++n) {
         const bool answered = address(n);
+        if (!answered && m_failure.kind == DriveFailure::Kind::Lost)
+            return std::nullopt;
         if (answered)
             found << n;
         if (each)
@@ -312,7 +316,8 @@ DriveProcedures::readParameters(const std::function<void(int, std::int16_t)> &ea
         const std::optional<std::int16_t> number = readParameter(ordinal);
         if (!number) {
             if (m_failure.kind == DriveFailure::Kind::NoAnswer
-                || m_failure.kind == DriveFailure::Kind::Stopped)
+                || m_failure.kind == DriveFailure::Kind::Stopped
+                || m_failure.kind == DriveFailure::Kind::Lost)
                 return std::nullopt;
             if (unreadable)
                 unreadable->append(m_failure);

@@ -23,7 +23,7 @@ struct DriveFailure {
         Unreadable, // a reply without the value the procedure needed
         Refused, // the drive answered, but not as asked
         Stopped, // the operator ended the sequence (Stop, RESET, Select, Abort, closing)
-        Lost, // the port failed (a device removed, a connection dropped); `what` says how
+        Lost, // the port became unusable (`what` says why): no answer can come on it
     };
     Kind kind = Kind::None;
     QString command; // the exchange it concerns

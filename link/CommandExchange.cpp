@@ -77,16 +77,25 @@ bool CommandExchange::run(const QString &command, const ExchangeTiming &timing)
     if (timing.waitBeforeWrite > 0)
         Delay(timing.waitBeforeWrite);
 
+    // A line that will not take the bytes (a server that stops reading) may hold the writes
+    // together no longer than the reply window would last.
+    int writeBudget = timing.limit;
+    const auto write = [&](const QByteArray &bytes) {
+        const std::uint32_t start = m_clock.tickMs();
+        const bool ok = m_port.write(bytes, std::max(0, writeBudget));
+        writeBudget -= static_cast<int>(tickElapsed(start, m_clock.tickMs()));
+        return ok;
+    };
     const QByteArray bytes = command.toLatin1();
     bool written = true;
     if (timing.paced) {
         for (int i = 0; i < bytes.size() && written; ++i) {
-            written = m_port.write(bytes.mid(i, 1));
+            written = write(bytes.mid(i, 1));
             Delay(Timing::PacedCharGap);
         }
-        written = written && m_port.write(QByteArray("\r"));
+        written = written && write(QByteArray("\r"));
     } else {
-        written = m_port.write(bytes + '\r');
+        written = write(bytes + '\r');
     }
     if (!written || !m_port.isUsable()) {
         // A port that is closed or gone cannot answer; waiting out the limit would only

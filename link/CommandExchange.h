@@ -55,6 +55,7 @@ public:
     bool Delay(std::int32_t msecond, const std::function<bool()> &stop);
     void DelayDoEvents(std::int32_t msecond);
 
+    // The port the exchanges go through: whether it is still usable, and why not.
     SerialPort &port() { return m_port; }
     const SerialPort &port() const { return m_port; }
 

@@ -17,12 +17,17 @@ PortNaming hostPortNaming();
 // is a port name or device path as typed. Returns nothing for text that cannot name a port.
 std::optional<QString> portNameFromText(const QString &text, PortNaming naming = hostPortNaming());
 
+// Longest host name (RFC 1035: 253 characters written out).
+inline constexpr int MaxHostNameLength = 253;
+
 // A drive line on the network: raw TCP carries the line's bytes as they are; RFC 2217 is
 // Telnet with the COM-port option, through which the line's settings are made.
 struct NetworkPort {
     enum Protocol { Raw, Rfc2217 };
     Protocol protocol = Raw;
-    QString host; // a name or an address, without the brackets of an IPv6 address
+    // A name, a dotted-decimal IPv4 address, or an IPv6 address without its brackets (with
+    // "%zone" where the text gave one).
+    QString host;
     quint16 port = 0;
 };
 
@@ -30,8 +35,10 @@ struct NetworkPort {
 // nothing, never a device.
 bool hasPortScheme(const QString &text);
 
-// "socket://HOST:PORT" or "rfc2217://HOST:PORT" (scheme in any case, blanks around allowed,
-// IPv6 addresses in brackets), PORT 1..65535, nothing else after it.
+// "socket://HOST:PORT" or "rfc2217://HOST:PORT" (scheme in any case, blanks around allowed),
+// PORT 1..65535, nothing else after it. HOST is a host name, an IPv4 address as four decimal
+// numbers without leading zeros (the C library would read "010" as octal and "10.1" as
+// 10.0.0.1), or an IPv6 address in brackets; a link-local one with its zone ("[fe80::1%eth0]").
 std::optional<NetworkPort> networkPortFromText(const QString &text);
 
 // Why the text names no port, for the operator; empty when it names one.

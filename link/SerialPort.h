@@ -22,8 +22,10 @@ public:
     // next open(): an exchange on such a port ends at once instead of timing out.
     virtual bool isUsable() const = 0;
 
-    // Puts the bytes on the line before returning. False on a closed or failed port.
-    virtual bool write(const QByteArray &data) = 0;
+    // Hands the bytes to the line, waiting at most timeoutMs for it to take them. False on a
+    // closed or failed port, and when bytes are left over that the port cannot vouch for (it
+    // then fails); a device that is merely slow sends the rest during the next waits.
+    virtual bool write(const QByteArray &data, int timeoutMs) = 0;
     // Everything received since the previous call, possibly nothing; never blocks.
     virtual QByteArray readAll() = 0;
     // Sleeps up to ms milliseconds, waking early when input arrives; input is kept

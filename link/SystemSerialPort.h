@@ -15,7 +15,10 @@ public:
     void close() override { m_active->close(); }
     bool isOpen() const override { return m_active->isOpen(); }
     bool isUsable() const override { return m_active->isUsable(); }
-    bool write(const QByteArray &data) override { return m_active->write(data); }
+    bool write(const QByteArray &data, int timeoutMs) override
+    {
+        return m_active->write(data, timeoutMs);
+    }
     QByteArray readAll() override { return m_active->readAll(); }
     void waitForInput(int ms) override { m_active->waitForInput(ms); }
     QString errorString() const override { return m_active->errorString(); }

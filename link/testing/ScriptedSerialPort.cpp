@@ -1,5 +1,7 @@
 #include "ScriptedSerialPort.h"
 
+#include <algorithm>
+
 void ScriptedSerialPort::answer(const QByteArray &line, const QByteArray &reply, int delayMs)
 {
     m_answers.append({ line, { reply, delayMs } });
@@ -41,10 +43,17 @@ void ScriptedSerialPort::close()
     m_partialLine.clear();
 }
 
-bool ScriptedSerialPort::write(const QByteArray &data)
+bool ScriptedSerialPort::write(const QByteArray &data, int timeoutMs)
 {
     if (!m_open)
         return false;
+    if (m_writeStallMs > 0 && !m_broken) {
+        m_clock.advance(std::min(m_writeStallMs, std::max(0, timeoutMs)));
+        if (m_writeStallMs > timeoutMs) {
+            m_broken = true;
+            return false;
+        }
+    }
     m_writes.append({ m_clock.now(), data });
     if (m_broken)
         return true; // like a vanished pty: the bytes are "written" and lost

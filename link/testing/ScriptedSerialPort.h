@@ -30,6 +30,9 @@ public:
     void setOpenSucceeds(bool ok) { m_openSucceeds = ok; }
     // The far end vanishes: reads fail, writes are lost.
     void breakLine() { m_broken = true; }
+    // Each write takes this long to leave (a server that stops reading); one that would take
+    // longer than its time limit gives up at the limit and the line fails.
+    void setWriteStall(int ms) { m_writeStallMs = ms; }
 
     // What the console did.
     const QList<Write> &writes() const { return m_writes; }
@@ -44,7 +47,7 @@ public:
     void close() override;
     bool isOpen() const override { return m_open; }
     bool isUsable() const override { return m_open && !m_broken; }
-    bool write(const QByteArray &data) override;
+    bool write(const QByteArray &data, int timeoutMs) override;
     QByteArray readAll() override;
     void waitForInput(int ms) override { m_clock.sleepMs(ms); }
     QString errorString() const override
@@ -69,5 +72,6 @@ private:
     bool m_open = false;
     bool m_broken = false;
     bool m_openSucceeds = true;
+    int m_writeStallMs = 0;
     int m_openCount = 0;
 };

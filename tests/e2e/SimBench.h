@@ -38,7 +38,7 @@ public:
     void close() override { m_real.close(); }
     bool isOpen() const override { return m_real.isOpen(); }
     bool isUsable() const override { return m_real.isUsable(); }
-    bool write(const QByteArray &data) override
+    bool write(const QByteArray &data, int timeoutMs) override
     {
         m_line += data; // paced commands arrive one character at a time
         if (m_line.endsWith('\r')) {
@@ -51,7 +51,7 @@ public:
             }
             m_line.clear();
         }
-        return m_real.write(data);
+        return m_real.write(data, timeoutMs);
     }
     QByteArray readAll() override { return m_real.readAll(); }
     void waitForInput(int ms) override

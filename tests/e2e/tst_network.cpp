@@ -1,7 +1,11 @@
 // Drives on the network: the console and vcm-tool against the drive simulator behind a real
-// ser2net on loopback, one raw TCP port and one RFC 2217 port in front of the same line.
+// ser2net on loopback, one raw TCP port and one RFC 2217 port in front of the same line; a scan
+// that loses its line; and servers that flood, stop reading, trickle or go silent.
+#include "OwnNamespace.h"
+#include "ResidentMemory.h"
 #include "Ser2net.h"
 #include "SimBench.h"
+#include "TcpPeer.h"
 
 namespace {
 // Whether the device's line settings, as the kernel holds them, hold all of `words`.
@@ -15,7 +19,64 @@ bool stty(const QString &device, const QString &words)
     const QStringList want = words.split(QLatin1Char(' '));
     return std::all_of(want.begin(), want.end(), [&](const QString &w) { return got.contains(w); });
 }
+
+// vcm-tool run to its end: what it said, how long it took, its largest resident size.
+struct ToolRun {
+    int exitCode = -1;
+    QString out, err;
+    qint64 ms = 0;
+    long maxRssKb = 0;
+};
+
+// `atMs` into the run, `then` is called once (a line pulled, a server stopped).
+ToolRun runTool(const QStringList &args, int atMs = -1, const std::function<void()> &then = {})
+{
+    ToolRun run;
+    QProcess tool;
+    QElapsedTimer t;
+    t.start();
+    tool.start(QStringLiteral(VCM_TOOL), args);
+    if (!tool.waitForStarted(5000))
+        return run;
+    bool done = false;
+    while (!tool.waitForFinished(20) && t.elapsed() < 30000) {
+        run.maxRssKb = std::max(run.maxRssKb, residentKb(tool.processId()));
+        if (!done && atMs >= 0 && t.elapsed() >= atMs) {
+            done = true;
+            if (then)
+                then();
+        }
+    }
+    run.ms = t.elapsed();
+    if (tool.state() != QProcess::NotRunning) {
+        tool.kill();
+        tool.waitForFinished(2000);
+        return run;
+    }
+    run.exitCode = tool.exitCode();
+    run.out = QString::fromUtf8(tool.readAllStandardOutput());
+    run.err = QString::fromUtf8(tool.readAllStandardError());
+    return run;
+}
+
+// A server in front of drives at `stations`: each "ST n" of one of them answered at once.
+TcpPeer::Script drives(QList<int> stations)
+{
+    return [stations](TcpPeer::Side &s) {
+        while (!s.stopping() && s.connected()) {
+            const qsizetype from = s.heard.size();
+            if (!s.readUntil("\r", 100))
+                continue;
+            const QByteArray line = s.heard.mid(from).trimmed();
+            if (line.startsWith("ST ") && stations.contains(line.mid(3).toInt()))
+                s.send("\r\n>");
+        }
+    };
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(TcpPeer::Script)
 
 class TestNetwork final : public QObject {
     Q_OBJECT
@@ -130,18 +191,162 @@ private slots:
         const QString free = QString::number(Ser2net::freePort());
         args.replaceInStrings(QStringLiteral("@free"), free);
 
-        QProcess tool;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("VCM_PORT"), server.rfc2217Port());
-        tool.setProcessEnvironment(env);
-        tool.start(QStringLiteral(VCM_TOOL), args);
-        QVERIFY(tool.waitForFinished(60000));
-        const QString stdoutText = QString::fromUtf8(tool.readAllStandardOutput());
-        const QString stderrText = QString::fromUtf8(tool.readAllStandardError());
-        QVERIFY2(tool.exitCode() == exitCode, qPrintable(stderrText));
-        QVERIFY2(QRegularExpression(out).match(stdoutText).hasMatch(), qPrintable(stdoutText));
-        QVERIFY2(stderrText.contains(err.replace(QLatin1String("@free"), free)),
-                 qPrintable(stderrText));
+        if (!args.contains("--port"))
+            args = QStringList { "--port", server.rfc2217Port() } + args;
+        const ToolRun run = runTool(args);
+        QVERIFY2(run.exitCode == exitCode, qPrintable(run.err));
+        QVERIFY2(QRegularExpression(out).match(run.out).hasMatch(), qPrintable(run.out));
+        QVERIFY2(run.err.contains(err.replace(QLatin1String("@free"), free)), qPrintable(run.err));
+    }
+
+    // A scan that loses its line 1.5 s in (the drive's pseudo-terminal closed, ser2net
+    // stopped) exits 3 at once and names the loss; the station found before is no scan.
+    void scanLosesItsLine_data()
+    {
+        QTest::addColumn<QString>("via");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("pseudo-terminal closed") << "pty"
+                                                << "was lost (unplugged, or its other end closed)";
+        QTest::newRow("ser2net stopped, socket://") << "socket"
+                                                    << "was lost: the server closed it";
+        QTest::newRow("ser2net stopped, rfc2217://") << "rfc2217"
+                                                     << "was lost: the server closed it";
+    }
+    void scanLosesItsLine()
+    {
+        QFETCH(QString, via);
+        QFETCH(QString, err);
+        SimProcess sim({ "--fast", "--stations", "1,5" });
+        Ser2net server(sim.path());
+        QVERIFY(via == "pty" || server.start());
+        const QString port = via == "pty" ? sim.path()
+            : via == "socket"             ? server.rawPort()
+                                          : server.rfc2217Port();
+        const ToolRun run = runTool({ "--port", port, "scan" }, 1500, [&] {
+            if (via == "pty")
+                sim.command(QStringLiteral("line drop"));
+            else
+                server.stop();
+        });
+        QVERIFY2(run.exitCode == 3, qPrintable(run.err));
+        QVERIFY2(run.err.contains(QRegularExpression(QStringLiteral("no answer to \"ST \\d+\": ")))
+                     && run.err.contains(err),
+                 qPrintable(run.err));
+        QCOMPARE(run.out, QStringLiteral("1\n"));
+        QVERIFY2(run.ms < 1500 + 1000, qPrintable(QString::number(run.ms)));
+    }
+
+    // Servers that flood, never read, never end a subnegotiation, trickle, or go silent: the
+    // tool and the console end within their limits with the message named, in bounded memory.
+    void hostileServer_data()
+    {
+        QTest::addColumn<QString>("scheme");
+        QTest::addColumn<TcpPeer::Script>("script");
+        QTest::addColumn<int>("lossAtMs"); // the loopback goes down then; -1 never
+        QTest::addColumn<QString>("err"); // what the tool's stderr holds
+        QTest::addColumn<int>("toolMs"); // the tool ends within
+        QTest::addColumn<QStringList>("console"); // the window's messages after Start
+        QTest::addColumn<int>("consoleMs"); // Start and a scan end within
+        QTest::addColumn<bool>("lead"); // the window's side waits for its rework
+        const QString none = QStringLiteral("vcm-tool: no station answered");
+        const QStringList opened { "COM Port Open Success" };
+
+        QTest::newRow("flood of option requests")
+            << "rfc2217" << TcpPeer::Script([](TcpPeer::Side &s) {
+                   s.negotiate();
+                   QByteArray flood;
+                   for (int i = 0; i < 1000; ++i)
+                       flood += Telnet::bytes(
+                           { Telnet::IAC, i % 2 ? Telnet::DO : Telnet::WILL, 50 + i % 200 });
+                   while (!s.stopping() && s.connected())
+                       s.send(flood);
+               })
+            << -1 << none << 9000 << opened << 9000 << false;
+        QTest::newRow("server that never reads")
+            << "socket" << TcpPeer::Script([](TcpPeer::Side &s) { s.hold(60000); }) << -1 << none
+            << 9000 << opened << 9000 << false;
+        QTest::newRow("never-ending subnegotiation")
+            << "rfc2217" << TcpPeer::Script([](TcpPeer::Side &s) {
+                   s.negotiate();
+                   s.readUntil("\r");
+                   s.send(Telnet::bytes({ Telnet::IAC, Telnet::SB, Telnet::COM, 106 }));
+                   while (!s.stopping() && s.connected())
+                       s.send(QByteArray(1024, 'x'));
+               })
+            << -1 << "the server broke the Telnet rules (a subnegotiation longer than 256 bytes)"
+            << 1500 << opened << 1500 << true;
+        QTest::newRow("negotiation trickled a byte every 50 ms")
+            << "rfc2217" << TcpPeer::Script([](TcpPeer::Side &s) {
+                   // A dozen NOPs first: 84 bytes in all, 4.2 s.
+                   QByteArray all;
+                   for (int i = 0; i < 12; ++i)
+                       all += Telnet::bytes({ Telnet::IAC, 241 });
+                   all += Telnet::agreesToOptions() + Telnet::confirmsSettings() + Telnet::purged();
+                   for (const char c : all) {
+                       if (s.stopping())
+                           return;
+                       s.send(QByteArray(1, c));
+                       QThread::msleep(50);
+                   }
+               })
+            << -1 << "to the Telnet negotiation (binary mode, COM-port settings, purge) within 3 s"
+            << 3700 << QStringList { "Fail, COM Port does not exist!" } << 3500 << false;
+        QTest::newRow("silent loss")
+            << "socket" << drives({ 1 }) << 1500 << "was lost: no sign of the server for 3 s"
+            << 1500 + 3000 + 1500 << opened << 9000 << true;
+    }
+    void hostileServer()
+    {
+        QFETCH(QString, scheme);
+        QFETCH(TcpPeer::Script, script);
+        QFETCH(int, lossAtMs);
+        QFETCH(QString, err);
+        QFETCH(int, toolMs);
+        QFETCH(QStringList, console);
+        QFETCH(int, consoleMs);
+        QFETCH(bool, lead);
+        // A silent loss needs a loopback of its own to take down: the row runs again in a
+        // network namespace of its own.
+        if (lossAtMs >= 0 && !OwnNamespace::inside()) {
+            const auto child = OwnNamespace::rerun("hostileServer", QTest::currentDataTag());
+            if (!child.ran)
+                QSKIP(qPrintable("no network namespace of its own: " + child.output.trimmed()));
+            QVERIFY2(child.exitCode == 0, qPrintable(child.output));
+            return;
+        }
+        if (OwnNamespace::inside())
+            QVERIFY(OwnNamespace::setLoopback(true));
+
+        {
+            TcpPeer peer(script);
+            const QString port = QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(peer.port());
+            const ToolRun run = runTool({ "--port", port, "scan" }, lossAtMs,
+                                        [] { QVERIFY(OwnNamespace::setLoopback(false)); });
+            QVERIFY2(run.exitCode == 3 && run.err.contains(err), qPrintable(run.err));
+            QVERIFY2(run.ms < toolMs, qPrintable(QString::number(run.ms)));
+            QVERIFY2(run.maxRssKb < 64 * 1024, qPrintable(QString::number(run.maxRssKb)));
+        }
+        if (lead)
+            QSKIP("window: lead");
+        if (OwnNamespace::inside())
+            QVERIFY(OwnNamespace::setLoopback(true));
+
+        TcpPeer peer(script);
+        SystemSerialPort port;
+        SteadyClock clock;
+        RecordingMessages messages;
+        Form1 form(port, clock, messages);
+        form.listComPort->setText(QStringLiteral("%1://127.0.0.1:%2").arg(scheme).arg(peer.port()));
+        const long before = residentKb();
+        QElapsedTimer t;
+        t.start();
+        form.cmdCommStart->click();
+        QCOMPARE(messages.texts, console);
+        if (form.CmdScan->isEnabled())
+            form.CmdScan->click();
+        QVERIFY2(t.elapsed() < consoleMs, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(form.Combo1->count(), 0);
+        QVERIFY(residentKb() - before < 32 * 1024);
     }
 };
 

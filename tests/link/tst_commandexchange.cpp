@@ -148,6 +148,40 @@ private slots:
         QVERIFY(rig.clock.now() - start <= within);
     }
 
+    // A line that takes its bytes slowly (a server that stops reading): the writes of one
+    // exchange together never outlast its reply window, and one that gives up ends it.
+    void stalledWrites_data()
+    {
+        QTest::addColumn<Routine>("routine");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("stall"); // ms each write takes
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<qint64>("elapsed");
+        using C = CommandExchange;
+        QTest::newRow("slow, in time")
+            << Routine(&C::SendCmdLong) << "RV 8" << 50 << true << qint64(50 + 21 + 6);
+        QTest::newRow("no data taken")
+            << Routine(&C::SendCmd) << "ST 1" << 1000 << false << qint64(200);
+        // 3000 + 3000 ms for two characters, then the last 2000 of the window's 8000.
+        QTest::newRow("paced, slow characters") << Routine(&C::SendCmdPaced) << "WT 1" << 3000
+                                                << false << qint64(3000 + 6 + 3000 + 6 + 2000 + 6);
+    }
+    void stalledWrites()
+    {
+        QFETCH(Routine, routine);
+        QFETCH(QString, command);
+        QFETCH(int, stall);
+        QFETCH(bool, answered);
+        QFETCH(qint64, elapsed);
+        Rig rig;
+        rig.port.answer(command.toLatin1(), "0>");
+        rig.port.setWriteStall(stall);
+        const qint64 start = rig.clock.now();
+        QCOMPARE((rig.link.*routine)(command), answered);
+        QCOMPARE(rig.clock.now() - start, elapsed);
+        QVERIFY(rig.link.CommDone);
+    }
+
     // What the line would not carry as built is refused whole, never cut or re-encoded.
     void commandThatDoesNotFitIsNotSent_data()
     {

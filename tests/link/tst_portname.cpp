@@ -33,14 +33,17 @@ private slots:
         row("99999999999999999999", nullptr, nullptr, none);
         // Network ports as typed; a URL that names none is no device path either.
         row(" socket://10.0.0.7:4001 ", "socket://10.0.0.7:4001", "socket://10.0.0.7:4001", none);
-        row("RFC2217://[fe80::1]:65535", "RFC2217://[fe80::1]:65535", "RFC2217://[fe80::1]:65535",
-            none);
+        row("RFC2217://[fe80::1%eth0]:65535", "RFC2217://[fe80::1%eth0]:65535",
+            "RFC2217://[fe80::1%eth0]:65535", none);
         row("socket://bench-3", nullptr, nullptr, none);
         row("socket://bench-3:65536", nullptr, nullptr, none);
         row("rfc2217://[bench-3]:23", nullptr, nullptr, none);
         row("socket://bench-3:23/x", nullptr, nullptr, none);
         row("socket://ops@bench-3:23", nullptr, nullptr, none);
         row("ssh://bench-3:22", nullptr, nullptr, none);
+        // A line break never turns a network port into a device path.
+        row("socket://bench-3:23\n/dev/ttyS0", nullptr, nullptr, none);
+        row("/dev/tty\nS0", nullptr, nullptr, none);
     }
     void names()
     {
@@ -52,6 +55,48 @@ private slots:
         QCOMPARE(portNameFromText(text, PortNaming::Posix).value_or(QString()), posix);
         const auto s = stationFromText(text);
         QCOMPARE(s ? QVariant(int(*s)) : QVariant(), station);
+    }
+
+    // The host a network port text reaches, or why it reaches none.
+    void hosts_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host"); // empty: refused
+        QTest::addColumn<QString>("problem"); // part of the reason given
+        const QString label63(63, QLatin1Char('a'));
+        const QString name253 = QStringList(4, label63).join('.').left(253);
+        const auto row
+            = [](const char *tag, const QString &text, const QString &host,
+                 const char *problem = "") { QTest::newRow(tag) << text << host << problem; };
+        row("dotted decimal", "socket://192.168.50.2:4001", "192.168.50.2");
+        row("leading zeros (octal to the C library)", "socket://192.168.050.002:4001", "",
+            "no plain IPv4 address");
+        row("three parts", "socket://10.1.2:4001", "", "no plain IPv4 address");
+        row("one number", "socket://3232235778:4001", "", "no plain IPv4 address");
+        row("hexadecimal", "socket://0x7f.1:4001", "", "no plain IPv4 address");
+        row("octet over 255", "socket://192.168.50.256:4001", "", "no plain IPv4 address");
+        row("host name", "rfc2217://bench-3.lab:4002", "bench-3.lab");
+        row("longest host name", "socket://" + name253 + ":1", name253);
+        row("host name too long", "socket://" + name253 + "a:1", "", "at most 253");
+        row("label too long", "socket://" + label63 + "a.lab:1", "", "no host name");
+        row("blank in the host", "socket://bench 3:1", "", "no host name");
+        row("IPv6", "socket://[fd00::7]:4001", "fd00::7");
+        row("IPv6 link-local with zone", "socket://[fe80::1%eth0]:4001", "fe80::1%eth0");
+        row("IPv6 link-local without zone", "socket://[fe80::1]:4001", "",
+            "needs its interface, as in [fe80::1%eth0]");
+        row("IPv4 in brackets", "socket://[10.0.0.7]:4001", "", "no IPv6 address");
+        row("line break", "socket://bench-3:23\nx", "", "control character");
+        row("no host", "socket://:23", "", "no host");
+    }
+    void hosts()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(QString, problem);
+        const std::optional<NetworkPort> port = networkPortFromText(text);
+        QCOMPARE(port ? port->host : QString(), host);
+        QVERIFY2(portTextProblem(text).contains(problem), qPrintable(portTextProblem(text)));
+        QCOMPARE(portTextProblem(text).isEmpty(), !host.isEmpty());
     }
 };
 

@@ -61,6 +61,10 @@ private slots:
         QVERIFY(line.link.CommDone);
         QVERIFY(!line.port.isUsable());
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        // Named as lost, without the stale text of an earlier call.
+        QCOMPARE(line.port.errorString(),
+                 QStringLiteral("the port %1 was lost (unplugged, or its other end closed)")
+                     .arg(line.port.portName()));
     }
 
     // A command the line cannot take at once may still go out: the reply window is waited out

@@ -55,7 +55,7 @@ public:
     void close() override { m_inner.close(); }
     bool isOpen() const override { return m_inner.isOpen(); }
     bool isUsable() const override { return m_inner.isUsable(); }
-    bool write(const QByteArray &data) override
+    bool write(const QByteArray &data, int timeoutMs) override
     {
         {
             const std::lock_guard lock(m_mutex);
@@ -72,7 +72,7 @@ public:
                 m_partial.clear();
             }
         }
-        return m_inner.write(data);
+        return m_inner.write(data, timeoutMs);
     }
     QByteArray readAll() override { return m_inner.readAll(); }
     void waitForInput(int ms) override

@@ -3,10 +3,12 @@
 #include <QFile>
 #include <QRegularExpression>
 
-// The process's resident size in kB from /proc, or -1 where that cannot be read.
-inline long residentKb()
+// The resident size in kB from /proc of this process, or of another one, or -1 where that
+// cannot be read.
+inline long residentKb(qint64 pid = 0)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
+    QFile status(pid ? QStringLiteral("/proc/%1/status").arg(pid)
+                     : QStringLiteral("/proc/self/status"));
     const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
     const auto match
         = QRegularExpression(QStringLiteral("VmRSS:\\s*(\\d+)")).match(QString::fromLatin1(text));

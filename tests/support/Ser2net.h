@@ -14,23 +14,32 @@
 class Ser2net final {
 public:
     // `device` is the line's path; `telnetLine` what ser2net sets it to for a telnet client
-    // before any COM-port negotiation ("9600o72" shows whether the negotiation took). Not
-    // started yet.
-    explicit Ser2net(const QString &device, const QString &telnetLine = QStringLiteral("38400n81"))
+    // before any COM-port negotiation ("9600o72" shows whether the negotiation took);
+    // `options` the connections' options as YAML lines (indented by four), the README's by
+    // default. Not started yet.
+    explicit Ser2net(const QString &device, const QString &telnetLine = QStringLiteral("38400n81"),
+                     const QString &options = recommendedOptions())
     {
         const QString yaml = QStringLiteral("connection: &raw\n"
                                             "  accepter: tcp,127.0.0.1,%1\n"
                                             "  connector: serialdev,%3,38400n81,local\n"
+                                            "  options:\n%5"
                                             "connection: &tel\n"
                                             "  accepter: telnet(rfc2217),tcp,127.0.0.1,%2\n"
-                                            "  connector: serialdev,%3,%4,local\n")
+                                            "  connector: serialdev,%3,%4,local\n"
+                                            "  options:\n%5")
                                  .arg(m_raw)
                                  .arg(m_telnet)
-                                 .arg(device, telnetLine);
+                                 .arg(device, telnetLine, options);
         QFile file(m_dir.filePath(QStringLiteral("ser2net.yaml")));
         if (file.open(QIODevice::WriteOnly))
             file.write(yaml.toUtf8());
     }
+    // What the README asks of ser2net in front of a drive line: each reply sent on as soon as
+    // its prompt is there, not a few milliseconds later.
+    static QString recommendedOptions() { return QStringLiteral("    sendon: \">\"\n"); }
+    // ser2net's own defaults (it waits a little after each character for more).
+    static QString defaultOptions() { return QStringLiteral("    kickolduser: false\n"); }
     ~Ser2net() { stop(); }
 
     static QString program()

@@ -87,7 +87,7 @@ bool SimulatedLine::open()
     return true;
 }
 
-bool SimulatedLine::write(const QByteArray &data)
+bool SimulatedLine::write(const QByteArray &data, int /*timeoutMs*/)
 {
     if (!isUsable())
         return false;

@@ -46,7 +46,8 @@ public:
     void close() override { m_open = false; }
     bool isOpen() const override { return m_open; }
     bool isUsable() const override { return m_open && m_present; }
-    bool write(const QByteArray &data) override;
+    // Takes the command at once: the time limit never comes into it.
+    bool write(const QByteArray &data, int timeoutMs) override;
     QByteArray readAll() override;
     void waitForInput(int ms) override;
     QString errorString() const override;
