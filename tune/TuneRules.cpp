@@ -124,6 +124,13 @@ bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool rai
         && (!raised || a.settlingMs <= 1.1 * b.settlingMs + tieMs);
 }
 
+bool marginKept(const TrialSummary &stiffer, double targetPercent)
+{
+    return stiffer.shortfall == Shortfall::None
+        || (stiffer.shortfall == Shortfall::Overshoot
+            && stiffer.overshootPercent < MarginOvershoot * targetPercent);
+}
+
 std::int16_t scaledGain(std::int16_t gain, double factor)
 {
     long v = std::lround(gain * factor);

@@ -69,6 +69,12 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
 // settling markedly slower.
 bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool raised = false);
 
+// The margin a result must show: its gains made stiffer by this factor must still settle, with
+// overshoot below this many times the target.
+inline constexpr double MarginFactor = 1.3;
+inline constexpr double MarginOvershoot = 2;
+bool marginKept(const TrialSummary &stiffer, double targetPercent);
+
 // The gain times the factor, rounded, moved by at least one count, within 0..32767.
 std::int16_t scaledGain(std::int16_t gain, double factor);
 

@@ -12,9 +12,6 @@
 
 namespace {
 constexpr const char *GainNames[TuneGain::Count] = { "KPP", "KFV", "KVP", "KVI" };
-// The stiffer set whose response proves the margin, and what it may still show.
-constexpr double MarginFactor = 1.3;
-constexpr double MarginOvershoot = 2;
 // The current command swings this many times more than at its quietest while holding: the
 // velocity loop rings although the position may not show it yet.
 constexpr double ChatterRatio = 4;
@@ -502,10 +499,7 @@ bool Tuner::marginHolds(const Trial &trial)
     const std::optional<Trial> t = measure(stiffer, Trial::Kind::Margin);
     if (!t || m_stop != Stop::None)
         return false;
-    const TrialSummary &s = t->summary;
-    return s.shortfall == Shortfall::None
-        || (s.shortfall == Shortfall::Overshoot
-            && s.overshootPercent < MarginOvershoot * m_options.overshootPercent);
+    return marginKept(t->summary, m_options.overshootPercent);
 }
 
 void Tuner::finish()
