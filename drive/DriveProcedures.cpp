@@ -6,6 +6,8 @@
 #include "ReplyValue.h"
 #include "Station.h"
 
+#include <cmath>
+
 namespace {
 const QString StatusCommand = QStringLiteral("RV 8");
 const QString ModeCommand = QStringLiteral("RV 10");
@@ -70,17 +72,38 @@ std::optional<std::array<QString, 7>> DriveProcedures::readVariables()
 {
     std::array<QString, 7> values;
     for (int n = 0; n < 7; ++n) {
-        const QString command = QStringLiteral("RV %1").arg(n);
-        if (!ask(command, Timing::Long))
+        const std::optional<QString> value = readVariableText(n);
+        if (!value)
             return std::nullopt;
-        const std::optional<QString> value = variableValue(m_link.RxBuffer);
-        if (!value) {
-            fail(DriveFailure::Kind::Unreadable, command, QLatin1String(VariableNames[n]));
-            return std::nullopt;
-        }
         values[n] = *value;
     }
     return values;
+}
+
+std::optional<QString> DriveProcedures::readVariableText(int n)
+{
+    const QString command = QStringLiteral("RV %1").arg(n);
+    if (!ask(command, Timing::Long))
+        return std::nullopt;
+    const std::optional<QString> value = variableValue(m_link.RxBuffer);
+    if (!value)
+        fail(DriveFailure::Kind::Unreadable, command, QLatin1String(VariableNames[n]));
+    return value;
+}
+
+std::optional<double> DriveProcedures::readVariable(int n)
+{
+    const std::optional<QString> text = readVariableText(n);
+    if (!text)
+        return std::nullopt;
+    bool number = false;
+    const double value = text->trimmed().toDouble(&number);
+    if (!number || !std::isfinite(value)) {
+        fail(DriveFailure::Kind::Unreadable, QStringLiteral("RV %1").arg(n),
+             QLatin1String(VariableNames[n]));
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::optional<ParameterSet>
@@ -129,8 +152,10 @@ std::optional<ParameterWrite> DriveProcedures::writeParameter(int ordinal, std::
     ParameterWrite result { ordinal, value, WriteEcho::NoValue, QString() };
     const QString sent = QString::number(value);
     const QString command = ParameterMap::writeCommand(box.array, box.index, sent);
-    if (!ask(command, Timing::Paced))
+    if (!ask(command, Timing::Paced)) {
+        m_failure.what = ParameterMap::name(box);
         return std::nullopt;
+    }
     result.echo = judgeWriteEcho(m_link.RxBuffer, sent, &result.held);
     if (result.echo != WriteEcho::Confirmed)
         fail(DriveFailure::Kind::Refused, command, ParameterMap::name(box));
@@ -152,6 +177,17 @@ bool DriveProcedures::writeSet(const ParameterSet &set,
             each(*written);
     }
     return confirmed;
+}
+
+bool DriveProcedures::save()
+{
+    const QString command = QStringLiteral("SV");
+    if (!ask(command, Timing::Paced))
+        return false;
+    const std::optional<QString> body = variableValue(m_link.RxBuffer);
+    if (!body || body->trimmed().startsWith(QLatin1Char('?')))
+        return fail(DriveFailure::Kind::Refused, command, QStringLiteral("save"));
+    return true;
 }
 
 std::optional<Capture> DriveProcedures::capture(const CaptureRequest &request)

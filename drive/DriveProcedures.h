@@ -37,6 +37,8 @@ struct DriveState {
 
     StatusLamps lamps() const { return decodeStatusWord(status); }
     bool upDown() const { return upDownSource(mode); }
+    // The mode word's bit 7: the drive has the "VCRR new" recorder (256 values a record).
+    bool newRecorder() const { return (static_cast<std::uint16_t>(mode) & 0x0080) != 0; }
     bool servoOn() const { return lamps().servoOn; }
     // Any of the four alarm bits, or the emergency stop.
     bool alarm() const { return !driveReady(status); }
@@ -91,6 +93,8 @@ public:
     std::optional<DriveState> readState();
     // "RV 0" .. "RV 6", as the reply texts.
     std::optional<std::array<QString, 7>> readVariables();
+    // One of them ("RV n", n = 0 .. 6) as a number.
+    std::optional<double> readVariable(int n);
 
     // The 25 parameters as LOAD reads them, each as soon as it is read (`each` may be empty).
     // Nothing unless all 25 were read; unreadable values are all listed before it gives up.
@@ -102,11 +106,16 @@ public:
     // the reply held no value (failure() says which).
     std::optional<std::int16_t> readParameter(int ordinal);
 
-    // One parameter as Enter in its box writes it; nothing when no prompt came.
+    // One parameter as Enter in its box writes it; nothing when no prompt came (failure() then
+    // names the parameter).
     std::optional<ParameterWrite> writeParameter(int ordinal, std::int16_t value);
     // Every parameter the set names, in box order, each reported as its echo is judged; stops
     // at the first write without answer. True when every one was written and confirmed.
     bool writeSet(const ParameterSet &set, const std::function<void(const ParameterWrite &)> &each);
+
+    // "SV": true when the drive answered with a reply that is no refusal (one beginning with
+    // "?"); failure() says which it was.
+    bool save();
 
     // Recorder set-up and one capture as the poll tick takes it: interval, channels, arm, the
     // test motion when asked (only where the state allows one), the record wait, the upload.
@@ -114,6 +123,7 @@ public:
     std::optional<Capture> capture(const CaptureRequest &request);
 
 private:
+    std::optional<QString> readVariableText(int n);
     bool fail(DriveFailure::Kind kind, const QString &command, const QString &what);
 
     CommandExchange &m_link;

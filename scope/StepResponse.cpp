@@ -17,16 +17,6 @@ constexpr double NoiseBands = 4;
 // Samples before the step that tell the feedback's noise: three second differences.
 constexpr std::size_t MinQuiet = 5;
 
-// A series' own noise: second differences ignore a constant slope, and their median ignores
-// the few corners of a step or a move. For white noise it is about 1.65 sigma.
-double noiseOf(const std::vector<double> &c)
-{
-    std::vector<double> d;
-    for (std::size_t i = 2; i < c.size(); ++i)
-        d.push_back(std::abs(c[i] - 2 * c[i - 1] + c[i - 2]));
-    return seriesMedian(std::move(d)) / 1.65;
-}
-
 // Where a series first reaches `level` (going the way of `dir`) at or after sample `from`, in
 // samples, interpolated between the two samples around it.
 std::optional<double> crossing(const std::vector<double> &y, std::size_t from, double level,
@@ -105,7 +95,7 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
     const auto [loIt, hiIt] = std::minmax_element(c.begin(), c.end());
     const double lo = *loIt;
     const double range = *hiIt - lo;
-    const double noise = noiseOf(c);
+    const double noise = seriesNoise(c);
     if (range < std::max(options.minStep, 8 * noise)) {
         f.verdict = StepVerdict::TooSmall;
         return f;
@@ -202,7 +192,7 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
 
     // The feedback's noise while it still holds, before the step: a response that keeps
     // oscillating must not pass for noise. Within four times it, a wobble is no overshoot.
-    f.noise = s >= MinQuiet ? noiseOf(std::vector<double>(y.begin(), y.begin() + std::ptrdiff_t(s)))
+    f.noise = s >= MinQuiet ? seriesNoise(std::vector<double>(y.begin(), y.begin() + std::ptrdiff_t(s)))
                             : options.restNoise.value_or(0);
     const double noiseBand = NoiseBands * f.noise;
 
@@ -281,6 +271,14 @@ double seriesMedian(std::vector<double> v)
     const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
     std::nth_element(v.begin(), mid, v.end());
     return *mid;
+}
+
+double seriesNoise(const std::vector<double> &c)
+{
+    std::vector<double> d;
+    for (std::size_t i = 2; i < c.size(); ++i)
+        d.push_back(std::abs(c[i] - 2 * c[i - 1] + c[i - 2]));
+    return seriesMedian(std::move(d)) / 1.65;
 }
 
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,

@@ -71,6 +71,9 @@ struct StepFigures {
 
 // The middle value (the upper one of an even count); 0 for no values.
 double seriesMedian(std::vector<double> v);
+// A series' own noise, about one standard deviation: second differences ignore a constant
+// slope, and their median the few corners of a step or a move (white noise: 1.65 sigma).
+double seriesNoise(const std::vector<double> &values);
 
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
                         double sampleMs, const StepOptions &options = {});
