@@ -1,0 +1,62 @@
+#pragma once
+
+#include "Tuner.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+
+// A gain set as the tuner measures it: its own first trial on a fresh drive, over the grid's
+// span, both directions.
+struct Measured {
+    Shortfall shortfall = Shortfall::NoStep;
+    double settlingMs = 0; // the slower direction
+    double riseMs = 0;
+    double overshootPercent = 0; // the larger one
+    bool alarm = false; // the drive latched an alarm
+
+    bool clean() const { return shortfall == Shortfall::None; }
+    TrialSummary summary() const { return { shortfall, settlingMs, riseMs, overshootPercent }; }
+};
+
+// The span every grid set is measured over (longer where the response does not fit).
+inline constexpr const char *GridSpan = "200";
+
+// Measures one set on a fresh simulated drive; `trial` receives the tuner's whole trial.
+Measured measureSet(std::optional<std::uint32_t> seed, const Gains &gains,
+                    const QString &backupPath, std::optional<Trial> *trial = nullptr);
+
+// What the measuring rules make of a few fixed sets on a few plants, as a short hex text: it
+// changes whenever the tuner's measuring, the step figures or the plants change, and with it
+// every cached figure is measured again.
+QString measuringKey();
+
+// One plant's measured sets, kept across runs in `folder` (when not empty) under the key.
+class PlantMemo final {
+public:
+    PlantMemo(std::uint32_t seed, const QString &folder, const QString &key);
+
+    Measured measure(const Gains &gains);
+    bool known(const Gains &gains) const { return m_sets.count(gains) != 0; }
+    const std::map<Gains, Measured> &sets() const { return m_sets; }
+    std::uint32_t seed() const { return m_seed; }
+    int measuredNow() const { return m_measuredNow; }
+    int cached() const { return m_cached; }
+    // Writes the sets back; false when the file could not be written.
+    bool save() const;
+
+private:
+    QString path() const;
+    void load();
+
+    std::uint32_t m_seed;
+    QString m_folder;
+    QString m_key;
+    std::map<Gains, Measured> m_sets;
+    int m_measuredNow = 0;
+    int m_cached = 0;
+    QTemporaryDir m_scratch; // the tuner's backups
+};
