@@ -39,7 +39,6 @@ void ServoModel::setPlant(const Plant &plant)
     m_jointRate = m_plant.jointRate();
     m_jointDamping = m_plant.jointDamping();
     m_noise.seed(m_plant.seed.value_or(0));
-    m_normal.reset();
     m_velocityFeedback = 0.0;
     placeAt(m_plant.restPosition());
 }
@@ -53,7 +52,15 @@ void ServoModel::setSettings(const ServoSettings &settings)
 
 double ServoModel::gaussian()
 {
-    return m_normal(m_noise);
+    // Four 16-bit uniforms from one draw, summed: close enough to a normal for sensor noise
+    // (within 3.5 standard deviations), at a fraction of the cost of an exact one.
+    const std::uint64_t bits = m_noise();
+    double sum = 0;
+    for (int i = 0; i < 4; ++i)
+        sum += double((bits >> (16 * i)) & 0xFFFF);
+    constexpr double Mean = 4 * 32767.5;
+    constexpr double Deviation = 37837.2272372; // sqrt(4 * (65536^2 - 1) / 12)
+    return (sum - Mean) / Deviation;
 }
 
 void ServoModel::placeAt(double position)

@@ -83,7 +83,6 @@ private:
     std::array<double, Plant::FamilyDelayLimit + 1> m_readings {}; // newest first
     double m_currentReading = 0.0;
     std::mt19937_64 m_noise;
-    std::normal_distribution<double> m_normal;
 
     // profile generator
     double m_target = 0.0;
