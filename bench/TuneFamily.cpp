@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -28,16 +29,19 @@ struct Options {
     bool verbose = false; // every trial of every run
 };
 
-// The family as listed in the README: every one of these settles once well tuned.
+// The family as listed in the README: the first 50 plants on whose grid some gains meet the
+// target with margin. On plant 10 none do (4-count resolution makes its overshoot come in 2 %
+// steps, and its stiffer neighbours all overshoot 10 % or trip an alarm), so no tuner could.
 constexpr std::uint32_t FirstSeed = 1;
-constexpr std::uint32_t LastSeed = 50;
+constexpr std::uint32_t LastSeed = 51;
+constexpr std::uint32_t LeftOut[] = { 10 };
 
 void usage(std::FILE *to)
 {
     std::fputs(
         "usage: bench_tune --family [--seeds LIST] [--starts LIST] [--jobs N] [--cache DIR]\n"
         "                  [--no-cache] [--grid-only] [--full-grid] [--verbose]\n"
-        "  --seeds LIST   plants by seed, e.g. 1-50 or 3,7,12-20 (default 1-50)\n"
+        "  --seeds LIST   plants by seed, e.g. 1-50 or 3,7,12-20 (default 1-9,11-51)\n"
         "  --starts LIST  of sluggish,ringing,creeping,near-unstable (default all four)\n"
         "  --jobs N       plants measured and tuned side by side (default 1)\n"
         "  --cache DIR    where each plant's measured sets are kept (default:\n"
@@ -77,8 +81,10 @@ std::optional<std::vector<std::uint32_t>> seedList(const QString &text)
 std::optional<Options> parse(const QStringList &arguments)
 {
     Options o;
-    for (std::uint32_t s = FirstSeed; s <= LastSeed; ++s)
-        o.seeds.push_back(s);
+    for (std::uint32_t s = FirstSeed; s <= LastSeed; ++s) {
+        if (std::find(std::begin(LeftOut), std::end(LeftOut), s) == std::end(LeftOut))
+            o.seeds.push_back(s);
+    }
     o.cache = QCoreApplication::applicationDirPath() + QStringLiteral("/tune-family-cache");
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
@@ -277,6 +283,20 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
     return p;
 }
 
+// A run as the per-plant table shows it.
+QString cellText(const Run &r)
+{
+    if (r.alarm)
+        return QStringLiteral("ALARM");
+    if (!r.met())
+        return QStringLiteral("no result");
+    if (r.ratio == 0)
+        return QStringLiteral("met, re-measured: %1 (%2 trials)")
+            .arg(r.again ? shortfallText(r.again->shortfall) : QStringLiteral("-"))
+            .arg(r.trials);
+    return QStringLiteral("%1 (%2 trials)").arg(r.ratio, 0, 'f', 2).arg(r.trials);
+}
+
 QString seedRanges(std::vector<std::uint32_t> seeds)
 {
     std::sort(seeds.begin(), seeds.end());
@@ -290,6 +310,46 @@ QString seedRanges(std::vector<std::uint32_t> seeds)
         i = j + 1;
     }
     return parts.join(QLatin1Char(','));
+}
+
+// Each start's runs in one row.
+void startTable(const std::vector<PlantOutcome> &plants)
+{
+    say(QString());
+    say(QStringLiteral("| start | runs | alarms | without a result | ratio median | ratio 90th "
+                       "percentile | ratio worst | trials median | trials worst |"));
+    say(QStringLiteral("|---|---|---|---|---|---|---|---|---|"));
+    for (int k = 0; k < StartCount; ++k) {
+        std::vector<double> ratios, trials;
+        int runs = 0, alarms = 0, deadEnds = 0;
+        for (const PlantOutcome &p : plants) {
+            for (const Run &r : p.runs) {
+                if (int(r.start) != k)
+                    continue;
+                ++runs;
+                alarms += r.alarm;
+                deadEnds += !r.met();
+                trials.push_back(r.trials);
+                if (r.ratio > 0)
+                    ratios.push_back(r.ratio);
+            }
+        }
+        if (runs == 0)
+            continue;
+        const auto most = [](const std::vector<double> &v) {
+            return v.empty() ? 0 : *std::max_element(v.begin(), v.end());
+        };
+        say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
+                .arg(QLatin1String(startName(StartKind(k))))
+                .arg(runs)
+                .arg(alarms)
+                .arg(deadEnds)
+                .arg(Measure::median(ratios), 0, 'f', 2)
+                .arg(Measure::quantile(ratios, 0.9), 0, 'f', 2)
+                .arg(most(ratios), 0, 'f', 2)
+                .arg(Measure::median(trials), 0, 'f', 0)
+                .arg(most(trials), 0, 'f', 0));
+    }
 }
 
 int report(const std::vector<PlantOutcome> &plants, const Options &o, double wallS)
@@ -327,9 +387,7 @@ int report(const std::vector<PlantOutcome> &plants, const Options &o, double wal
     for (const PlantOutcome &p : plants) {
         QStringList cells(StartCount, QStringLiteral("-"));
         for (const Run &r : p.runs) {
-            cells[int(r.start)] = r.alarm ? QStringLiteral("ALARM")
-                : !r.met()                ? QStringLiteral("no result")
-                           : QStringLiteral("%1 (%2 trials)").arg(r.ratio, 0, 'f', 2).arg(r.trials);
+            cells[int(r.start)] = cellText(r);
         }
         say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
                 .arg(p.seed)
@@ -339,6 +397,9 @@ int report(const std::vector<PlantOutcome> &plants, const Options &o, double wal
                 .arg(p.grid.alarmKpp ? QString::number(*p.grid.alarmKpp) : QStringLiteral("-"))
                 .arg(cells.join(QStringLiteral(" | "))));
     }
+
+    if (!o.gridOnly)
+        startTable(plants);
 
     say(QString());
     say(QStringLiteral("Plants: %1 (seeds %2); %3 without a grid best")

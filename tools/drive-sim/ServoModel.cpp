@@ -36,8 +36,9 @@ void ServoModel::setPlant(const Plant &plant)
     // close to the true motion and far from its stability limit.
     const double radiansPerStep = 2 * Pi * m_plant.resonanceHz * StepSeconds;
     m_substeps = std::max(1, int(std::ceil(radiansPerStep / 0.25)));
+    m_jointRate = m_plant.jointRate();
+    m_jointDamping = m_plant.jointDamping();
     m_noise.seed(m_plant.seed.value_or(0));
-    m_normal.reset();
     m_velocityFeedback = 0.0;
     placeAt(m_plant.restPosition());
 }
@@ -51,7 +52,15 @@ void ServoModel::setSettings(const ServoSettings &settings)
 
 double ServoModel::gaussian()
 {
-    return m_normal(m_noise);
+    // Four 16-bit uniforms from one draw, summed: close enough to a normal for sensor noise
+    // (within 3.5 standard deviations), at a fraction of the cost of an exact one.
+    const std::uint64_t bits = m_noise();
+    double sum = 0;
+    for (int i = 0; i < 4; ++i)
+        sum += double((bits >> (16 * i)) & 0xFFFF);
+    constexpr double Mean = 4 * 32767.5;
+    constexpr double Deviation = 37837.2272372; // sqrt(4 * (65536^2 - 1) / 12)
+    return (sum - Mean) / Deviation;
 }
 
 void ServoModel::placeAt(double position)
@@ -61,7 +70,7 @@ void ServoModel::placeAt(double position)
     m_readings.fill(m_position);
     if (m_plant.hasLoad()) {
         // The load hangs on its joint, at rest.
-        m_loadPosition = m_position - m_plant.loadMass * m_plant.gravity / m_plant.jointRate();
+        m_loadPosition = m_position - m_plant.loadMass * m_plant.gravity / m_jointRate;
         m_loadVelocity = 0.0;
     }
     m_velocity = 0.0;
@@ -236,8 +245,8 @@ void ServoModel::advanceMechanics(double dt)
         - p.viscousDamping * m_velocity - p.coilMass * p.gravity;
     double joint = 0.0; // on the coil, from the load
     if (p.hasLoad()) {
-        joint = p.jointRate() * (m_loadPosition - m_position)
-            + p.jointDamping() * (m_loadVelocity - m_velocity);
+        joint = m_jointRate * (m_loadPosition - m_position)
+            + m_jointDamping * (m_loadVelocity - m_velocity);
         force += joint;
     }
     if (m_position > p.travel)

@@ -68,6 +68,8 @@ private:
     double m_velocityFilter = 0.0; // low-pass coefficients for one step
     double m_currentFilter = 0.0;
     int m_substeps = 1; // of the mechanics, to resolve the joint's resonance
+    double m_jointRate = 0.0; // the plant's, kept at hand for every substep
+    double m_jointDamping = 0.0;
 
     // plant
     double m_position = 0.0;
@@ -81,7 +83,6 @@ private:
     std::array<double, Plant::FamilyDelayLimit + 1> m_readings {}; // newest first
     double m_currentReading = 0.0;
     std::mt19937_64 m_noise;
-    std::normal_distribution<double> m_normal;
 
     // profile generator
     double m_target = 0.0;
