@@ -45,11 +45,26 @@ QString plantText(std::uint32_t seed)
 }
 } // namespace
 
-Measured measureSet(std::optional<std::uint32_t> seed, const Gains &gains,
+int plantStep(std::optional<std::uint32_t> seed)
+{
+    constexpr int Least = 200;
+    constexpr int Round = 100;
+    QTemporaryDir dir;
+    FamilyRig rig(seed, { 250, 50, 100, 100 }); // the drive's defaults
+    TuneOptions options;
+    options.step = Least;
+    options.backupPath = dir.filePath(QStringLiteral("step.vcmpar"));
+    Tuner tuner(rig.drive, options);
+    tuner.start();
+    return std::max(Least, (tuner.leastStep() + Round - 1) / Round * Round);
+}
+
+Measured measureSet(std::optional<std::uint32_t> seed, const Gains &gains, int step,
                     const QString &backupPath, std::optional<Trial> *trial)
 {
     FamilyRig rig(seed, gains);
     TuneOptions options;
+    options.step = step;
     options.backupPath = backupPath;
     options.station = FamilyRig::Station;
     Tuner tuner(rig.drive, options);
@@ -94,7 +109,7 @@ QString measuringKey()
            std::optional<std::uint32_t>(2) }) {
         for (const Gains &gains : probes) {
             std::optional<Trial> t;
-            const Measured m = measureSet(seed, gains, backup, &t);
+            const Measured m = measureSet(seed, gains, plantStep(seed), backup, &t);
             QStringList text { QString::number(int(m.shortfall)), number(m.settlingMs),
                                QString::number(m.alarm) };
             if (t)
@@ -107,14 +122,16 @@ QString measuringKey()
 }
 
 PlantMemo::PlantMemo(std::uint32_t seed, const QString &folder, const QString &key)
-    : m_seed(seed), m_folder(folder)
+    : m_seed(seed), m_step(plantStep(seed)), m_folder(folder)
 {
-    // The plant as described belongs to the key: a plant that changed is measured anew.
+    // The plant as described and its step belong to the key: a plant that changed is measured
+    // anew.
     m_key = key + QLatin1Char('-')
         + QString::fromLatin1(
                 QCryptographicHash::hash(plantText(seed).toUtf8(), QCryptographicHash::Sha1)
                     .toHex()
-                    .left(8));
+                    .left(8))
+        + QStringLiteral("-step%1").arg(m_step);
     load();
 }
 
@@ -175,8 +192,8 @@ Measured PlantMemo::measure(const Gains &gains)
     const auto at = m_sets.find(gains);
     if (at != m_sets.end())
         return at->second;
-    const Measured m
-        = measureSet(m_seed, gains, m_scratch.filePath(QStringLiteral("backup.vcmpar")));
+    const Measured m = measureSet(m_seed, gains, m_step,
+                                  m_scratch.filePath(QStringLiteral("backup.vcmpar")));
     m_sets.emplace(gains, m);
     ++m_measuredNow;
     return m;

@@ -25,8 +25,14 @@ struct Measured {
 // The span every grid set is measured over (longer where the response does not fit).
 inline constexpr const char *GridSpan = "200";
 
-// Measures one set on a fresh simulated drive; `trial` receives the tuner's whole trial.
-Measured measureSet(std::optional<std::uint32_t> seed, const Gains &gains,
+// The step a plant is measured and tuned with: the least one the tuner takes on it (the
+// feedback's noise at rest must lie well within the settling band), rounded up to 100 counts,
+// 200 at the least.
+int plantStep(std::optional<std::uint32_t> seed);
+
+// Measures one set on a fresh simulated drive with that step; `trial` receives the tuner's
+// whole trial.
+Measured measureSet(std::optional<std::uint32_t> seed, const Gains &gains, int step,
                     const QString &backupPath, std::optional<Trial> *trial = nullptr);
 
 // What the measuring rules make of a few fixed sets on a few plants, as a short hex text: it
@@ -43,6 +49,7 @@ public:
     bool known(const Gains &gains) const { return m_sets.count(gains) != 0; }
     const std::map<Gains, Measured> &sets() const { return m_sets; }
     std::uint32_t seed() const { return m_seed; }
+    int step() const { return m_step; }
     int measuredNow() const { return m_measuredNow; }
     int cached() const { return m_cached; }
     // Writes the sets back; false when the file could not be written.
@@ -53,6 +60,7 @@ private:
     void load();
 
     std::uint32_t m_seed;
+    int m_step;
     QString m_folder;
     QString m_key;
     std::map<Gains, Measured> m_sets;

@@ -162,8 +162,8 @@ struct PlantOutcome {
     std::vector<Run> runs;
 };
 
-Run tune(std::uint32_t seed, StartKind start, const Gains &from, const QString &backup,
-         bool verbose)
+Run tune(std::uint32_t seed, int step, StartKind start, const Gains &from,
+         const QString &backup, bool verbose)
 {
     Run run;
     run.seed = seed;
@@ -171,6 +171,7 @@ Run tune(std::uint32_t seed, StartKind start, const Gains &from, const QString &
     run.from = from;
     FamilyRig rig(seed, from);
     TuneOptions options;
+    options.step = step;
     options.backupPath = backup;
     options.station = FamilyRig::Station;
     Tuner tuner(rig.drive, options);
@@ -229,8 +230,8 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
                 .arg(g.alarms));
         return p;
     }
-    say(QStringLiteral("plant %1: best %2 ms at %3, overshoot %4 %; %5 sets (%6 alarms), %7 "
-                       "measured now in %8 s; alarm from KPP=%9")
+    say(QStringLiteral("plant %1 (step %10): best %2 ms at %3, overshoot %4 %; %5 sets (%6 "
+                       "alarms), %7 measured now in %8 s; alarm from KPP=%9")
             .arg(seed)
             .arg(g.figures.settlingMs, 0, 'f', 2)
             .arg(gainText(g.best, Shown))
@@ -239,7 +240,8 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
             .arg(g.alarms)
             .arg(p.measuredNow)
             .arg(p.gridS, 0, 'f', 1)
-            .arg(g.alarmKpp ? QString::number(*g.alarmKpp) : QStringLiteral("none")));
+            .arg(g.alarmKpp ? QString::number(*g.alarmKpp) : QStringLiteral("none"))
+            .arg(memo.step()));
     if (o.gridOnly)
         return p;
 
@@ -258,8 +260,8 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
                     .arg(m.settlingMs, 0, 'f', 2)
                     .arg(m.overshootPercent, 0, 'f', 1));
         }
-        Run run = tune(seed, StartKind(k), from, scratch.filePath(QStringLiteral("backup.vcmpar")),
-                       o.verbose);
+        Run run = tune(seed, memo.step(), StartKind(k), from,
+                       scratch.filePath(QStringLiteral("backup.vcmpar")), o.verbose);
         if (run.met()) {
             run.again = memo.measure(run.tuned);
             if (run.again->clean())
