@@ -113,10 +113,9 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
             s = Shortfall::Overshoot;
         if (badness(s) > badness(t.shortfall))
             t.shortfall = s;
-        t.missPercent = std::max(t.missPercent,
-                                 f.ok() ? std::max(c->residualPercent,
-                                                   f.overshootPercent - targetPercent)
-                                        : 100.0);
+        t.missPercent = std::max(
+            t.missPercent,
+            f.ok() ? std::max(c->residualPercent, f.overshootPercent - targetPercent) : 100.0);
         if (f.ok()) {
             t.settlingMs = std::max(t.settlingMs, f.settlingMs.value_or(f.sampleMs * 1e6));
             t.riseMs = std::max(t.riseMs, f.riseMs.value_or(f.sampleMs * 1e6));

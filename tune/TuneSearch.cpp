@@ -50,7 +50,7 @@ double TuneSearch::tieMs(const Trial &a, const Trial &b) const
 bool TuneSearch::nearUnsafe(const Gains &gains, double wider) const
 {
     for (const Unsafe &u : m_unsafe) {
-        const double margin = u.margin * wider;
+        const double margin = MarginFactor * wider;
         bool within = false;
         bool all = true;
         for (int g : All) {
@@ -80,7 +80,7 @@ void TuneSearch::book(const Trial &t, const Gains *from)
         Move move {};
         for (int g : All)
             move[g] = t.gains[g] > (*from)[g] ? 1 : t.gains[g] < (*from)[g] ? -1 : 0;
-        m_unsafe.push_back({ t.gains, move, nearLimit(t.summary.shortfall) ? MarginFactor : 1 });
+        m_unsafe.push_back({ t.gains, move });
     }
 }
 
@@ -92,8 +92,8 @@ std::optional<Trial> TuneSearch::known(const Gains &gains) const
     return at->second;
 }
 
-std::optional<Trial> TuneSearch::tryGains(const Gains &wanted, Trial::Kind kind,
-                                          const Gains *from, bool again)
+std::optional<Trial> TuneSearch::tryGains(const Gains &wanted, Trial::Kind kind, const Gains *from,
+                                          bool again)
 {
     Gains gains = wanted;
     for (int g : All)
@@ -215,8 +215,8 @@ void TuneSearch::toClean(const Trial &start)
         };
         std::optional<Trial> next;
         Way way {};
-        for (const std::vector<Way> &group : lively ? std::vector { calmer, livelier }
-                                                    : std::vector { livelier, calmer }) {
+        for (const std::vector<Way> &group :
+             lively ? std::vector { calmer, livelier } : std::vector { livelier, calmer }) {
             for (const Way &w : group) {
                 const std::optional<Trial> t = tryMove(now, w.first, w.second);
                 if (m_stopped)
@@ -263,9 +263,8 @@ void TuneSearch::refine()
 
     // The stiffness first: KPP and KVP together while the response settles faster.
     if (m_tuned[KPP] && m_tuned[KVP])
-        if (const std::optional<Trial> t
-            = follow(*m_best, { 1, 0, 1, 0 }, raiseFactor(Coarse, { 1, 0, 1, 0 }, *m_best)))
-            m_best = t;
+        stiffen();
+    respanBest();
 
     for (;;) {
         if (m_best->summary.unresolved) {
@@ -314,6 +313,58 @@ void TuneSearch::refine()
     }
 }
 
+void TuneSearch::stiffen()
+{
+    // Where a stiffer set overshoots, less integral action or a little less position gain may
+    // bring it back within the target at that stiffness: the sweep goes on from there. One
+    // that settles as fast as the best is no reason to stop: the next may settle faster.
+    const Move stiffer { 1, 0, 1, 0 };
+    const std::vector<std::pair<Move, double>> repairs { { { 0, 0, 0, -1 }, Coarse },
+                                                         { { -1, 0, 0, 0 }, Fine } };
+    Trial at = *m_best;
+    bool level = false;
+    while (!exhausted()) {
+        std::optional<Trial> t = tryMove(at, stiffer, raiseFactor(Coarse, stiffer, at));
+        if (!t)
+            return;
+        if (t->summary.shortfall == Shortfall::Overshoot) {
+            const Trial over = *t;
+            for (const auto &[move, factor] : repairs) {
+                const std::optional<Trial> r = tryMove(over, move, factor);
+                if (m_stopped)
+                    return;
+                if (r && r->summary.clean()) {
+                    t = r;
+                    break;
+                }
+            }
+        }
+        if (better(*t, *m_best)) {
+            m_best = t;
+            level = false;
+        } else if (!level && t->summary.clean()
+                   && t->summary.settlingMs <= m_best->summary.settlingMs + tieMs(*t, *m_best)) {
+            level = true;
+        } else {
+            return;
+        }
+        at = *t;
+    }
+}
+
+void TuneSearch::respanBest()
+{
+    if (!respan || exhausted() || !respan(*m_best))
+        return;
+    if (const std::optional<Trial> again = tryGains(m_best->gains, m_best->kind, nullptr, true);
+        again && again->summary.clean())
+        m_best = again;
+    // Earlier figures came from coarser records: only this span's count from here on.
+    std::map<Gains, std::vector<double>> kept { { m_best->gains, { m_best->summary.settlingMs } } };
+    m_settlings.swap(kept);
+    m_repeats.clear();
+}
+
 void TuneSearch::run(const Trial &start, int reserve)
 {
     m_reserve = reserve;
@@ -328,15 +379,7 @@ void TuneSearch::run(const Trial &start, int reserve)
     }
     if (!m_best || m_stopped)
         return;
-    if (respan && respan(*m_best) && !exhausted()) {
-        if (const std::optional<Trial> again = tryGains(m_best->gains, m_best->kind, nullptr, true);
-            again && again->summary.clean())
-            m_best = again;
-        // Earlier figures came from coarser records: only this span's count from here on.
-        std::map<Gains, std::vector<double>> kept { { m_best->gains, { m_best->summary.settlingMs } } };
-        m_settlings.swap(kept);
-        m_repeats.clear();
-    }
+    respanBest();
     // Measured twice: the spread of a measurement, against which differences are judged.
     if (m_settlings[m_best->gains].size() < 2 && !exhausted())
         tryGains(m_best->gains, Trial::Kind::Search, nullptr, true);

@@ -28,8 +28,8 @@ public:
 
     // What was measured, best first: clean trials only, each set once (its latest measurement).
     std::vector<Trial> ranked() const;
-    // A set within the margin of one that came near a limit (or at or beyond one that rang):
-    // measuring it, or offering it, would come closer than the margin allows.
+    // A set within the margin of one that came near a limit, that way (in the gains moved to
+    // reach it): measuring it, or offering it, would come closer than the margin allows.
     bool nearUnsafe(const Gains &gains, double wider = 1) const;
     // A trial whose figures could not be resolved was met on the way: refining stopped there.
     bool stoppedUnresolved() const { return m_stoppedUnresolved; }
@@ -66,6 +66,9 @@ private:
     double raiseFactor(double wanted, const Move &move, const Trial &from) const;
     bool better(const Trial &a, const Trial &b);
     void toClean(const Trial &start);
+    void stiffen();
+    // Moves to a finer record where the best now fits one, and measures it again there.
+    void respanBest();
     void refine();
     void book(const Trial &t, const Gains *from);
     double tieMs(const Trial &a, const Trial &b) const;
@@ -82,12 +85,10 @@ private:
     std::map<Gains, std::vector<double>> m_settlings; // of each clean measurement of a set
     std::set<Gains> m_candidates; // sets measured as candidates, not as margins
     std::vector<double> m_repeats; // |settling difference| of sets measured twice
-    // Sets that showed too little margin, with the gains that were moved to reach them and how,
-    // and how far from them a set must stay that way (a factor on each moved gain).
+    // Sets that came near a limit, with the gains that were moved to reach them and how.
     struct Unsafe {
         Gains gains;
         Move move;
-        double margin;
     };
     std::vector<Unsafe> m_unsafe;
     Gains m_highest {};

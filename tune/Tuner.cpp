@@ -19,6 +19,8 @@ constexpr const char *GainNames[Count] = { "KPP", "KFV", "KVP", "KVI" };
 // any motion excites it further.
 constexpr int RestReadings = 6;
 constexpr int WatchReadings = 18;
+// Readings whose noise (second differences) is less than this share of their swing drift.
+constexpr double JumpShare = 4;
 // Trials kept for the end: the few best measured again, and the margin of three of them.
 constexpr int RemeasuredBest = 3;
 constexpr int MarginCandidates = 3;
@@ -204,12 +206,13 @@ bool Tuner::restNoise()
     // yardsticks of how far the velocity and the current command swing at rest (a record holds
     // more of the drive's own unrest than a few readings do).
     const std::optional<Capture> c = captureOnce(request(1, 6, QStringLiteral("100")));
-    const std::optional<Capture> v = c ? captureOnce(request(4, 6, QStringLiteral("100")))
-                                       : std::nullopt;
+    const std::optional<Capture> v
+        = c ? captureOnce(request(4, 6, QStringLiteral("100"))) : std::nullopt;
     if (!v)
         return false;
     const double velocityGain = m_result.before[KVP];
-    m_safeCurrent.push_back({ std::max(swing(channel(*c, 1)), swing(channel(*v, 1))), velocityGain });
+    m_safeCurrent.push_back(
+        { std::max(swing(channel(*c, 1)), swing(channel(*v, 1))), velocityGain });
     m_safeVelocity.push_back({ swing(channel(*v, 0)), velocityGain });
     const std::vector<double> feedback = channel(*c, 0);
     const double noise = seriesNoise(feedback);
@@ -254,15 +257,16 @@ bool Tuner::writeGain(int g, std::int16_t value)
     if (*held == value)
         return true;
     // Short of the value asked, on the way from the one before: the end of the drive's range.
-    if (was && ((value > *was && *held >= *was && *held < value)
-                || (value < *was && *held <= *was && *held > value))) {
-        const QString note = QStringLiteral("%1: the drive holds %2 where %3 was asked, the %4 "
-                                            "end of its range")
-                                 .arg(gainName(g))
-                                 .arg(*held)
-                                 .arg(value)
-                                 .arg(value > *was ? QStringLiteral("upper")
-                                                   : QStringLiteral("lower"));
+    if (was
+        && ((value > *was && *held >= *was && *held < value)
+            || (value<*was && * held <= *was && * held> value))) {
+        const QString note
+            = QStringLiteral("%1: the drive holds %2 where %3 was asked, the %4 "
+                             "end of its range")
+                  .arg(gainName(g))
+                  .arg(*held)
+                  .arg(value)
+                  .arg(value > *was ? QStringLiteral("upper") : QStringLiteral("lower"));
         if (!m_result.caveats.contains(note))
             m_result.caveats << note;
         return true;
@@ -329,8 +333,7 @@ std::optional<Capture> Tuner::captureOnce(CaptureRequest request)
              QStringLiteral("the record does not hold the %1 values the drive's mode word (bit 7) "
                             "promises for its %2 recorder")
                  .arg(recordLength(m_newRecorder))
-                 .arg(m_newRecorder ? QStringLiteral("\"VCRR new\"")
-                                    : QStringLiteral("classic")));
+                 .arg(m_newRecorder ? QStringLiteral("\"VCRR new\"") : QStringLiteral("classic")));
     } else if (f.kind == DriveFailure::Kind::NoAnswer) {
         noAnswer();
     } else {
@@ -361,13 +364,16 @@ bool Tuner::lookAtRest(Trial &trial, int readings)
             if (m_drive.failure().kind == DriveFailure::Kind::NoAnswer)
                 noAnswer();
             else
-                stop(Stop::Refused, QStringLiteral("%1 could not be read").arg(m_drive.failure().what));
+                stop(Stop::Refused,
+                     QStringLiteral("%1 could not be read").arg(m_drive.failure().what));
             return false;
         }
         velocity.push_back(*v);
         current.push_back(*a);
         trial.velocitySwing = swing(velocity);
         trial.holdSpread = swing(current);
+        m_restVelocity = velocity;
+        m_restCurrent = current;
         // Watching a stiffer loop: it goes at the first sight of a swing beyond the trend,
         // before it grows on.
         if (i + 1 < RestReadings)
@@ -380,9 +386,15 @@ bool Tuner::lookAtRest(Trial &trial, int readings)
 
 bool Tuner::restless(const Trial &t, double ratio) const
 {
-    const double velocityGain = t.gains[KVP];
-    return t.holdSpread > restLimit(m_safeCurrent, velocityGain, 1, ratio)
-        || t.velocitySwing > restLimit(m_safeVelocity, velocityGain, 1, ratio);
+    // Beyond the yardstick, and jumping between readings: a loop that re-balances after its
+    // gains changed drifts, one that oscillates does not.
+    const auto swings = [ratio, &t](const std::vector<double> &reads, double seen,
+                                    const std::vector<RestSwing> &safe) {
+        return seen > restLimit(safe, t.gains[KVP], 1, ratio)
+            && seriesNoise(reads) > seen / JumpShare;
+    };
+    return swings(m_restCurrent, t.holdSpread, m_safeCurrent)
+        || swings(m_restVelocity, t.velocitySwing, m_safeVelocity);
 }
 
 bool Tuner::swingsWhileHolding(const StepCheck &check) const
@@ -441,8 +453,8 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
             break;
         // A set that rings, swings while it holds or loses the position on the way out goes
         // at once: the way back runs on the last safe gains.
-        const Shortfall out = summarize(t.up, t.up, m_options.overshootPercent, m_errorLimit)
-                                  .shortfall;
+        const Shortfall out
+            = summarize(t.up, t.up, m_options.overshootPercent, m_errorLimit).shortfall;
         danger = unsafe(out) || swingsWhileHolding(t.up);
         if (danger && !backToSafe())
             break;
@@ -481,8 +493,9 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
         stop(Stop::Alarm,
              QStringLiteral("alarm: status %1 with %2")
                  .arg(quint16(t.status), 4, 16, QLatin1Char('0'))
-                 .arg(t.gains == m_result.before ? QStringLiteral("the start gains")
-                                                 : QStringLiteral("trial %1's gains").arg(t.number)));
+                 .arg(t.gains == m_result.before
+                          ? QStringLiteral("the start gains")
+                          : QStringLiteral("trial %1's gains").arg(t.number)));
         // The last safe gains go back at once; the alarm is the operator's to reset.
         backToSafe();
     } else if (unsafe(t.summary.shortfall)) {
@@ -495,7 +508,8 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
     if (onTrial)
         onTrial(t);
     // Only with gains in force that showed no sign of trouble: a window's dialog may stay open.
-    const bool safeInForce = m_safe && std::equal(m_safe->begin(), m_safe->end(), m_inForce.begin());
+    const bool safeInForce
+        = m_safe && std::equal(m_safe->begin(), m_safe->end(), m_inForce.begin());
     if (pump && safeInForce)
         pump();
     return t;
@@ -526,8 +540,9 @@ void Tuner::search()
     m_result.first = first;
 
     const int left = m_options.maxTrials - int(m_result.trials.size());
-    const int reserve = std::clamp(m_options.maxTrials * (RemeasuredBest + 2 * MarginCandidates) / 40,
-                                   2, RemeasuredBest + 2 * MarginCandidates);
+    const int reserve
+        = std::clamp(m_options.maxTrials * (RemeasuredBest + 2 * MarginCandidates) / 40, 2,
+                     RemeasuredBest + 2 * MarginCandidates);
     TuneSearch search(m_options.tuned, left,
                       [this](const Gains &g, Trial::Kind kind) { return measure(g, kind); });
     // A response that now fits a shorter, finer record moves the search to it.
@@ -544,9 +559,10 @@ void Tuner::search()
     const std::optional<Trial> chosen = choose(search);
     if (search.stoppedUnresolved() || (chosen && chosen->summary.unresolved))
         m_result.caveats
-            << QStringLiteral("the recorder cannot resolve the response at the %1 ms span: its rise "
-                              "spans fewer than three samples, so its overshoot may be larger "
-                              "than measured, and the search did not refine on such figures")
+            << QStringLiteral(
+                   "the recorder cannot resolve the response at the %1 ms span: its rise "
+                   "spans fewer than three samples, so its overshoot may be larger "
+                   "than measured, and the search did not refine on such figures")
                    .arg(m_span);
     if (chosen) {
         m_result.best = chosen;
@@ -598,11 +614,13 @@ bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why
             if (raised[g] && m_options.tuned[g])
                 stiffer[g] = scaledGain(stiffer[g], MarginFactor);
         }
-        if (stiffer != candidate.gains && std::find(sets.begin(), sets.end(), stiffer) == sets.end())
+        if (stiffer != candidate.gains
+            && std::find(sets.begin(), sets.end(), stiffer) == sets.end())
             sets.push_back(stiffer);
     }
     if (sets.empty()) {
-        const QString note = QStringLiteral("no margin was measured: neither KPP nor KVP may change");
+        const QString note
+            = QStringLiteral("no margin was measured: neither KPP nor KVP may change");
         if (!m_result.caveats.contains(note))
             m_result.caveats << note;
         return true;
@@ -697,8 +715,8 @@ void Tuner::readBack(const Gains &wanted)
         if (m_inForce[g])
             m_result.after[g] = *m_inForce[g];
         // Neither value is proven: a gain the run changed, or one whose value is unknown.
-        const bool changed = m_options.tuned[g]
-            && (wanted[g] != m_result.before[g] || !m_result.trials.isEmpty());
+        const bool changed
+            = m_options.tuned[g] && (wanted[g] != m_result.before[g] || !m_result.trials.isEmpty());
         if ((!m_result.finalSet && changed) || (m_result.finalSet && m_inForce[g] != wanted[g]))
             m_result.maybeWrong << gainName(g);
     }
@@ -708,10 +726,11 @@ void Tuner::readBack(const Gains &wanted)
     const QString proof = m_result.finalSet
         ? wrong.join(QStringLiteral(", "))
         : QStringLiteral("the parameters could not be read back");
-    const QString text = QStringLiteral("%1: %2 may be wrong; the original values are in %3")
-                             .arg(proof, m_result.maybeWrong.join(QLatin1Char(' ')),
-                                  m_options.backupPath);
-    m_result.reason = m_result.reason.isEmpty() ? text : m_result.reason + QStringLiteral("; ") + text;
+    const QString text
+        = QStringLiteral("%1: %2 may be wrong; the original values are in %3")
+              .arg(proof, m_result.maybeWrong.join(QLatin1Char(' ')), m_options.backupPath);
+    m_result.reason
+        = m_result.reason.isEmpty() ? text : m_result.reason + QStringLiteral("; ") + text;
 }
 
 void Tuner::finish()
@@ -753,8 +772,8 @@ void Tuner::finish()
             m_result.saved = true;
         } else {
             const DriveFailure &f = m_drive.failure();
-            m_result.outcome = f.kind == DriveFailure::Kind::NoAnswer ? Outcome::NoAnswer
-                                                                       : Outcome::Refused;
+            m_result.outcome
+                = f.kind == DriveFailure::Kind::NoAnswer ? Outcome::NoAnswer : Outcome::Refused;
             m_result.reason = f.kind == DriveFailure::Kind::NoAnswer
                 ? QStringLiteral("the drive did not answer \"SV\"")
                 : QStringLiteral("the drive refused \"SV\": it answered %1").arg(f.reply.trimmed());

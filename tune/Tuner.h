@@ -139,6 +139,8 @@ private:
     // The yardsticks, from trials that showed no sign of trouble.
     std::vector<RestSwing> m_safeCurrent;
     std::vector<RestSwing> m_safeVelocity;
+    std::vector<double> m_restVelocity; // the latest look's readings
+    std::vector<double> m_restCurrent;
     double m_safeNoise = 0; // the feedback's noise before a step, the largest seen
     double m_feedbackResolution = 1;
 };

@@ -180,7 +180,7 @@ private slots:
                 r.station().faults().silent = t.gains != Gains { 250, 50, 100, 100 };
             };
         }) << defaults << Outcome::NoAnswer << "may be wrong; the original values are in"
-                                                           << false << -1;
+                                                                          << false << -1;
         QTest::newRow("measure only: the gains as found go back")
             << Bench([](Rig &) {}) << options(200, 40, true) << Outcome::Tuned << "" << true << -1;
         QTest::newRow("two trials: no margin left to measure")
