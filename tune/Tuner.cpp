@@ -407,6 +407,8 @@ bool Tuner::swingsWhileHolding(const StepCheck &check) const
 void Tuner::bookSafe(const Trial &t)
 {
     m_safe = t.gains;
+    if (m_safeHistory.empty() || m_safeHistory.back() != t.gains)
+        m_safeHistory.push_back(t.gains);
     if (t.holdSpread >= 0) {
         m_safeCurrent.push_back({ t.holdSpread, double(t.gains[KVP]) });
         m_safeVelocity.push_back({ t.velocitySwing, double(t.gains[KVP]) });
@@ -499,7 +501,12 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
         // The last safe gains go back at once; the alarm is the operator's to reset.
         backToSafe();
     } else if (unsafe(t.summary.shortfall)) {
-        if (!danger && !backToSafe())
+        // Gains that once looked safe and now did not are safe no longer.
+        if (m_safe == t.gains) {
+            m_safeHistory.pop_back();
+            m_safe = m_safeHistory.empty() ? std::nullopt : std::optional(m_safeHistory.back());
+        }
+        if (!backToSafe())
             return std::nullopt;
     } else {
         bookSafe(t);

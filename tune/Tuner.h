@@ -129,6 +129,7 @@ private:
     // The gains in force as far as known: none after a write that got no readable answer.
     std::array<std::optional<std::int16_t>, TuneGain::Count> m_inForce {};
     std::optional<Gains> m_safe; // the last gains that showed no sign of trouble
+    std::vector<Gains> m_safeHistory; // each of them, in turn
     double m_away = 0; // the other position
     std::optional<double> m_lastTarget; // the last motion target sent
     double m_errorLimit = 0; // VPX
