@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 using namespace TuneGain;
@@ -19,6 +20,8 @@ constexpr const char *GainNames[Count] = { "KPP", "KFV", "KVP", "KVI" };
 // any motion excites it further.
 constexpr int RestReadings = 6;
 constexpr int WatchReadings = 18;
+// Readings in a row that must all be away from what the drive held with.
+constexpr std::size_t Persisting = 3;
 // Readings whose noise (second differences) is less than this share of their swing drift.
 constexpr double JumpShare = 4;
 // Trials kept for the end: the few best measured again, and the margin of three of them.
@@ -38,6 +41,15 @@ int settingOrdinal(int index)
 int targetOrdinal()
 {
     return ParameterMap::ordinal({ BoxArray::POS, 0 }); // UP0, which a test motion writes
+}
+
+// The largest distance of a reading from what the drive holds with.
+double farthest(const std::vector<double> &values, double hold)
+{
+    double most = 0;
+    for (double v : values)
+        most = std::max(most, std::abs(v - hold));
+    return most;
 }
 
 std::vector<double> channel(const Capture &c, int which)
@@ -211,8 +223,10 @@ bool Tuner::restNoise()
     if (!v)
         return false;
     const double velocityGain = m_result.before[KVP];
-    m_safeCurrent.push_back(
-        { std::max(swing(channel(*c, 1)), swing(channel(*v, 1))), velocityGain });
+    std::vector<double> current = channel(*c, 1);
+    const std::vector<double> more = channel(*v, 1);
+    current.insert(current.end(), more.begin(), more.end());
+    m_safeCurrent.push_back({ swing(current), velocityGain });
     m_safeVelocity.push_back({ swing(channel(*v, 0)), velocityGain });
     const std::vector<double> feedback = channel(*c, 0);
     const double noise = seriesNoise(feedback);
@@ -370,15 +384,14 @@ bool Tuner::lookAtRest(Trial &trial, int readings)
         }
         velocity.push_back(*v);
         current.push_back(*a);
-        trial.velocitySwing = swing(velocity);
-        trial.holdSpread = swing(current);
+        trial.velocitySwing = farthest(velocity, m_holdVelocity);
+        trial.holdSpread = farthest(current, m_holdCurrent);
         m_restVelocity = velocity;
         m_restCurrent = current;
         // Watching a stiffer loop: it goes at the first sight of a swing beyond the trend,
         // before it grows on.
-        if (i + 1 < RestReadings)
-            continue;
-        if (readings > RestReadings && restless(trial, RestlessRatio))
+        // Not before a change's own transient had time to pass.
+        if (i + 1 >= RestReadings && readings > RestReadings && restless(trial, RestlessRatio))
             return true;
     }
     return true;
@@ -386,15 +399,28 @@ bool Tuner::lookAtRest(Trial &trial, int readings)
 
 bool Tuner::restless(const Trial &t, double ratio) const
 {
-    // Beyond the yardstick, and jumping between readings: a loop that re-balances after its
-    // gains changed drifts, one that oscillates does not.
-    const auto swings = [ratio, &t](const std::vector<double> &reads, double seen,
-                                    const std::vector<RestSwing> &safe) {
-        return seen > restLimit(safe, t.gains[KVP], 1, ratio)
-            && seriesNoise(reads) > seen / JumpShare;
+    // Beyond the yardstick and jumping between readings: a loop that oscillates. A current
+    // command that only settles elsewhere after its gains changed does not jump (friction holds
+    // the actuator wherever the change left it); a velocity that stays away does not settle.
+    const auto limit = [this, ratio, &t](const std::vector<RestSwing> &safe, double hold) {
+        return restLimit(safe, t.gains[KVP], std::max(1.0, m_holdShift * std::abs(hold)), ratio);
     };
-    return swings(m_restCurrent, t.holdSpread, m_safeCurrent)
-        || swings(m_restVelocity, t.velocitySwing, m_safeVelocity);
+    const auto jumps = [](const std::vector<double> &reads, double seen, double beyond) {
+        return seen > beyond && seriesNoise(reads) > seen / JumpShare;
+    };
+    const auto stays = [](const std::vector<double> &reads, double hold, double beyond) {
+        if (reads.size() < Persisting)
+            return false;
+        double least = std::numeric_limits<double>::infinity();
+        for (auto r = reads.end() - Persisting; r != reads.end(); ++r)
+            least = std::min(least, std::abs(*r - hold));
+        return least > beyond;
+    };
+    const double current = limit(m_safeCurrent, m_holdCurrent);
+    const double velocity = limit(m_safeVelocity, m_holdVelocity);
+    return jumps(m_restCurrent, t.holdSpread, current)
+        || jumps(m_restVelocity, t.velocitySwing, velocity)
+        || stays(m_restVelocity, m_holdVelocity, velocity);
 }
 
 bool Tuner::swingsWhileHolding(const StepCheck &check) const
@@ -421,7 +447,25 @@ void Tuner::bookSafe(const Trial &t)
 
 std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
 {
-    if (interrupted() || !apply(gains))
+    if (interrupted())
+        return std::nullopt;
+    // What the drive holds with just before its gains change: a look afterwards is measured
+    // from there (friction leaves it somewhat different after every move).
+    const std::optional<double> velocity = m_drive.readVariable(4);
+    const std::optional<double> current = velocity ? m_drive.readVariable(6) : std::nullopt;
+    if (!current) {
+        noAnswer();
+        return std::nullopt;
+    }
+    m_holdVelocity = *velocity;
+    m_holdCurrent = *current;
+    // A gain multiplies what the drive holds with as much as it changes: so may that shift.
+    m_holdShift = 0;
+    for (int g = 0; g < Count; ++g) {
+        if (m_inForce[g] && *m_inForce[g] > 0 && gains[g] != *m_inForce[g])
+            m_holdShift = std::max(m_holdShift, std::abs(double(gains[g]) / *m_inForce[g] - 1));
+    }
+    if (!apply(gains))
         return std::nullopt;
     Trial t;
     t.number = int(m_result.trials.size()) + 1;
@@ -437,7 +481,8 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
     const bool stiffer = t.gains[KVP] > safe[KVP] || t.gains[KPP] > safe[KPP];
     if (!lookAtRest(t, stiffer ? WatchReadings : RestReadings))
         return std::nullopt;
-    bool danger = restless(t, BreakoutRatio);
+    // A stiffer loop goes at the first sight; one that was not made stiffer is looked at again.
+    bool danger = restless(t, stiffer ? RestlessRatio : BreakoutRatio);
     if (!danger && restless(t, RestlessRatio)) {
         if (!lookAtRest(t, RestReadings))
             return std::nullopt;

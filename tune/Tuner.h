@@ -140,6 +140,9 @@ private:
     // The yardsticks, from trials that showed no sign of trouble.
     std::vector<RestSwing> m_safeCurrent;
     std::vector<RestSwing> m_safeVelocity;
+    double m_holdCurrent = 0; // the current command and velocity the drive held with before
+    double m_holdVelocity = 0;
+    double m_holdShift = 0; // the largest relative change of a gain since then
     std::vector<double> m_restVelocity; // the latest look's readings
     std::vector<double> m_restCurrent;
     double m_safeNoise = 0; // the feedback's noise before a step, the largest seen
