@@ -76,9 +76,21 @@ QString gainText(const Gains &gains, const std::array<bool, TuneGain::Count> &sh
 QString trialLine(const Trial &t, const std::array<bool, TuneGain::Count> &shown)
 {
     return QStringLiteral("trial %1 (%2, %3 ms): %4; out: %5; back: %6; %7")
-        .arg(t.number)
-        .arg(kindName(t.kind), t.span, gainText(t.gains, shown), direction(t.up), direction(t.down),
-             shortfallText(t.summary.shortfall)) + (qEnvironmentVariableIsSet("TUNE_DEBUG") ? QStringLiteral(" [I %1 V %2 n %3/%4 ex %5/%6 miss %7 w%8 st %9]").arg(t.holdSpread).arg(t.velocitySwing).arg(t.up.figures.noise).arg(t.down.figures.noise).arg(t.up.bandExits).arg(t.down.bandExits).arg(t.summary.missPercent).arg(t.restWarning).arg(quint16(t.status),4,16) : QString());
+               .arg(t.number)
+               .arg(kindName(t.kind), t.span, gainText(t.gains, shown), direction(t.up),
+                    direction(t.down), shortfallText(t.summary.shortfall))
+        + (qEnvironmentVariableIsSet("TUNE_DEBUG")
+               ? QStringLiteral(" [I %1 V %2 n %3/%4 ex %5/%6 miss %7 w%8 st %9]")
+                     .arg(t.holdSpread)
+                     .arg(t.velocitySwing)
+                     .arg(t.up.figures.noise)
+                     .arg(t.down.figures.noise)
+                     .arg(t.up.bandExits)
+                     .arg(t.down.bandExits)
+                     .arg(t.summary.missPercent)
+                     .arg(t.restWarning)
+                     .arg(quint16(t.status), 4, 16)
+               : QString());
 }
 
 QStringList resultLines(const TuneResult &r, const std::array<bool, TuneGain::Count> &shown)

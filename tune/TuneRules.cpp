@@ -154,7 +154,9 @@ std::int16_t scaledGain(std::int16_t gain, double factor)
     long v = std::lround(gain * factor);
     if (v == gain)
         v += factor > 1 ? 1 : -1;
-    return static_cast<std::int16_t>(std::clamp(v, 0L, 32767L));
+    // A gain in use is never lowered to nothing: that takes its term out of the loop (no
+    // integral action lets the weight pull the actuator away) instead of scaling it.
+    return static_cast<std::int16_t>(std::clamp(v, gain > 0 ? 1L : 0L, 32767L));
 }
 
 QString spanFor(double startMs, double endMs)

@@ -97,7 +97,7 @@ inline constexpr double MarginFactor = 1.3;
 inline constexpr double MarginOvershoot = 2;
 bool marginKept(const TrialSummary &stiffer, double targetPercent);
 
-// The gain times the factor, rounded, moved by at least one count, within 0..32767.
+// The gain times the factor, rounded, moved by at least one count, within 1..32767 (0 stays 0).
 std::int16_t scaledGain(std::int16_t gain, double factor);
 
 // The shortest recorder span ("100".."500") that holds the step at `startMs` and `endMs`

@@ -27,6 +27,10 @@ constexpr double JumpShare = 4;
 // Trials kept for the end: the few best measured again, and the margin of three of them.
 constexpr int RemeasuredBest = 3;
 constexpr int MarginCandidates = 3;
+// Two stiffer sets a candidate, the one approached half the way where nothing that far was
+// measured (mostly the search measured one of the halves already).
+constexpr int MarginTrials = 3 * MarginCandidates;
+constexpr int MarginSteps = 3;
 
 int gainOrdinal(int gain)
 {
@@ -227,6 +231,8 @@ bool Tuner::restNoise()
     const std::vector<double> more = channel(*v, 1);
     current.insert(current.end(), more.begin(), more.end());
     m_safeCurrent.push_back({ swing(current), velocityGain });
+    for (double a : current)
+        m_largestCurrent = std::max(m_largestCurrent, std::abs(a));
     m_safeVelocity.push_back({ swing(channel(*v, 0)), velocityGain });
     const std::vector<double> feedback = channel(*c, 0);
     const double noise = seriesNoise(feedback);
@@ -388,9 +394,16 @@ bool Tuner::lookAtRest(Trial &trial, int readings)
         trial.holdSpread = farthest(current, m_holdCurrent);
         m_restVelocity = velocity;
         m_restCurrent = current;
+        // A current command far beyond any the drive held with at safe gains: a loop breaking
+        // out into its current limit. It goes at this first sight; where the limit trips an
+        // alarm, a few hundred milliseconds decide.
+        if (std::abs(*a - m_holdCurrent)
+            > RestlessRatio * std::max({ m_largestCurrent, std::abs(m_holdCurrent), 1.0 })) {
+            m_brokeOut = true;
+            return true;
+        }
         // Watching a stiffer loop: it goes at the first sight of a swing beyond the trend,
-        // before it grows on.
-        // Not before a change's own transient had time to pass.
+        // before it grows on; not before a change's own transient had time to pass.
         if (i + 1 >= RestReadings && readings > RestReadings && restless(trial, RestlessRatio))
             return true;
     }
@@ -438,6 +451,8 @@ void Tuner::bookSafe(const Trial &t)
     if (t.holdSpread >= 0) {
         m_safeCurrent.push_back({ t.holdSpread, double(t.gains[KVP]) });
         m_safeVelocity.push_back({ t.velocitySwing, double(t.gains[KVP]) });
+        for (double a : m_restCurrent)
+            m_largestCurrent = std::max(m_largestCurrent, std::abs(a));
     }
     for (const StepCheck *c : { &t.up, &t.down }) {
         if (c->figures.ok())
@@ -477,12 +492,13 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
     // beyond what safe gains showed it goes at once; beyond their trend, when a second look
     // shows it again. A stiffer loop is watched for longer: one just past its limit takes most
     // of a second to grow out of the noise.
+    m_brokeOut = false;
     const Gains &safe = m_safe.value_or(m_result.before);
     const bool stiffer = t.gains[KVP] > safe[KVP] || t.gains[KPP] > safe[KPP];
     if (!lookAtRest(t, stiffer ? WatchReadings : RestReadings))
         return std::nullopt;
     // A stiffer loop goes at the first sight; one that was not made stiffer is looked at again.
-    bool danger = restless(t, stiffer ? RestlessRatio : BreakoutRatio);
+    bool danger = m_brokeOut || restless(t, stiffer ? RestlessRatio : BreakoutRatio);
     if (!danger && restless(t, RestlessRatio)) {
         if (!lookAtRest(t, RestReadings))
             return std::nullopt;
@@ -592,9 +608,8 @@ void Tuner::search()
     m_result.first = first;
 
     const int left = m_options.maxTrials - int(m_result.trials.size());
-    const int reserve
-        = std::clamp(m_options.maxTrials * (RemeasuredBest + 2 * MarginCandidates) / 40, 2,
-                     RemeasuredBest + 2 * MarginCandidates);
+    const int reserve = std::clamp(m_options.maxTrials * (RemeasuredBest + MarginTrials) / 40, 2,
+                                   RemeasuredBest + MarginTrials);
     TuneSearch search(m_options.tuned, left,
                       [this](const Gains &g, Trial::Kind kind) { return measure(g, kind); });
     // A response that now fits a shorter, finer record moves the search to it.
@@ -628,7 +643,7 @@ std::optional<Trial> Tuner::choose(TuneSearch &search)
     // The few best measured again before the final choice: one lucky record must not decide.
     std::vector<Trial> ranked = search.ranked();
     for (std::size_t i = 0; i < ranked.size() && int(i) < RemeasuredBest; ++i) {
-        if (budgetLeft() <= 2 * MarginCandidates || m_stop != Stop::None)
+        if (budgetLeft() <= MarginTrials || m_stop != Stop::None)
             break;
         search.tryGains(ranked[i].gains, Trial::Kind::Search, nullptr, true);
     }
@@ -656,19 +671,28 @@ std::optional<Trial> Tuner::choose(TuneSearch &search)
 
 bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why)
 {
-    // Only gains the run may change are raised: KPP alone, then with KVP.
-    std::vector<Gains> sets;
+    // Only gains the run may change are raised: KPP alone, then with KVP. Each is approached
+    // in steps where nothing that far was measured: a loop without the margin may break out at
+    // the full raise faster than a look can tell, and just past its limit more slowly.
+    std::vector<std::vector<Gains>> sets; // the steps to each, the full raise last
     for (const std::array<bool, Count> &raised :
          { std::array<bool, Count> { true, false, false, false },
            std::array<bool, Count> { true, false, true, false } }) {
-        Gains stiffer = candidate.gains;
-        for (int g : All) {
-            if (raised[g] && m_options.tuned[g])
-                stiffer[g] = scaledGain(stiffer[g], MarginFactor);
+        std::vector<Gains> steps;
+        for (int k = 1; k <= MarginSteps; ++k) {
+            Gains stiffer = candidate.gains;
+            for (int g : All) {
+                if (raised[g] && m_options.tuned[g])
+                    stiffer[g]
+                        = scaledGain(stiffer[g], std::pow(MarginFactor, double(k) / MarginSteps));
+            }
+            if (stiffer != candidate.gains && (steps.empty() || steps.back() != stiffer))
+                steps.push_back(stiffer);
         }
-        if (stiffer != candidate.gains
-            && std::find(sets.begin(), sets.end(), stiffer) == sets.end())
-            sets.push_back(stiffer);
+        if (!steps.empty() && std::none_of(sets.begin(), sets.end(), [&](const auto &s) {
+                return s.back() == steps.back();
+            }))
+            sets.push_back(steps);
     }
     if (sets.empty()) {
         const QString note
@@ -677,25 +701,37 @@ bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why
             m_result.caveats << note;
         return true;
     }
-    for (const Gains &stiffer : sets) {
-        const QString name = gainText(stiffer, m_options.tuned);
-        if (search.nearUnsafe(stiffer)) {
+    const auto holds = [&](const Gains &set, const Gains &from) {
+        const QString name = gainText(set, m_options.tuned);
+        if (search.nearUnsafe(set)) {
             *why = QStringLiteral("%1 lies within the margin of a set that showed too little of it")
                        .arg(name);
             return false;
         }
-        std::optional<Trial> t = search.known(stiffer);
+        std::optional<Trial> t = search.known(set);
         if (!t) {
             if (m_options.maxTrials - int(m_result.trials.size()) <= 0) {
                 *why = QStringLiteral("no trial was left to measure %1").arg(name);
                 return false;
             }
-            t = search.tryGains(stiffer, Trial::Kind::Margin, &candidate.gains);
+            t = search.tryGains(set, Trial::Kind::Margin, &from);
         }
         if (!t || !marginKept(t->summary, m_options.overshootPercent)) {
             if (t)
                 *why = QStringLiteral("%1: %2").arg(name, shortfallText(t->summary.shortfall));
             return false;
+        }
+        return true;
+    };
+    for (const std::vector<Gains> &steps : sets) {
+        // From the last step measured already (the search may have been that far), on.
+        std::size_t from = steps.size() - 1;
+        while (from > 0 && !search.known(steps[from - 1]) && !search.known(steps[from]))
+            --from;
+        for (std::size_t k = search.known(steps.back()) ? steps.size() - 1 : from; k < steps.size();
+             ++k) {
+            if (!holds(steps[k], k == 0 ? candidate.gains : steps[k - 1]))
+                return false;
         }
     }
     return true;

@@ -143,6 +143,8 @@ private:
     double m_holdCurrent = 0; // the current command and velocity the drive held with before
     double m_holdVelocity = 0;
     double m_holdShift = 0; // the largest relative change of a gain since then
+    double m_largestCurrent = 0; // the largest current command read while holding at safe gains
+    bool m_brokeOut = false; // the latest look saw the current command break out
     std::vector<double> m_restVelocity; // the latest look's readings
     std::vector<double> m_restCurrent;
     double m_safeNoise = 0; // the feedback's noise before a step, the largest seen

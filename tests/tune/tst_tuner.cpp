@@ -146,7 +146,8 @@ private slots:
         // A gain always moves by a count at least, never below 0 or beyond 16 bits.
         QCOMPARE(scaledGain(3, 1.19), std::int16_t(4));
         QCOMPARE(scaledGain(3, 1 / 1.19), std::int16_t(2));
-        QCOMPARE(scaledGain(1, 0.5), std::int16_t(0));
+        QCOMPARE(scaledGain(1, 0.5), std::int16_t(1)); // never to nothing
+        QCOMPARE(scaledGain(0, 2), std::int16_t(1));
         QCOMPARE(scaledGain(30000, 2), std::int16_t(32767));
         // The step at 93 ms and twice its settling must fit three quarters of the record.
         QCOMPARE(spanFor(93, 93 + 2 * 5), QStringLiteral("200"));
