@@ -74,8 +74,13 @@ void TuneSearch::book(const Trial &t, const Gains *from)
     m_tried[t.gains] = t;
     if (t.kind != Trial::Kind::Margin)
         m_candidates.insert(t.gains);
-    if (t.summary.clean())
+    Record &r = m_records[t.gains];
+    ++r.measured;
+    if (t.summary.clean()) {
+        ++r.clean;
+        r.lastClean = t;
         m_settlings[t.gains].push_back(t.summary.settlingMs);
+    }
     if (nearLimit(t.summary.shortfall) && from) {
         Move move {};
         for (int g : All)
@@ -177,24 +182,32 @@ std::optional<Trial> TuneSearch::follow(const Trial &from, const Move &move, dou
                                         bool untilClean)
 {
     std::optional<Trial> last;
-    const Trial *at = &from;
+    Trial at = from;
+    // Towards the target a step that gets no nearer may be the noise of a hunting loop: one
+    // more step that way tells.
+    bool patience = untilClean;
     for (;;) {
-        if (untilClean && at->summary.clean())
+        if (untilClean && at.summary.clean())
             return last;
-        const std::optional<Trial> t = tryMove(*at, move, factor);
-        if (!t || !better(*t, *at))
+        std::optional<Trial> t = tryMove(at, move, factor);
+        if (t && !better(*t, at) && patience && !unsafe(t->summary.shortfall)) {
+            patience = false;
+            const std::optional<Trial> further = tryMove(*t, move, factor);
+            t = further && better(*further, at) ? further : std::nullopt;
+        }
+        if (!t || !better(*t, at))
             return last;
         last = t;
-        at = &*last;
+        at = *t;
     }
 }
 
 void TuneSearch::toClean(const Trial &start)
 {
-    // Towards the target from a set that misses it: each way of a group is measured, the one
-    // that misses least is followed while it keeps getting nearer. A lively response (beyond
-    // the target, ringing) first tries less position gain, more damping or less integral
-    // action; a sluggish, creeping or hunting one first tries more stiffness or integral.
+    // Towards the target from a set that misses it: the ways of a group are tried in turn, and
+    // the first that gets nearer is followed while it keeps doing so. A lively response
+    // (beyond the target, ringing) first tries less position gain, more damping or less
+    // integral action; a sluggish, creeping or hunting one first tries more of everything.
     Trial now = start;
     while (!now.summary.clean() && !exhausted()) {
         const Shortfall s = now.summary.shortfall;
@@ -217,13 +230,16 @@ void TuneSearch::toClean(const Trial &start)
         Way way {};
         for (const std::vector<Way> &group :
              lively ? std::vector { calmer, livelier } : std::vector { livelier, calmer }) {
+            // The first way that gets nearer, in the order of how likely it is to: a miss is a
+            // noisy figure, and the most likely way is the one to follow.
             for (const Way &w : group) {
                 const std::optional<Trial> t = tryMove(now, w.first, w.second);
                 if (m_stopped)
                     return;
-                if (t && ::better(t->summary, next ? next->summary : now.summary, tieMs(*t, now))) {
+                if (t && ::better(t->summary, now.summary, tieMs(*t, now))) {
                     next = t;
                     way = w;
+                    break;
                 }
             }
             if (next)
@@ -339,6 +355,15 @@ void TuneSearch::stiffen()
                 }
             }
         }
+        // A stiffer set that falls short once may be the noise of a hunting loop: one more step
+        // tells.
+        if (!t->summary.clean() && !unsafe(t->summary.shortfall) && !level) {
+            const std::optional<Trial> further = tryMove(*t, stiffer, raiseFactor(Coarse, stiffer, *t));
+            if (m_stopped)
+                return;
+            if (further && further->summary.clean())
+                t = further;
+        }
         if (better(*t, *m_best)) {
             m_best = t;
             level = false;
@@ -389,19 +414,21 @@ void TuneSearch::run(const Trial &start, int reserve)
 
 std::vector<Trial> TuneSearch::ranked() const
 {
+    // A set met the target where it did so in at least half of its measurements (a loop that
+    // sticks short of the band now and then does not always); one that always did comes first.
     std::vector<Trial> clean;
     for (const Gains &gains : m_candidates) {
-        const Trial &t = m_tried.at(gains);
-        if (t.summary.clean())
-            clean.push_back(t);
+        const Record &r = m_records.at(gains);
+        if (r.lastClean && 2 * r.clean >= r.measured)
+            clean.push_back(*r.lastClean);
     }
-    const auto settling = [this](const Trial &t) {
+    const auto key = [this](const Trial &t) {
+        const Record &r = m_records.at(t.gains);
         const auto at = m_settlings.find(t.gains);
-        return at == m_settlings.end() ? t.summary.settlingMs : mean(at->second);
+        const double settling = at == m_settlings.end() ? t.summary.settlingMs : mean(at->second);
+        return std::make_tuple(r.clean < r.measured, settling, t.summary.riseMs);
     };
-    std::stable_sort(clean.begin(), clean.end(), [&](const Trial &a, const Trial &b) {
-        return std::make_pair(settling(a), a.summary.riseMs)
-            < std::make_pair(settling(b), b.summary.riseMs);
-    });
+    std::stable_sort(clean.begin(), clean.end(),
+                     [&](const Trial &a, const Trial &b) { return key(a) < key(b); });
     return clean;
 }

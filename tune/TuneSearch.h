@@ -84,6 +84,14 @@ private:
     std::map<Gains, Trial> m_tried;
     std::map<Gains, std::vector<double>> m_settlings; // of each clean measurement of a set
     std::set<Gains> m_candidates; // sets measured as candidates, not as margins
+    // Every measurement of a set, in short: how often, how often it met the target, and the
+    // latest that did.
+    struct Record {
+        int measured = 0;
+        int clean = 0;
+        std::optional<Trial> lastClean;
+    };
+    std::map<Gains, Record> m_records;
     std::vector<double> m_repeats; // |settling difference| of sets measured twice
     // Sets that came near a limit, with the gains that were moved to reach them and how.
     struct Unsafe {

@@ -534,11 +534,17 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
             backToSafe();
             break;
         }
-        // A record too short for the response: the same gains again over a longer span.
+        // A record too short for the response (still moving at its end, or its step too late
+        // in it): the same gains again over a longer span. One that came to rest short of the
+        // band, held by friction, would not settle in any record.
         const std::optional<QString> longer = longerSpan(m_span);
+        const auto tooShort = [this](const StepCheck &c) {
+            return c.figures.suggestedSpanMs && *c.figures.suggestedSpanMs > m_span.toInt();
+        };
         if (!longer
             || (t.summary.shortfall != Shortfall::NotSettled
-                && t.summary.shortfall != Shortfall::NoStep))
+                && t.summary.shortfall != Shortfall::NoStep)
+            || !(tooShort(t.up) || tooShort(t.down)))
             break;
         m_span = *longer;
     }
