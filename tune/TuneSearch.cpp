@@ -22,8 +22,11 @@ double mean(const std::vector<double> &v)
 } // namespace
 
 TuneSearch::TuneSearch(const std::array<bool, TuneGain::Count> &tuned, int trialBudget,
-                       Measure measure)
-    : m_tuned(tuned), m_budget(trialBudget), m_measure(std::move(measure))
+                       double targetPercent, Measure measure)
+    : m_tuned(tuned),
+      m_budget(trialBudget),
+      m_targetPercent(targetPercent),
+      m_measure(std::move(measure))
 {
     m_highest.fill(32767);
     m_lowest.fill(0);
@@ -158,7 +161,10 @@ double TuneSearch::raiseFactor(double wanted, const Move &move, const Trial &fro
     // The velocity loop may go from quiet to oscillating within one coarse step, and then
     // breaks out faster than a look can tell: its gain rises in fine steps only. So does any
     // gain near a sign of a loop's limit, or of a set that came near one.
-    if (move[KVP] > 0 || signsAt(from) || nearUnsafe(moved(from.gains, move, Coarse), Coarse))
+    // Where the set itself shows a sign, by the finest step only.
+    if (signsAt(from))
+        return std::min(wanted, Finest);
+    if (move[KVP] > 0 || nearUnsafe(moved(from.gains, move, Coarse), Coarse))
         return std::min(wanted, Fine);
     return std::min(wanted, Largest);
 }
@@ -211,15 +217,21 @@ void TuneSearch::toClean(const Trial &start)
     Trial now = start;
     while (!now.summary.clean() && !exhausted()) {
         const Shortfall s = now.summary.shortfall;
+        // Beyond the target is lively whatever else the response shows (it may not settle in
+        // the record either).
         const bool lively = s == Shortfall::Overshoot || s == Shortfall::Ringing
-            || s == Shortfall::Chatter || s == Shortfall::Alarm;
+            || s == Shortfall::Chatter || s == Shortfall::Alarm
+            || now.summary.overshootPercent > m_targetPercent;
         using Way = std::pair<Move, double>;
         const Move damper { 0, 0, s == Shortfall::Chatter ? -1 : 1, 0 };
-        const std::vector<Way> calmer {
+        // A loop that rings is near its limit: it is calmed by lowering only.
+        std::vector<Way> calmer {
             { { -1, 0, 0, 0 }, s == Shortfall::Overshoot ? Coarse : Largest },
             { damper, raiseFactor(Coarse, damper, now) },
             { { 0, 0, 0, -1 }, Coarse },
         };
+        if (unsafe(s) && damper[KVP] > 0)
+            calmer.erase(calmer.begin() + 1);
         const std::vector<Way> livelier {
             { { 1, 0, 1, 1 }, raiseFactor(Coarse, { 1, 0, 1, 1 }, now) },
             { { 1, 0, 1, 0 }, raiseFactor(Coarse, { 1, 0, 1, 0 }, now) },
@@ -231,16 +243,19 @@ void TuneSearch::toClean(const Trial &start)
         for (const std::vector<Way> &group :
              lively ? std::vector { calmer, livelier } : std::vector { livelier, calmer }) {
             // The first way that gets nearer, in the order of how likely it is to: a miss is a
-            // noisy figure, and the most likely way is the one to follow.
-            for (const Way &w : group) {
+            // noisy figure, and the most likely way is the one to follow. Less position gain
+            // and more damping both calm a lively loop: the one that calms it more.
+            for (std::size_t i = 0; i < group.size(); ++i) {
+                const Way &w = group[i];
                 const std::optional<Trial> t = tryMove(now, w.first, w.second);
                 if (m_stopped)
                     return;
-                if (t && ::better(t->summary, now.summary, tieMs(*t, now))) {
+                if (t && ::better(t->summary, next ? next->summary : now.summary, tieMs(*t, now))) {
                     next = t;
                     way = w;
-                    break;
                 }
+                if (next && !(lively && i == 0))
+                    break;
             }
             if (next)
                 break;
@@ -283,7 +298,8 @@ void TuneSearch::refine()
     respanBest();
 
     for (;;) {
-        if (m_best->summary.unresolved) {
+        // The latest record of the best, which may be finer than the one it was best in.
+        if (m_tried.at(m_best->gains).summary.unresolved && !respanBest()) {
             // The records cannot tell such sets apart: no refining on them.
             m_stoppedUnresolved = true;
             return;
@@ -358,7 +374,8 @@ void TuneSearch::stiffen()
         // A stiffer set that falls short once may be the noise of a hunting loop: one more step
         // tells.
         if (!t->summary.clean() && !unsafe(t->summary.shortfall) && !level) {
-            const std::optional<Trial> further = tryMove(*t, stiffer, raiseFactor(Coarse, stiffer, *t));
+            const std::optional<Trial> further
+                = tryMove(*t, stiffer, raiseFactor(Coarse, stiffer, *t));
             if (m_stopped)
                 return;
             if (further && further->summary.clean())
@@ -377,10 +394,10 @@ void TuneSearch::stiffen()
     }
 }
 
-void TuneSearch::respanBest()
+bool TuneSearch::respanBest()
 {
     if (!respan || exhausted() || !respan(*m_best))
-        return;
+        return false;
     if (const std::optional<Trial> again = tryGains(m_best->gains, m_best->kind, nullptr, true);
         again && again->summary.clean())
         m_best = again;
@@ -388,6 +405,7 @@ void TuneSearch::respanBest()
     std::map<Gains, std::vector<double>> kept { { m_best->gains, { m_best->summary.settlingMs } } };
     m_settlings.swap(kept);
     m_repeats.clear();
+    return true;
 }
 
 void TuneSearch::run(const Trial &start, int reserve)

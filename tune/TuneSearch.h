@@ -16,7 +16,8 @@ class TuneSearch final {
 public:
     using Measure = std::function<std::optional<Trial>(const Gains &, Trial::Kind)>;
 
-    TuneSearch(const std::array<bool, TuneGain::Count> &tuned, int trialBudget, Measure measure);
+    TuneSearch(const std::array<bool, TuneGain::Count> &tuned, int trialBudget,
+               double targetPercent, Measure measure);
 
     // Asked once a clean set is found: true when the records change (a finer span) from now
     // on, so that the set is measured again to compare alike.
@@ -67,14 +68,16 @@ private:
     bool better(const Trial &a, const Trial &b);
     void toClean(const Trial &start);
     void stiffen();
-    // Moves to a finer record where the best now fits one, and measures it again there.
-    void respanBest();
+    // Moves to a finer record where the best now fits one, and measures it again there; false
+    // where there is none.
+    bool respanBest();
     void refine();
     void book(const Trial &t, const Gains *from);
     double tieMs(const Trial &a, const Trial &b) const;
 
     std::array<bool, TuneGain::Count> m_tuned;
     int m_budget;
+    double m_targetPercent;
     int m_reserve = 0;
     Measure m_measure;
     int m_used = 0;

@@ -616,11 +616,19 @@ void Tuner::search()
     const int left = m_options.maxTrials - int(m_result.trials.size());
     const int reserve = std::clamp(m_options.maxTrials * (RemeasuredBest + MarginTrials) / 40, 2,
                                    RemeasuredBest + MarginTrials);
-    TuneSearch search(m_options.tuned, left,
+    TuneSearch search(m_options.tuned, left, m_options.overshootPercent,
                       [this](const Gains &g, Trial::Kind kind) { return measure(g, kind); });
     // A response that now fits a shorter, finer record moves the search to it.
     search.respan = [this](const Trial &best) {
-        const std::optional<QString> span = spanFor(best);
+        std::optional<QString> span = spanFor(best);
+        // Too coarse for a rise that fell between samples: the span its figures suggest, as
+        // long as it still holds the step.
+        for (const StepCheck *c : { &best.up, &best.down }) {
+            const std::optional<int> finer = c->figures.suggestedSpanMs;
+            if (!c->figures.trustworthy && finer && *finer < m_span.toInt()
+                && (!span || *finer < span->toInt()))
+                span = QString::number(*finer);
+        }
         if (!span || span->toInt() >= m_span.toInt())
             return false;
         m_span = *span;

@@ -54,7 +54,7 @@ struct Loop {
 struct Run {
     explicit Run(Outcome outcome, int budget = 40, std::array<bool, TuneGain::Count> tuned = Tuned)
         : outcome(std::move(outcome)),
-          search(tuned, budget,
+          search(tuned, budget, 5,
                  [this](const Gains &g, Trial::Kind kind) { return measure(g, kind); })
     {
     }
@@ -236,7 +236,7 @@ private slots:
         QFETCH(Gains, asked);
         QFETCH(bool, refused);
         const Gains from { 400, 50, 168, 50 }, reached { 400, 50, 200, 50 };
-        TuneSearch search(Tuned, 10, [&](const Gains &g, Trial::Kind) {
+        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
             Trial t;
             t.gains = g;
             t.summary = summary(g == reached ? shortfall : Shortfall::None, 10);
