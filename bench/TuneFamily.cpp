@@ -29,17 +29,20 @@ struct Options {
     bool verbose = false; // every trial of every run
 };
 
-// The family as listed in the README: on each of these plants some gains on the grid meet the
-// target with margin (a plant without would be a dead end for any tuner; the report says so).
+// The family as listed in the README: the first 50 plants on whose grid some gains meet the
+// target with margin in every repeat. On plant 10 none do (its encoder resolves 4 counts and
+// its stiction is 4.7 % of the peak force: the coil sticks somewhere near the band's edge), so
+// no tuner could.
 constexpr std::uint32_t FirstSeed = 1;
-constexpr std::uint32_t LastSeed = 50;
+constexpr std::uint32_t LastSeed = 51;
+constexpr std::uint32_t LeftOut[] = { 10 };
 
 void usage(std::FILE *to)
 {
     std::fputs(
         "usage: bench_tune --family [--seeds LIST] [--starts LIST] [--jobs N] [--cache DIR]\n"
         "                  [--no-cache] [--grid-only] [--full-grid] [--verbose]\n"
-        "  --seeds LIST   plants by seed, e.g. 1-50 or 3,7,12-20 (default 1-50)\n"
+        "  --seeds LIST   plants by seed, e.g. 1-50 or 3,7,12-20 (default 1-9,11-51)\n"
         "  --starts LIST  of sluggish,ringing,creeping,near-unstable (default all four)\n"
         "  --jobs N       plants measured and tuned side by side (default 1)\n"
         "  --cache DIR    where each plant's measured sets are kept (default:\n"
@@ -79,8 +82,10 @@ std::optional<std::vector<std::uint32_t>> seedList(const QString &text)
 std::optional<Options> parse(const QStringList &arguments)
 {
     Options o;
-    for (std::uint32_t s = FirstSeed; s <= LastSeed; ++s)
-        o.seeds.push_back(s);
+    for (std::uint32_t s = FirstSeed; s <= LastSeed; ++s) {
+        if (std::find(std::begin(LeftOut), std::end(LeftOut), s) == std::end(LeftOut))
+            o.seeds.push_back(s);
+    }
     o.cache = QCoreApplication::applicationDirPath() + QStringLiteral("/tune-family-cache");
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &a = arguments[i];
@@ -245,7 +250,7 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
             continue;
         const Gains &from = g.starts[std::size_t(k)];
         if (o.verbose) {
-            const Measured m = memo.measure(from);
+            const Measured m = memo.robust(from);
             say(QStringLiteral("  plant %1, %2 start %3 as the grid measures it: %4, settling %5 "
                                "ms, overshoot %6 %")
                     .arg(seed)
@@ -257,7 +262,7 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
         Run run = tune(seed, StartKind(k), from, scratch.filePath(QStringLiteral("backup.vcmpar")),
                        o.verbose);
         if (run.met()) {
-            run.again = memo.measure(run.tuned);
+            run.again = memo.robust(run.tuned);
             if (run.again->clean())
                 run.ratio = run.again->settlingMs / g.figures.settlingMs;
         }
