@@ -12,6 +12,7 @@ constexpr double OriginKpp = 50;
 constexpr double OriginKvp = 10;
 constexpr double OriginKvi = 12.5;
 constexpr int KeptFew = 6; // the best sets whose every neighbour is measured
+constexpr int Candidates = 40; // the best measured once that are measured again
 constexpr double NearUnstableShare = 0.8;
 
 std::int16_t highest(int gain)
@@ -104,39 +105,74 @@ std::vector<FamilyGrid::Index> FamilyGrid::cleanByRank() const
     return order;
 }
 
-bool FamilyGrid::marginHolds(const Gains &gains)
+bool FamilyGrid::marginHolds(const Gains &gains, bool repeated)
 {
-    const auto known = m_margins.find(gains);
-    if (known != m_margins.end())
-        return known->second;
+    auto &known = repeated ? m_margins : m_firstMargins;
+    const auto at = known.find(gains);
+    if (at != known.end())
+        return at->second;
     const double target = TuneOptions().overshootPercent;
+    const auto keeps = [&](const Gains &stiffer) {
+        const Gains g = within(stiffer);
+        return marginKept((repeated ? m_memo.robust(g) : m_memo.measure(g)).summary(), target);
+    };
     Gains stiffer = gains;
     stiffer[TuneGain::KPP] = scaledGain(gains[TuneGain::KPP], MarginFactor);
-    bool holds = marginKept(m_memo.measure(within(stiffer)).summary(), target);
+    bool holds = keeps(stiffer);
     stiffer[TuneGain::KVP] = scaledGain(gains[TuneGain::KVP], MarginFactor);
-    holds = holds && marginKept(m_memo.measure(within(stiffer)).summary(), target);
-    m_margins[gains] = holds;
+    holds = holds && keeps(stiffer);
+    known[gains] = holds;
     return holds;
 }
 
-std::optional<FamilyGrid::Index> FamilyGrid::marginBest()
+std::vector<FamilyGrid::Index> FamilyGrid::robustRank()
 {
+    // Down the sets that were clean when measured once, fastest first: those whose margin held
+    // once are measured again, with their margins, until enough of them have been.
+    std::vector<std::pair<Index, Measured>> kept;
+    int candidates = 0;
     for (const Index &x : cleanByRank()) {
-        if (marginHolds(*at(x)))
-            return x;
+        if (candidates >= Candidates)
+            break;
+        const Gains g = *at(x);
+        if (!marginHolds(g, false))
+            continue;
+        ++candidates;
+        const Measured m = m_memo.robust(g);
+        if (m.clean() && marginHolds(g, true))
+            kept.emplace_back(x, m);
     }
-    return std::nullopt;
+    std::stable_sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) {
+        return std::tie(a.second.settlingMs, a.second.riseMs)
+            < std::tie(b.second.settlingMs, b.second.riseMs);
+    });
+    std::vector<Index> order;
+    for (const auto &k : kept)
+        order.push_back(k.first);
+    return order;
+}
+
+std::optional<FamilyGrid::Index> FamilyGrid::robustBest()
+{
+    const std::vector<Index> order = robustRank();
+    return order.empty() ? std::nullopt : std::optional<Index>(order.front());
+}
+
+std::vector<FamilyGrid::Index> FamilyGrid::bestFew()
+{
+    std::vector<Index> few = cleanByRank();
+    few.resize(std::min<std::size_t>(few.size(), KeptFew));
+    std::vector<Index> robust = robustRank();
+    robust.resize(std::min<std::size_t>(robust.size(), KeptFew));
+    few.insert(few.end(), robust.begin(), robust.end());
+    return few;
 }
 
 bool FamilyGrid::grow()
 {
     // Where the best few lie on the box's edge, the box grows past it by two coarse steps.
-    std::vector<Index> few = cleanByRank();
-    few.resize(std::min<std::size_t>(few.size(), KeptFew));
-    if (const std::optional<Index> best = marginBest())
-        few.push_back(*best);
     bool grown = false;
-    for (const Index &x : few) {
+    for (const Index &x : bestFew()) {
         const int at[3] = { x.i, x.j, x.k };
         for (int d = 0; d < 3; ++d) {
             if (at[d] <= m_low[d] + 1) {
@@ -158,14 +194,10 @@ bool FamilyGrid::grow()
     return false;
 }
 
-bool FamilyGrid::refine(int count)
+bool FamilyGrid::refine()
 {
-    std::vector<Index> few = cleanByRank();
-    few.resize(std::min<std::size_t>(few.size(), std::size_t(count)));
-    if (const std::optional<Index> best = marginBest())
-        few.push_back(*best);
     bool more = false;
-    for (const Index &x : few) {
+    for (const Index &x : bestFew()) {
         if (m_refined[x])
             continue;
         m_refined[x] = true;
@@ -189,8 +221,8 @@ FamilyGrid::Result FamilyGrid::search()
 {
     measureBox();
     while (grow()) { }
-    while (refine(KeptFew)) { }
-    return finish(marginBest());
+    while (refine()) { }
+    return finish(robustBest());
 }
 
 FamilyGrid::Result FamilyGrid::searchFull()
@@ -208,7 +240,7 @@ FamilyGrid::Result FamilyGrid::searchFull()
             }
         }
     }
-    return finish(marginBest());
+    return finish(robustBest());
 }
 
 std::optional<std::int16_t> FamilyGrid::findAlarmKpp(const Gains &best)
@@ -250,7 +282,7 @@ FamilyGrid::Result FamilyGrid::finish(const std::optional<Index> &best)
         return r;
     r.found = true;
     r.best = *at(*best);
-    r.figures = m_measured[*best];
+    r.figures = m_memo.robust(r.best);
     r.alarmKpp = findAlarmKpp(r.best);
 
     const Gains b = r.best;

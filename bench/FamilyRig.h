@@ -10,13 +10,16 @@
 
 // A simulated drive at station 1 on one plant (the default plant without a seed): up/down mode,
 // the servo on, these gains, holding at 0 counts where the step has room both ways whatever the
-// plant's weight and spring. Every rig starts alike, so a measurement depends on nothing else.
+// plant's weight and spring. Rigs of the same repeat start alike, so a measurement depends on
+// nothing else; another repeat waits a little longer first, and so meets the plant's noise and
+// friction at another moment.
 struct FamilyRig {
     static constexpr int Station = 1;
     static constexpr std::int32_t Home = 0;
     static constexpr std::int64_t SettleUs = 500000;
+    static constexpr std::int64_t RepeatUs = 137300;
 
-    FamilyRig(std::optional<std::uint32_t> seed, const Gains &gains)
+    FamilyRig(std::optional<std::uint32_t> seed, const Gains &gains, int repeat = 0)
         : line({ Station }), link(line, line), drive(link)
     {
         ::Station &s = station();
@@ -29,7 +32,7 @@ struct FamilyRig {
         s.placeActuator(Home);
         line.open();
         drive.address(Station);
-        line.advanceUs(SettleUs);
+        line.advanceUs(SettleUs + repeat * RepeatUs);
     }
     ::Station &station() { return *line.station(Station); }
 

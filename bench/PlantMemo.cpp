@@ -10,9 +10,11 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace {
-// Raised by hand when the memo's layout changes, or the plants change in a way that their
-// descriptions do not show.
+// Raised by hand when the plants change in a way that their descriptions do not show, or
+// the rig does.
 constexpr int MemoVersion = 1;
 
 QString number(double v)
@@ -60,9 +62,9 @@ int plantStep(std::optional<std::uint32_t> seed)
 }
 
 Measured measureSet(std::optional<std::uint32_t> seed, const Gains &gains, int step,
-                    const QString &backupPath, std::optional<Trial> *trial)
+                    const QString &backupPath, int repeat, std::optional<Trial> *trial)
 {
-    FamilyRig rig(seed, gains);
+    FamilyRig rig(seed, gains, repeat);
     TuneOptions options;
     options.step = step;
     options.backupPath = backupPath;
@@ -109,7 +111,7 @@ QString measuringKey()
            std::optional<std::uint32_t>(2) }) {
         for (const Gains &gains : probes) {
             std::optional<Trial> t;
-            const Measured m = measureSet(seed, gains, plantStep(seed), backup, &t);
+            const Measured m = measureSet(seed, gains, plantStep(seed), backup, 0, &t);
             QStringList text { QString::number(int(m.shortfall)), number(m.settlingMs),
                                QString::number(m.alarm) };
             if (t)
@@ -152,7 +154,7 @@ void PlantMemo::load()
         return;
     for (const QJsonValue &v : root.value(QStringLiteral("sets")).toArray()) {
         const QJsonArray a = v.toArray();
-        if (a.size() != 9)
+        if (a.size() != 9 && a.size() != 10) // 9: the first repeat, from before there were more
             continue;
         Gains g {};
         for (int i = 0; i < TuneGain::Count; ++i)
@@ -163,7 +165,7 @@ void PlantMemo::load()
         m.riseMs = a[6].toDouble();
         m.overshootPercent = a[7].toDouble();
         m.alarm = a[8].toBool();
-        m_sets[g] = m;
+        m_sets[{ g, a.size() == 10 ? a[9].toInt() : 0 }] = m;
     }
     m_cached = int(m_sets.size());
 }
@@ -173,9 +175,10 @@ bool PlantMemo::save() const
     if (m_folder.isEmpty())
         return true;
     QJsonArray sets;
-    for (const auto &[g, m] : m_sets) {
+    for (const auto &[at, m] : m_sets) {
+        const Gains &g = at.first;
         sets.append(QJsonArray { g[0], g[1], g[2], g[3], int(m.shortfall), m.settlingMs, m.riseMs,
-                                 m.overshootPercent, m.alarm });
+                                 m.overshootPercent, m.alarm, at.second });
     }
     QJsonObject root;
     root.insert(QStringLiteral("key"), m_key);
@@ -187,14 +190,50 @@ bool PlantMemo::save() const
         && file.write(QJsonDocument(root).toJson(QJsonDocument::Compact)) >= 0 && file.commit();
 }
 
-Measured PlantMemo::measure(const Gains &gains)
+Measured PlantMemo::measure(const Gains &gains, int repeat)
 {
-    const auto at = m_sets.find(gains);
+    const auto at = m_sets.find({ gains, repeat });
     if (at != m_sets.end())
         return at->second;
     const Measured m = measureSet(m_seed, gains, m_step,
-                                  m_scratch.filePath(QStringLiteral("backup.vcmpar")));
-    m_sets.emplace(gains, m);
+                                  m_scratch.filePath(QStringLiteral("backup.vcmpar")), repeat);
+    m_sets.emplace(std::make_pair(gains, repeat), m);
     ++m_measuredNow;
     return m;
+}
+
+Measured PlantMemo::robust(const Gains &gains)
+{
+    std::vector<Measured> each;
+    for (int r = 0; r < Repeats; ++r)
+        each.push_back(measure(gains, r));
+    return combined(each);
+}
+
+Measured combined(const std::vector<Measured> &each)
+{
+    Measured c;
+    if (each.empty())
+        return c;
+    std::vector<double> settling, rise;
+    c.shortfall = Shortfall::None;
+    for (const Measured &m : each) {
+        settling.push_back(m.settlingMs);
+        rise.push_back(m.riseMs);
+        c.overshootPercent = std::max(c.overshootPercent, m.overshootPercent);
+        c.alarm = c.alarm || m.alarm;
+        // Any shortfall but overshoot outweighs overshoot, and the first one found stands.
+        if (m.shortfall != Shortfall::None
+            && (c.shortfall == Shortfall::None || c.shortfall == Shortfall::Overshoot))
+            c.shortfall = m.shortfall;
+    }
+    if (c.alarm)
+        c.shortfall = Shortfall::Alarm;
+    const auto middle = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    c.settlingMs = middle(settling);
+    c.riseMs = middle(rise);
+    return c;
 }

@@ -253,6 +253,27 @@ private slots:
         QCOMPARE(s.variable(6) != 0, asGain);
     }
 
+    // A new plant starts at rest where its weight and spring put it, energised again if the
+    // inputs say so; a bench may place it elsewhere, where it then holds.
+    void replant()
+    {
+        Station s(0, Recorder::Variant::Classic);
+        prepare(s, 250, 100, 100);
+        s.placeActuator(1000);
+        QCOMPARE(s.variable(0), 1000);
+        QCOMPARE(s.variable(1), 1000);
+        const Plant p = Plant::family(4);
+        s.setPlant(p);
+        QVERIFY(s.energized());
+        QCOMPARE(s.plant().seed, std::optional<std::uint32_t>(4));
+        QCOMPARE(s.variable(1), qRound(p.restPosition() * 1e6));
+        QCOMPARE(s.variable(0), s.variable(1));
+        s.setServoInput(false);
+        s.setPlant(Plant());
+        QVERIFY(!s.energized());
+        QCOMPARE(s.variable(1), -4905);
+    }
+
     // The loops see the encoder: whole steps of its resolution.
     void encoder()
     {
