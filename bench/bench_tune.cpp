@@ -3,10 +3,12 @@
 // on the simulator's library in simulated time. Ends with a Markdown table.
 //
 //   bench_tune [--quick]      --quick: a coarser exhaustive grid
+//   bench_tune --family ...   the family of plants instead (bench_tune --family --help)
 #include "Clock.h"
 #include "SimProcess.h"
 #include "SimulatedLine.h"
 #include "SystemSerialPort.h"
+#include "TuneFamily.h"
 #include "TuneReport.h"
 #include "Tuner.h"
 
@@ -159,6 +161,8 @@ Run tuneAtWireSpeed(const Start &start)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (app.arguments().contains(QStringLiteral("--family")))
+        return TuneFamily::main(app.arguments());
     const bool quick = app.arguments().contains(QStringLiteral("--quick"));
 
     say(QStringLiteral("Exhaustive search over KPP, KVP, KVI in simulated time..."));

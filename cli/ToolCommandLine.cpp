@@ -319,10 +319,19 @@ int runTool(const QStringList &arguments, SerialPort &port, Clock &clock, QTextS
             const auto at = std::find_if(std::begin(names), std::end(names), [&](const char *n) {
                 return name.trimmed().compare(QLatin1String(n), Qt::CaseInsensitive) == 0;
             });
-            if (at == std::end(names) || tune.tuned[std::size_t(at - std::begin(names))])
-                return usage(err, QStringLiteral("--gains takes a subset of KPP,KFV,KVP,KVI"));
+            if (at == std::end(names))
+                return usage(err, QStringLiteral("--gains takes a subset of KPP,KFV,KVP,KVI, not "
+                                                 "\"%1\"")
+                                      .arg(name.trimmed()));
+            if (tune.tuned[std::size_t(at - std::begin(names))])
+                return usage(err, QStringLiteral("--gains names %1 twice").arg(name.trimmed()));
             tune.tuned[std::size_t(at - std::begin(names))] = true;
         }
+        // A measurement puts the gains as found back: there is nothing of its own to save.
+        if (parser.isSet(restoreOption) && parser.isSet(saveOption))
+            return usage(err, QStringLiteral("--restore and --save exclude each other: --restore "
+                                             "puts the gains as found back, so nothing tuned is "
+                                             "left to save"));
         tune.station = station;
         tune.restore = parser.isSet(restoreOption);
         tune.save = parser.isSet(saveOption);

@@ -11,9 +11,8 @@ using namespace ToolExit;
 
 int ToolSession::tune(const TuneOptions &options, QIODevice *log, QIODevice *to)
 {
-    // The margin check changes KPP and KVP whatever is tuned, so both are always shown.
-    std::array<bool, TuneGain::Count> shown = options.tuned;
-    shown[TuneGain::KPP] = shown[TuneGain::KVP] = true;
+    // Only the gains the run may change are ever written, the margin checks' included.
+    const std::array<bool, TuneGain::Count> shown = options.tuned;
 
     bool logLost = false;
     const auto logged = [&](const QString &text) {
@@ -68,15 +67,24 @@ int ToolSession::tune(const TuneOptions &options, QIODevice *log, QIODevice *to)
         for (const QString &line : resultLines(r, shown))
             m_output.line(line);
     }
+    for (const QString &line : endLines(r))
+        m_output.line(line);
+    // Each said only once the final read-back agreed.
     if (r.applied)
         m_output.line(r.saved ? QStringLiteral("the tuned gains are in force and saved")
                               : QStringLiteral("the tuned gains are in force"));
     else if (r.restored)
         m_output.line(QStringLiteral("the gains as found are in force again"));
+    QString why = r.reason;
+    // Not back where it started after a run that moved it: the run did not end as it must.
+    if (exit == Done && r.place.moved && !r.place.returned) {
+        exit = Refused;
+        why = QStringLiteral("the actuator is not back where it started");
+    }
     if (lost)
         m_output.error(QStringLiteral("vcm-tool: tune: ") + m_link.port().errorString());
     else if (exit != Done)
-        m_output.error(QStringLiteral("vcm-tool: tune: ") + r.reason);
+        m_output.error(QStringLiteral("vcm-tool: tune: ") + why);
     if (exit == Done && logLost)
         exit = OutputLost;
     if (exit == Done && to && r.finalSet)

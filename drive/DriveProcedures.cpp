@@ -7,6 +7,8 @@
 #include "SerialPort.h"
 #include "Station.h"
 
+#include <cmath>
+
 namespace {
 const QString StatusCommand = QStringLiteral("RV 8");
 const QString ModeCommand = QStringLiteral("RV 10");
@@ -131,7 +133,7 @@ std::optional<DriveState> DriveProcedures::readState()
     return m_state;
 }
 
-std::optional<QString> DriveProcedures::readVariable(int n)
+std::optional<QString> DriveProcedures::readVariableText(int n)
 {
     const QString command = QStringLiteral("RV %1").arg(n);
     if (!ask(command, Timing::Long))
@@ -142,11 +144,26 @@ std::optional<QString> DriveProcedures::readVariable(int n)
     return value;
 }
 
+std::optional<double> DriveProcedures::readVariable(int n)
+{
+    const std::optional<QString> text = readVariableText(n);
+    if (!text)
+        return std::nullopt;
+    bool number = false;
+    const double value = text->trimmed().toDouble(&number);
+    if (!number || !std::isfinite(value)) {
+        fail(DriveFailure::Kind::Unreadable, QStringLiteral("RV %1").arg(n),
+             QLatin1String(VariableNames[n]));
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::optional<std::array<QString, 7>> DriveProcedures::readVariables()
 {
     std::array<QString, 7> values;
     for (int n = 0; n < 7; ++n) {
-        const std::optional<QString> value = readVariable(n);
+        const std::optional<QString> value = readVariableText(n);
         if (!value)
             return std::nullopt;
         values[n] = *value;
@@ -232,7 +249,7 @@ PollResult DriveProcedures::pollTick(const PollRequest &request, const PollEvent
     for (int n = 0; n <= 6; ++n) {
         if (!eventPoint())
             return failed(PollResult::Failed::Stopped);
-        const std::optional<QString> value = readVariable(n);
+        const std::optional<QString> value = readVariableText(n);
         if (!value) {
             r.variable = n;
             return failed(PollResult::Failed::Variable);
@@ -260,11 +277,6 @@ void DriveProcedures::loadParameters(const std::function<void(const ParameterRea
         if (each)
             each({ ordinal, value });
     }
-}
-
-bool DriveProcedures::save()
-{
-    return ask(QStringLiteral("SV"), Timing::Paced);
 }
 
 bool DriveProcedures::setSource(bool upDown)
@@ -366,8 +378,10 @@ std::optional<ParameterWrite> DriveProcedures::writeParameter(int ordinal, std::
     const QString sent = QString::number(value);
     const QString command = ParameterMap::writeCommand(box.array, box.index, sent);
     const std::optional<WriteEcho> echo = writeEchoed(command, Timing::Paced, sent, &result.held);
-    if (!echo)
+    if (!echo) {
+        m_failure.what = ParameterMap::name(box);
         return std::nullopt;
+    }
     result.echo = *echo;
     if (result.echo != WriteEcho::Confirmed)
         fail(DriveFailure::Kind::Refused, command, ParameterMap::name(box));
@@ -392,6 +406,17 @@ bool DriveProcedures::writeSet(const ParameterSet &set,
             each(*written);
     }
     return confirmed;
+}
+
+bool DriveProcedures::save()
+{
+    const QString command = QStringLiteral("SV");
+    if (!ask(command, Timing::Paced))
+        return false;
+    const std::optional<QString> body = variableValue(m_link.RxBuffer);
+    if (!body || body->trimmed().startsWith(QLatin1Char('?')))
+        return fail(DriveFailure::Kind::Refused, command, QStringLiteral("save"));
+    return true;
 }
 
 std::optional<Capture> DriveProcedures::capture(const CaptureRequest &request)

@@ -48,6 +48,8 @@ struct DriveState {
 
     StatusLamps lamps() const { return decodeStatusWord(status); }
     bool upDown() const { return upDownSource(mode); }
+    // The mode word's bit 7: the drive has the "VCRR new" recorder (256 values a record).
+    bool newRecorder() const { return (static_cast<std::uint16_t>(mode) & 0x0080) != 0; }
     bool servoOn() const { return lamps().servoOn; }
     // Any of the four alarm bits, or the emergency stop.
     bool alarm() const { return !driveReady(status); }
@@ -146,6 +148,7 @@ public:
     explicit DriveProcedures(CommandExchange &link);
 
     void setHooks(LineHooks hooks) { m_hooks = std::move(hooks); }
+    const LineHooks &hooks() const { return m_hooks; }
     bool stopRequested() const { return m_hooks.stopRequested && m_hooks.stopRequested(); }
     // Where the window takes its events; false when the sequence must end.
     bool eventPoint();
@@ -181,9 +184,11 @@ public:
     std::optional<std::int16_t> readWord(const QString &command);
     std::optional<DriveState> readState();
     // "RV n", n = 0..6, as the reply's value text.
-    std::optional<QString> readVariable(int n);
+    std::optional<QString> readVariableText(int n);
     // "RV 0" .. "RV 6", as the reply texts.
     std::optional<std::array<QString, 7>> readVariables();
+    // One of them ("RV n", n = 0 .. 6) as a number.
+    std::optional<double> readVariable(int n);
 
     // The selection of a station: "ST n" twice, "RV 8" (a drive whose servo is on is refused),
     // "RV 10", then 50 ms.
@@ -192,8 +197,6 @@ public:
     PollResult pollTick(const PollRequest &request, const PollEvents &events);
     // LOAD: all 25 reads, each reported as it ends, whatever the others did.
     void loadParameters(const std::function<void(const ParameterRead &)> &each);
-    // "SV".
-    bool save();
     // "UD 0" / "UD 1".
     bool setSource(bool upDown);
     // "WT 9 4 <code>" and "RC <channels>".
@@ -216,13 +219,18 @@ public:
     // The same read, the value as the reply's text.
     std::optional<QString> readParameterText(int ordinal);
 
-    // One parameter as Enter in its box writes it; nothing when no prompt came.
+    // One parameter as Enter in its box writes it; nothing when no prompt came (failure() then
+    // names the parameter).
     std::optional<ParameterWrite> writeParameter(int ordinal, std::int16_t value);
     // Every parameter the set names, in box order, each reported as it goes out (`sending`) and
     // as its echo is judged; stops at the first write without answer. True when every one was
     // written and confirmed.
     bool writeSet(const ParameterSet &set, const std::function<void(const ParameterWrite &)> &each,
                   const std::function<void(int ordinal, std::int16_t value)> &sending = {});
+
+    // "SV": true when the drive answered with a reply that is no refusal (one beginning with
+    // "?"); failure() says which it was.
+    bool save();
 
     // Recorder set-up and one capture as the poll tick takes it: interval, channels, arm, the
     // test motion when asked (only where the state allows one), the record wait, the upload.

@@ -14,16 +14,8 @@ constexpr std::size_t MinSamples = 10;
 constexpr double MinRiseSamples = 3;
 // Excursions within this many noise estimates (standard deviations) of the target are noise.
 constexpr double NoiseBands = 4;
-
-// A series' own noise: second differences ignore a constant slope, and their median ignores
-// the few corners of a step or a move. For white noise it is about 1.65 sigma.
-double noiseOf(const std::vector<double> &c)
-{
-    std::vector<double> d;
-    for (std::size_t i = 2; i < c.size(); ++i)
-        d.push_back(std::abs(c[i] - 2 * c[i - 1] + c[i - 2]));
-    return seriesMedian(std::move(d)) / 1.65;
-}
+// Samples before the step that tell the feedback's noise: three second differences.
+constexpr std::size_t MinQuiet = 5;
 
 // Where a series first reaches `level` (going the way of `dir`) at or after sample `from`, in
 // samples, interpolated between the two samples around it.
@@ -103,7 +95,7 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
     const auto [loIt, hiIt] = std::minmax_element(c.begin(), c.end());
     const double lo = *loIt;
     const double range = *hiIt - lo;
-    const double noise = noiseOf(c);
+    const double noise = seriesNoise(c);
     if (range < std::max(options.minStep, 8 * noise)) {
         f.verdict = StepVerdict::TooSmall;
         return f;
@@ -113,6 +105,7 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
     const double lowMark = lo + range / 4;
     const double highMark = lo + range * 3 / 4;
     bool high = c[0] > lo + range / 2;
+    const bool fromHigh = high;
     int changes = 0;
     std::size_t k = 0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -127,13 +120,18 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
         return f;
     }
 
-    // First guesses at the two levels: the first and the last few samples.
+    // First guesses at the two levels: the first few samples before the command passes its
+    // first quarter, and the last few. Fewer than three would be no level to take a middle
+    // value of (it might lie on the move): then the outermost sample.
     const auto medianOf = [&c](std::size_t from, std::size_t to) {
         return seriesMedian(
             std::vector<double>(c.begin() + std::ptrdiff_t(from), c.begin() + std::ptrdiff_t(to)));
     };
-    const double from0 = medianOf(0, std::min<std::size_t>(5, k));
-    const double to0 = medianOf(n - std::min<std::size_t>(5, n - k), n);
+    std::size_t quarter = 0;
+    while (fromHigh ? c[quarter] >= highMark : c[quarter] <= lowMark)
+        ++quarter;
+    const double from0 = quarter >= 3 ? medianOf(0, std::min<std::size_t>(5, quarter)) : c[0];
+    const double to0 = n - k >= 3 ? medianOf(n - std::min<std::size_t>(5, n - k), n) : c[n - 1];
     const double size0 = std::abs(to0 - from0);
 
     // The command stands still where it moves less than its noise; it is on a level where it
@@ -180,13 +178,22 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
         --s;
 
     f.verdict = StepVerdict::Step;
-    f.startMs = double(s) * sampleMs;
-    const auto ms = [&](double sample) { return (sample - double(s)) * sampleMs; };
+    // Where a straight move through the command's own 10 % and 90 % points leaves the first
+    // level: to a fraction of a sample, so that the sampling's phase does not move the figures.
+    // Never before the last sample on the level, nor after the first one off it.
+    const std::optional<double> c10 = crossing(c, s, f.from + 0.1 * (f.to - f.from), dir);
+    const std::optional<double> c90 = c10
+        ? crossing(c, static_cast<std::size_t>(*c10), f.from + 0.9 * (f.to - f.from), dir)
+        : std::nullopt;
+    const double start
+        = c90 ? std::clamp(*c10 - (*c90 - *c10) / 8, double(s) - 1, double(s)) : double(s);
+    f.startMs = start * sampleMs;
+    const auto ms = [&](double sample) { return (sample - start) * sampleMs; };
 
-    // The feedback's noise, as the command's: second differences, whose median a smooth
-    // response hardly moves. Within four times it, a wobble is noise: no overshoot, and the
-    // settling band is never narrower.
-    f.noise = noiseOf(y);
+    // The feedback's noise while it still holds, before the step: a response that keeps
+    // oscillating must not pass for noise. Within four times it, a wobble is no overshoot.
+    f.noise = s >= MinQuiet ? seriesNoise(std::vector<double>(y.begin(), y.begin() + std::ptrdiff_t(s)))
+                            : options.restNoise.value_or(0);
     const double noiseBand = NoiseBands * f.noise;
 
     const std::optional<double> t10 = crossing(y, s, f.from + 0.1 * (f.to - f.from), dir);
@@ -196,7 +203,13 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
             f.riseMs = (*t90 - *t10) * sampleMs;
     }
 
-    f.band = std::max({ options.bandPercent / 100 * size, options.bandMin, noiseBand });
+    f.band = std::max(options.bandPercent / 100 * size, options.bandMin);
+    if (noiseBand > f.band) {
+        // Said, not hidden in a wider band: a larger step lifts the band above the noise.
+        f.noisy = true;
+        if (options.bandPercent > 0)
+            f.suggestedStep = int(std::ceil(noiseBand * 100 / options.bandPercent / 10)) * 10;
+    }
     std::size_t j = n;
     for (std::size_t i = n; i-- > s;) {
         if (std::abs(y[i] - f.to) > f.band) {
@@ -217,7 +230,7 @@ StepFigures figuresOf(const std::vector<double> &command, const std::vector<doub
     // At rest, if not on target, when the last 10 % lie within a band's width: then the error
     // is the one the loop keeps. A feedback still on its way has none yet.
     const auto [tailLo, tailHi] = std::minmax_element(y.end() - std::ptrdiff_t(tail), y.end());
-    const bool atRest = f.settled || *tailHi - *tailLo <= 2 * f.band;
+    const bool atRest = f.settled || *tailHi - *tailLo <= 2 * std::max(f.band, noiseBand);
     if (atRest) {
         double error = 0;
         for (std::size_t i = n - tail; i < n; ++i)
@@ -258,6 +271,14 @@ double seriesMedian(std::vector<double> v)
     const auto mid = v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2);
     std::nth_element(v.begin(), mid, v.end());
     return *mid;
+}
+
+double seriesNoise(const std::vector<double> &c)
+{
+    std::vector<double> d;
+    for (std::size_t i = 2; i < c.size(); ++i)
+        d.push_back(std::abs(c[i] - 2 * c[i - 1] + c[i - 2]));
+    return seriesMedian(std::move(d)) / 1.65;
 }
 
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
@@ -366,6 +387,15 @@ QList<FigureRow> figureRows(const StepFigures &now, const StepFigures *reference
                               now.suggestedSpanMs
                                   ? QString()
                                   : QStringLiteral(", and no shorter span holds the step")) });
+    } else if (now.ok() && now.noisy) {
+        out.append(
+            { QStringLiteral("figures"),
+              QStringLiteral("the noise (4 σ = %1) is wider than the band (±%2): "
+                             "settling cannot be told from it%3")
+                  .arg(number(NoiseBands * now.noise, 1), number(now.band, 1),
+                       now.suggestedStep
+                           ? QStringLiteral("; use a step of %1 or more").arg(*now.suggestedStep)
+                           : QString()) });
     } else if (now.ok() && !now.steadyStateError) {
         out.append({ QStringLiteral("figures"),
                      QStringLiteral("not final: the record ends before the feedback settles") });

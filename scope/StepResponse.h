@@ -12,6 +12,9 @@ struct StepOptions {
     double minStep = 4; // raw units: a smaller change of the command is no step
     double bandPercent = 2; // settling band, % of the step
     double bandMin = 0; // ... but never narrower than this, raw units
+    // The feedback's noise measured at rest (same units as noise below), for a record with too
+    // few samples before its step to tell.
+    std::optional<double> restNoise;
 };
 
 enum class StepVerdict {
@@ -23,8 +26,8 @@ enum class StepVerdict {
     NearEnd, // the step comes in the record's last samples: too late to see the response
 };
 
-// How a feedback followed one step of its command. Times run from the step: the first sample
-// that shows the command leaving its first level. Values are raw, as the drive sends them.
+// How a feedback followed one step of its command. Times run from the step: where the command
+// leaves its first level, to a fraction of a sample. Values are raw, as the drive sends them.
 struct StepFigures {
     StepVerdict verdict = StepVerdict::TooShort;
     double sampleMs = 0;
@@ -39,7 +42,13 @@ struct StepFigures {
     // Command - feedback, mean of the last 10 % of the record; none while the feedback still
     // moves there (more than the band's width): it has not come to rest in this record.
     std::optional<double> steadyStateError;
-    double noise = 0; // the feedback's noise (about one standard deviation), raw units
+    // The feedback's noise (about one standard deviation), raw units, from the samples before
+    // the step (or StepOptions::restNoise).
+    double noise = 0;
+    // Four times the noise is wider than the band: settling and ringing cannot be told from
+    // noise at this step; `suggestedStep` counts would resolve them.
+    bool noisy = false;
+    std::optional<int> suggestedStep;
 
     // Which figures are final. Settled: the feedback stays in the band over the record's last
     // 10 %, so the settling time holds. Overshoot final: its largest excursion came before
@@ -57,11 +66,14 @@ struct StepFigures {
     double size() const { return to - from; }
     bool ok() const { return verdict == StepVerdict::Step; }
     // Every figure holds as it stands.
-    bool allFinal() const { return ok() && settled && overshootFinal && trustworthy; }
+    bool allFinal() const { return ok() && settled && overshootFinal && trustworthy && !noisy; }
 };
 
 // The middle value (the upper one of an even count); 0 for no values.
 double seriesMedian(std::vector<double> v);
+// A series' own noise, about one standard deviation: second differences ignore a constant
+// slope, and their median the few corners of a step or a move (white noise: 1.65 sigma).
+double seriesNoise(const std::vector<double> &values);
 
 StepFigures stepFigures(const std::vector<double> &command, const std::vector<double> &feedback,
                         double sampleMs, const StepOptions &options = {});

@@ -76,9 +76,21 @@ QString gainText(const Gains &gains, const std::array<bool, TuneGain::Count> &sh
 QString trialLine(const Trial &t, const std::array<bool, TuneGain::Count> &shown)
 {
     return QStringLiteral("trial %1 (%2, %3 ms): %4; out: %5; back: %6; %7")
-        .arg(t.number)
-        .arg(kindName(t.kind), t.span, gainText(t.gains, shown), direction(t.up), direction(t.down),
-             shortfallText(t.summary.shortfall));
+               .arg(t.number)
+               .arg(kindName(t.kind), t.span, gainText(t.gains, shown), direction(t.up),
+                    direction(t.down), shortfallText(t.summary.shortfall))
+        + (qEnvironmentVariableIsSet("TUNE_DEBUG")
+               ? QStringLiteral(" [I %1 V %2 n %3/%4 ex %5/%6 miss %7 w%8 st %9]")
+                     .arg(t.holdSpread)
+                     .arg(t.velocitySwing)
+                     .arg(t.up.figures.noise)
+                     .arg(t.down.figures.noise)
+                     .arg(t.up.bandExits)
+                     .arg(t.down.bandExits)
+                     .arg(t.summary.missPercent)
+                     .arg(t.restWarning)
+                     .arg(quint16(t.status), 4, 16)
+               : QString());
 }
 
 QStringList resultLines(const TuneResult &r, const std::array<bool, TuneGain::Count> &shown)
@@ -112,6 +124,42 @@ QStringList resultLines(const TuneResult &r, const std::array<bool, TuneGain::Co
                      .arg(pair(a.up, a.down, &StepFigures::riseMs),
                           pair(b.up, b.down, &StepFigures::riseMs));
     }
+    return lines;
+}
+
+QStringList endLines(const TuneResult &r)
+{
+    QStringList lines;
+    const TunePlace &p = r.place;
+    if (p.known && p.moved) {
+        if (p.returned)
+            lines << QStringLiteral("the actuator is back where it started: PCMD %1 (PFBK %2)")
+                         .arg(p.home)
+                         .arg(p.feedback ? QString::number(*p.feedback) : QStringLiteral("unread"));
+        else if (p.command)
+            lines << QStringLiteral("the actuator is NOT back where it started: PCMD %1 (PFBK "
+                                    "%2), started at %3")
+                         .arg(*p.command)
+                         .arg(p.feedback ? QString::number(*p.feedback) : QStringLiteral("unread"))
+                         .arg(p.home);
+        else
+            lines << QStringLiteral("where the actuator stands could not be read; it started at "
+                                    "PCMD %1")
+                         .arg(p.home);
+        if (p.targetPutBack)
+            lines << QStringLiteral("UP0 is %1 as found").arg(p.targetFound);
+        else if (p.target)
+            lines << QStringLiteral("UP0 holds %1, not %2 as found: the test motions go through "
+                                    "UP0, and writing %2 back would move the actuator there; "
+                                    "write UP0=%2 once it may go there")
+                         .arg(*p.target)
+                         .arg(p.targetFound);
+        else
+            lines << QStringLiteral("UP0 could not be read back (it was %1 as found)")
+                         .arg(p.targetFound);
+    }
+    for (const QString &caveat : r.caveats)
+        lines << QStringLiteral("caveat: ") + caveat;
     return lines;
 }
 
@@ -164,11 +212,29 @@ QJsonObject resultJson(const TuneResult &r)
         before.insert(QStringLiteral("figures"), trialJson(*r.first));
     if (r.best)
         after.insert(QStringLiteral("figures"), trialJson(*r.best));
-    return { { QStringLiteral("trials"), trials },
-             { QStringLiteral("before"), before },
-             { QStringLiteral("after"), after },
-             { QStringLiteral("applied"), r.applied },
-             { QStringLiteral("saved"), r.saved },
-             { QStringLiteral("reason"),
-               r.reason.isEmpty() ? QStringLiteral("target met") : r.reason } };
+    const TunePlace &p = r.place;
+    const auto optional = [](const auto &v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    QJsonObject o { { QStringLiteral("trials"), trials },
+                    { QStringLiteral("before"), before },
+                    { QStringLiteral("after"), after },
+                    { QStringLiteral("applied"), r.applied },
+                    { QStringLiteral("restored"), r.restored },
+                    { QStringLiteral("saved"), r.saved },
+                    { QStringLiteral("maybe_wrong"), QJsonArray::fromStringList(r.maybeWrong) },
+                    { QStringLiteral("caveats"), QJsonArray::fromStringList(r.caveats) },
+                    { QStringLiteral("reason"),
+                      r.reason.isEmpty() ? QStringLiteral("target met") : r.reason } };
+    if (p.known) {
+        o.insert(QStringLiteral("position"),
+                 QJsonObject { { QStringLiteral("started"), p.home },
+                               { QStringLiteral("command"), optional(p.command) },
+                               { QStringLiteral("feedback"), optional(p.feedback) },
+                               { QStringLiteral("returned"), p.returned || !p.moved } });
+        o.insert(QStringLiteral("motion_target"),
+                 QJsonObject { { QStringLiteral("name"), QStringLiteral("UP0") },
+                               { QStringLiteral("found"), p.targetFound },
+                               { QStringLiteral("now"), optional(p.target) },
+                               { QStringLiteral("put_back"), p.targetPutBack || !p.moved } });
+    }
+    return o;
 }

@@ -12,6 +12,9 @@ QString gainText(const Gains &gains, const std::array<bool, TuneGain::Count> &sh
 QString trialLine(const Trial &trial, const std::array<bool, TuneGain::Count> &shown);
 // The result: the gains before -> after and the figures before -> after, a line each.
 QStringList resultLines(const TuneResult &result, const std::array<bool, TuneGain::Count> &shown);
+// What the run left behind, whatever its outcome: where the actuator stands, the motion target
+// its test motions wrote, and what the figures or the drive could not show (caveats).
+QStringList endLines(const TuneResult &result);
 
 QString trialCsvHeader();
 QString trialCsvRow(const Trial &trial);

@@ -48,7 +48,7 @@ QString shortfallText(Shortfall s)
     case Shortfall::PositionError:
         return QStringLiteral("position error beyond half of VPX");
     case Shortfall::Chatter:
-        return QStringLiteral("the current command swings while holding");
+        return QStringLiteral("the loop swings while holding");
     case Shortfall::Alarm:
         return QStringLiteral("alarm");
     }
@@ -64,17 +64,31 @@ StepCheck checkStep(const std::vector<double> &command, const std::vector<double
     if (!f.ok())
         return check;
     const std::size_t n = std::min(command.size(), feedback.size());
-    const auto start = static_cast<std::size_t>(std::lround(f.startMs / sampleMs));
+    const auto start = static_cast<std::size_t>(std::ceil(f.startMs / sampleMs));
+    // Leaving the band counts where the feedback goes beyond its own noise; coming back counts
+    // at the band's edge.
+    const double beyond = f.band + 4 * f.noise;
     bool inside = false;
     bool entered = false;
     for (std::size_t i = start; i < n; ++i) {
         check.largestError = std::max(check.largestError, std::abs(command[i] - feedback[i]));
-        const bool nowInside = std::abs(feedback[i] - f.to) <= f.band;
-        if (entered && inside && !nowInside)
+        const double off = std::abs(feedback[i] - f.to);
+        if (entered && inside && off > beyond) {
             ++check.bandExits;
-        entered = entered || nowInside;
-        inside = nowInside;
+            inside = false;
+        } else if (off <= f.band) {
+            inside = entered = true;
+        }
     }
+    const std::size_t later = start + (n - std::min(n, start)) / 2;
+    for (std::size_t i = later; i < n; ++i)
+        check.residualPercent = std::max(check.residualPercent,
+                                         std::abs(feedback[i] - f.to) / std::abs(f.size()) * 100);
+    const std::size_t tail = (n + 9) / 10;
+    double error = 0;
+    for (std::size_t i = n - tail; i < n; ++i)
+        error += command[i] - feedback[i];
+    check.endErrorPercent = std::abs(error / double(tail)) / std::abs(f.size()) * 100;
     return check;
 }
 
@@ -83,6 +97,7 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
 {
     TrialSummary t;
     t.shortfall = Shortfall::None;
+    t.missPercent = 0;
     for (const StepCheck *c : { &up, &down }) {
         const StepFigures &f = c->figures;
         Shortfall s = Shortfall::None;
@@ -98,16 +113,22 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
             s = Shortfall::Overshoot;
         if (badness(s) > badness(t.shortfall))
             t.shortfall = s;
+        t.missPercent = std::max(
+            t.missPercent,
+            f.ok() ? std::max(c->residualPercent, f.overshootPercent - targetPercent) : 100.0);
         if (f.ok()) {
             t.settlingMs = std::max(t.settlingMs, f.settlingMs.value_or(f.sampleMs * 1e6));
             t.riseMs = std::max(t.riseMs, f.riseMs.value_or(f.sampleMs * 1e6));
             t.overshootPercent = std::max(t.overshootPercent, f.overshootPercent);
+            t.endErrorPercent = std::max(t.endErrorPercent, c->endErrorPercent);
+            t.unresolved = t.unresolved || !f.trustworthy;
         }
+        t.sampleMs = std::max(t.sampleMs, f.sampleMs);
     }
     return t;
 }
 
-bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool raised)
+bool better(const TrialSummary &a, const TrialSummary &b, double tieMs)
 {
     if (a.clean() != b.clean())
         return a.clean();
@@ -116,12 +137,16 @@ bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool rai
             return a.settlingMs < b.settlingMs;
         return a.riseMs + tieMs < b.riseMs;
     }
-    if (badness(a.shortfall) != badness(b.shortfall))
-        return badness(a.shortfall) < badness(b.shortfall);
-    // Less overshoot. A raised gain must not buy it with markedly slower settling: that set is
-    // drifting towards too little margin, not towards the target.
-    return a.overshootPercent < b.overshootPercent
-        && (!raised || a.settlingMs <= 1.1 * b.settlingMs + tieMs);
+    if (std::abs(a.missPercent - b.missPercent) > StepOptions {}.bandPercent / 4)
+        return a.missPercent < b.missPercent;
+    return badness(a.shortfall) < badness(b.shortfall);
+}
+
+bool marginKept(const TrialSummary &stiffer, double targetPercent)
+{
+    return stiffer.shortfall == Shortfall::None
+        || (stiffer.shortfall == Shortfall::Overshoot
+            && stiffer.overshootPercent < MarginOvershoot * targetPercent);
 }
 
 std::int16_t scaledGain(std::int16_t gain, double factor)
@@ -129,7 +154,9 @@ std::int16_t scaledGain(std::int16_t gain, double factor)
     long v = std::lround(gain * factor);
     if (v == gain)
         v += factor > 1 ? 1 : -1;
-    return static_cast<std::int16_t>(std::clamp(v, 0L, 32767L));
+    // A gain in use is never lowered to nothing: that takes its term out of the loop (no
+    // integral action lets the weight pull the actuator away) instead of scaling it.
+    return static_cast<std::int16_t>(std::clamp(v, gain > 0 ? 1L : 0L, 32767L));
 }
 
 QString spanFor(double startMs, double endMs)
@@ -171,4 +198,24 @@ double spread(const std::vector<double> &values)
         }
     }
     return std::max(seriesMedian(std::move(deviation)), resolution);
+}
+
+double swing(const std::vector<double> &values)
+{
+    const double m = seriesMedian(values);
+    double most = 0;
+    for (double v : values)
+        most = std::max(most, std::abs(v - m));
+    return most;
+}
+
+double restLimit(const std::vector<RestSwing> &safe, double velocityGain, double resolution,
+                 double ratio)
+{
+    double limit = resolution;
+    for (const RestSwing &r : safe) {
+        const double grown = r.velocityGain > 0 ? std::max(1.0, velocityGain / r.velocityGain) : 1;
+        limit = std::max(limit, r.swing * grown);
+    }
+    return ratio * limit;
 }

@@ -24,7 +24,15 @@ using Gains = std::array<std::int16_t, TuneGain::Count>;
 struct StepCheck {
     StepFigures figures;
     double largestError = 0; // |command - feedback| at its worst after the step
-    int bandExits = 0; // times the feedback left the band again after first entering it
+    // Times the feedback left the band again after first entering it, by more than its noise
+    // (four noise estimates beyond the band's edge): noise at the edge is no exit.
+    int bandExits = 0;
+    // How far the feedback still is from the command over the record's last tenth, % of the
+    // step: what is left to settle, where it did not.
+    double endErrorPercent = 0;
+    // The feedback's largest distance from the target over the later half of the record after
+    // the step, % of the step: what is still left of ringing, creeping or hunting.
+    double residualPercent = 0;
 };
 
 // Why a trial falls short; None: it met the target.
@@ -35,14 +43,22 @@ enum class Shortfall {
     NotSettled, // not within the band by the end of the record
     Ringing, // out of the band again more than twice
     PositionError, // beyond half the drive's error limit
-    Chatter, // the current command swings while holding
+    Chatter, // the current command, the velocity or the position swings while holding
     Alarm,
 };
 QString shortfallText(Shortfall s);
-// A shortfall that says the gains have too little margin: a search does not go further that way.
+// A shortfall that says the gains have too little margin: they go at once, the last safe gains
+// take their place, and a search does not come back that way.
 constexpr bool unsafe(Shortfall s)
 {
-    return s != Shortfall::None && s != Shortfall::Overshoot && s != Shortfall::NoStep;
+    return s == Shortfall::Ringing || s == Shortfall::PositionError || s == Shortfall::Chatter
+        || s == Shortfall::Alarm;
+}
+// Of those, the ones that come near a loop's limit, or the drive's: a search keeps the margin
+// from them. A response that rings after its step is only not to be gone beyond.
+constexpr bool nearLimit(Shortfall s)
+{
+    return unsafe(s) && s != Shortfall::Ringing;
 }
 
 // One gain set, measured in both directions.
@@ -51,6 +67,13 @@ struct TrialSummary {
     double settlingMs = 0; // the slower direction
     double riseMs = 0; // the slower direction
     double overshootPercent = 0; // the larger one
+    double endErrorPercent = 0; // the larger one
+    // How far from the target a trial that falls short is, % of the step: its residual, or its
+    // overshoot beyond the target, the larger of both directions; 100 without figures.
+    double missPercent = 100;
+    double sampleMs = 0; // of the records: the finest difference they can tell
+    // The rise of either direction spans too few samples for its overshoot to be measured.
+    bool unresolved = false;
 
     bool clean() const { return shortfall == Shortfall::None; }
 };
@@ -64,12 +87,17 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
                        double errorLimit);
 
 // The objective: a clean trial beats one that is not; then the shorter settling time, the
-// shorter rise time breaking ties within `tieMs`. Between two that fall short, the one with
-// less overshoot beyond the target, a settled one first; if `a` raised a gain, only without
-// settling markedly slower.
-bool better(const TrialSummary &a, const TrialSummary &b, double tieMs, bool raised = false);
+// shorter rise time breaking ties within `tieMs`. Between two that fall short, the one that
+// misses by less (beyond a quarter of the settling band), then the milder kind of shortfall.
+bool better(const TrialSummary &a, const TrialSummary &b, double tieMs);
 
-// The gain times the factor, rounded, moved by at least one count, within 0..32767.
+// The margin a result must show: its gains made stiffer by this factor must still settle, with
+// overshoot below this many times the target.
+inline constexpr double MarginFactor = 1.3;
+inline constexpr double MarginOvershoot = 2;
+bool marginKept(const TrialSummary &stiffer, double targetPercent);
+
+// The gain times the factor, rounded, moved by at least one count, within 1..32767 (0 stays 0).
 std::int16_t scaledGain(std::int16_t gain, double factor);
 
 // The shortest recorder span ("100".."500") that holds the step at `startMs` and `endMs`
@@ -81,3 +109,26 @@ std::optional<QString> longerSpan(const QString &span);
 // How widely a series spreads about its median: the median absolute deviation, never less than
 // its resolution (the smallest step between two different samples, or one count).
 double spread(const std::vector<double> &values);
+
+// The largest distance of a value from the series' median: a few readings taken at random
+// moments catch an oscillation near its peak.
+double swing(const std::vector<double> &values);
+
+// How far a variable swings while holding (over a few readings), at gains that showed no sign
+// of trouble, and the velocity gain it was seen at: the yardstick for the next look.
+struct RestSwing {
+    double swing = 0;
+    double velocityGain = 0;
+};
+// How far a swing may go before the loop is judged to break into oscillation while holding:
+// this many times the largest seen at safe gains (a few readings catch noise at twice its
+// deviation, an oscillation that grows at its peak), grown in proportion where the velocity gain
+// (which amplifies the sensors' noise) is now higher than where that was seen; never judged
+// against less than the variable's resolution.
+inline constexpr double BreakoutRatio = 10;
+double restLimit(const std::vector<RestSwing> &safe, double velocityGain, double resolution,
+                 double ratio = BreakoutRatio);
+// A swing, or a record's noise while holding before its step, may grow this many times that
+// seen at safe gains before the loop is judged to ring; a swing beyond it is looked at again
+// (a loop that hunts may swing so once), and goes when the second look shows it too.
+inline constexpr double RestlessRatio = 3;

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "DriveProcedures.h"
-#include "TuneRules.h"
+#include "TuneSearch.h"
+#include "TuneTrial.h"
 
 #include <QList>
 #include <QString>
@@ -9,7 +10,7 @@
 
 #include <functional>
 #include <optional>
-#include <set>
+#include <vector>
 
 struct TuneOptions {
     int step = 200; // counts, from the position held at start
@@ -22,17 +23,17 @@ struct TuneOptions {
     bool save = false; // "SV" after the last gain write of a run that met the target
 };
 
-// One gain set, measured in both directions (and, where a gain was raised, while holding).
-struct Trial {
-    enum class Kind { Start, Search, Margin };
-    int number = 0;
-    Kind kind = Kind::Search;
-    Gains gains {}; // as in force: a clamped echo is the value the drive holds
-    QString span;
-    StepCheck up, down;
-    double holdSpread = -1; // the current command's spread while holding; -1: not measured
-    std::int16_t status = 0;
-    TrialSummary summary;
+// Where a run leaves the actuator and the motion target its test motions write (UP0).
+struct TunePlace {
+    bool known = false; // the start was read: the rest is meaningful
+    std::int32_t home = 0; // PCMD as found: where every run ends
+    bool moved = false; // the run commanded a motion
+    std::optional<std::int32_t> command; // PCMD at the end, as read
+    std::optional<std::int32_t> feedback; // PFBK at the end, as read
+    bool returned = false; // PCMD reads back as home
+    std::int16_t targetFound = 0; // UP0 as found
+    std::optional<std::int16_t> target; // UP0 at the end, as read back
+    bool targetPutBack = false; // UP0 reads back as found
 };
 
 struct TuneResult {
@@ -48,31 +49,37 @@ struct TuneResult {
     Outcome outcome = Outcome::NotMet;
     QString reason;
     Gains before {};
-    Gains after {}; // the gains in force at the end
+    Gains after {}; // the gains in force at the end, as far as known
     Gains tuned {}; // the best gains found
     std::optional<Trial> first; // the figures before ...
     std::optional<Trial> best; // ... and after
-    bool applied = false; // the tuned gains were left in force
-    bool restored = false; // the original gains were written back and confirmed
+    bool applied = false; // the tuned gains are in force: the final read-back agrees
+    bool restored = false; // the original gains are in force: the final read-back agrees
     bool saved = false;
     QStringList maybeWrong; // gains that may hold neither value after a failed write-back
+    QStringList caveats; // what the figures or the drive could not show, for the result's reader
     QList<Trial> trials;
     std::optional<ParameterSet> finalSet; // all 25 as read back at the end
+    TunePlace place;
 };
 
 // Searches KPP, KVP and KVI (optionally KFV) for the shortest settling time whose overshoot
 // stays within the target in both directions, from measured step responses only: the gains'
-// meaning and scaling on the drive are unknown to it.
+// meaning and scaling on the drive are unknown to it, and every sign of trouble is judged
+// against what this drive showed at gains that were safe.
 class Tuner final {
 public:
     Tuner(DriveProcedures &drive, TuneOptions options);
 
+    // Plain callbacks that only report; they may run on the line's thread.
     std::function<void(const Trial &)> onTrial;
     std::function<void(const Capture &)> onCapture; // every step response as recorded
-    std::function<bool()> abortRequested; // asked between exchanges of a trial
-    std::function<void()> pump; // between captures, for a window to repaint
+    std::function<bool()> abortRequested; // asked between exchanges
+    std::function<void()> pump; // only ever while safe gains are in force
 
     TuneResult run();
+    // From here on nothing may stop the line: the drive is being put back as found.
+    bool writingBack() const { return m_writingBack; }
 
     // The parts of a run, for a caller that measures gain sets of its own choosing (an
     // exhaustive search in a benchmark): the start checks and the backup, then single trials
@@ -81,54 +88,67 @@ public:
     std::optional<Trial> measure(const Gains &gains, Trial::Kind kind);
     void setSpan(const QString &span) { m_span = span; }
     const TuneResult &result() const { return m_result; }
+    // The step the feedback's noise at rest allows at the least (after start()).
+    int leastStep() const { return m_leastStep; }
 
 private:
     enum class Stop { None, Aborted, NoAnswer, Refused, Alarm };
-    // Gains scaled together, up (+1) or down (-1).
-    struct Direction {
-        std::array<bool, TuneGain::Count> gains;
-        int sign;
-    };
-    // Steps of a search: lowering and a first raise, and raising near the loop's limits.
-    static constexpr double Raise = 1.41421356;
-    static constexpr double Lower = 1.41421356;
-    static constexpr double Fine = 1.18920712;
 
-    bool exhausted() const;
-    // The shortest span that holds the trial's step and twice its settling time.
-    std::optional<QString> spanFor(const Trial &t) const;
-    // Moves to a shorter span where the best now fits one; false when the run must stop.
-    bool respan();
-    static double tie(const Trial &t);
-    std::optional<Trial> tryMove(const Direction &d, double factor);
-    bool followWhileBetter(const Direction &d, double factor);
-    std::optional<Capture> captureOnce(CaptureRequest request);
-    bool measureStep(double target, StepCheck &check);
-    bool holdSpread(Trial &trial);
-    bool apply(const Gains &gains);
-    void search();
-    bool marginHolds(const Trial &trial);
-    void finish();
     bool interrupted();
     void stop(Stop why, const QString &reason);
-    QString gainNames(const Gains &gains) const;
+    void noAnswer();
+    // The one place where exchanges go out after an interruption was asked: the drive is put
+    // back as found (gains, motion target, position), which no abort may refuse.
+    void enterWriteBack();
+
+    bool apply(const Gains &gains);
+    bool writeGain(int gain, std::int16_t value);
+    bool backToSafe();
+    std::optional<Capture> captureOnce(CaptureRequest request);
+    bool measureStep(double target, StepCheck &check);
+    bool restNoise();
+    bool lookAtRest(Trial &trial, int readings);
+    bool restless(const Trial &trial, double ratio) const;
+    bool swingsWhileHolding(const StepCheck &check) const;
+    void bookSafe(const Trial &trial);
+    std::optional<QString> spanFor(const Trial &t) const;
+
+    void search();
+    std::optional<Trial> choose(TuneSearch &search);
+    bool marginHolds(TuneSearch &search, const Trial &candidate, QString *why);
+    void finish();
+    bool writeBack(const Gains &wanted);
+    void returnHome();
+    void readBack(const Gains &wanted);
 
     DriveProcedures &m_drive;
     TuneOptions m_options;
     TuneResult m_result;
     Stop m_stop = Stop::None;
+    bool m_writingBack = false;
 
     ParameterSet m_original;
-    Gains m_inForce {};
-    std::array<std::int16_t, TuneGain::Count> m_highest {}; // a clamped echo marks the range end
-    std::array<std::int16_t, TuneGain::Count> m_lowest {};
-    double m_home = 0; // PCMD at start
+    // The gains in force as far as known: none after a write that got no readable answer.
+    std::array<std::optional<std::int16_t>, TuneGain::Count> m_inForce {};
+    std::optional<Gains> m_safe; // the last gains that showed no sign of trouble
+    std::vector<Gains> m_safeHistory; // each of them, in turn
     double m_away = 0; // the other position
+    std::optional<double> m_lastTarget; // the last motion target sent
     double m_errorLimit = 0; // VPX
     QString m_span = QStringLiteral("500");
     bool m_newRecorder = false;
-    bool m_recorderKnown = false;
-    double m_quietSpread = -1; // the least spread seen while holding
-    std::optional<Trial> m_best;
-    std::set<Gains> m_tried;
+    int m_leastStep = 0;
+
+    // The yardsticks, from trials that showed no sign of trouble.
+    std::vector<RestSwing> m_safeCurrent;
+    std::vector<RestSwing> m_safeVelocity;
+    double m_holdCurrent = 0; // the current command and velocity the drive held with before
+    double m_holdVelocity = 0;
+    double m_holdShift = 0; // the largest relative change of a gain since then
+    double m_largestCurrent = 0; // the largest current command read while holding at safe gains
+    bool m_brokeOut = false; // the latest look saw the current command break out
+    std::vector<double> m_restVelocity; // the latest look's readings
+    std::vector<double> m_restCurrent;
+    double m_safeNoise = 0; // the feedback's noise before a step, the largest seen
+    double m_feedbackResolution = 1;
 };

@@ -185,7 +185,11 @@ QCoro::Task<> Form1::CmdSave_Click()
     if (deferWhilePolling(ActionSave))
         co_return;
     const EntryGate::Hold hold(m_gate);
-    auto lineJob = m_line->run([](DriveProcedures &drive) { return drive.save(); });
+    // The window counts the prompt alone, as the drive's own console did; the tool also reads
+    // the reply for a refusal.
+    auto lineJob = m_line->run([](DriveProcedures &drive) {
+        return drive.save() || drive.failure().kind == DriveFailure::Kind::Refused;
+    });
     const bool saved = co_await lineJob;
     if (saved) {
         m_messages.MsgBox(QStringLiteral("SAVE OK"));

@@ -196,7 +196,17 @@ QCoro::Task<> Form1::runTuning()
         tuner.onTrial = [&](const Trial &t) { m_line->toWindow([&, t] { showTrial(t); }); };
         // A line that fails is the tuner's to find out: it then says the drive stopped answering.
         tuner.abortRequested = [this] { return m_tuneAbort.load(); };
-        return tuner.run();
+        // Abort also ends the exchange or wait in flight, but never the write-back.
+        const LineHooks lineHooks = drive.hooks();
+        LineHooks hooks = lineHooks;
+        hooks.stopRequested = [&] {
+            return !tuner.writingBack()
+                && (m_tuneAbort.load() || (lineHooks.stopRequested && lineHooks.stopRequested()));
+        };
+        drive.setHooks(hooks);
+        const TuneResult r = tuner.run();
+        drive.setHooks(lineHooks);
+        return r;
     });
     const TuneResult result = co_await lineJob;
     m_tuning = false;

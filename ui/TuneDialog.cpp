@@ -266,7 +266,9 @@ void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
 
     QStringList lines;
     if (!started) {
-        lines << QStringLiteral("Not started: %1. Nothing was written.").arg(r.reason);
+        lines << (r.place.moved
+                      ? QStringLiteral("Not started: %1. No gain was written.").arg(r.reason)
+                      : QStringLiteral("Not started: %1. Nothing was written.").arg(r.reason));
     } else {
         if (r.outcome == Outcome::Tuned)
             lines << QStringLiteral("Target met after %1 trials.").arg(r.trials.size());
@@ -297,6 +299,11 @@ void TuneDialog::showResult(const TuneResult &r, bool recorderChanged)
         if (recorderChanged)
             lines << QStringLiteral("The recorder was set up for the tuner's captures: press Setup "
                                     "before Start.");
+    }
+    // Where the actuator stands and what the figures could not show, as the tool says it.
+    for (QString line : endLines(r)) {
+        line[0] = line[0].toUpper();
+        lines << line + QLatin1Char('.');
     }
     m_resultLines = lines;
     m_status->setText(lines.join(QLatin1Char('\n')));

@@ -78,8 +78,10 @@ private slots:
 
         FormRig window(1);
         Tool tool;
-        for (FakeBus *bus : { &window.bus, &tool.bus })
+        for (FakeBus *bus : { &window.bus, &tool.bus }) {
             bus->set(1, "WT 0 2 120", "KVP=120;\r\n>");
+            bus->set(1, "SV", "OK;\r\n>");
+        }
         tool.bus.set(1, "RV 10", "0040 ok>");
         window.form.Timer1->stop();
         action(window.form);
@@ -183,10 +185,16 @@ private slots:
             << QStringList { "tune", "--backup", "/nonexistent/b.vcmpar" } << Replies {} << 1
             << QList<QByteArray> { "RV 8", "RV 10" } << ""
             << "tune: the drive is in no state to tune";
-        QTest::newRow("tune: a gain it may not change")
+        QTest::newRow("tune: a gain it may not change, named")
             << QStringList { "tune", "--gains", "KPP,VCW" } << Replies {} << 2
             << QList<QByteArray>() << ""
-            << "--gains takes a subset of KPP,KFV,KVP,KVI";
+            << "--gains takes a subset of KPP,KFV,KVP,KVI, not \"VCW\"";
+        QTest::newRow("tune: a gain named twice")
+            << QStringList { "tune", "--gains", "KPP,kpp" } << Replies {} << 2
+            << QList<QByteArray>() << "" << "--gains names kpp twice";
+        QTest::newRow("tune: --restore leaves nothing to --save")
+            << QStringList { "tune", "--restore", "--save" } << Replies {} << 2
+            << QList<QByteArray>() << "" << "--restore and --save exclude each other";
         QTest::newRow("tune: a single trial leaves no room for the margin")
             << QStringList { "tune", "--max-trials", "1" } << Replies {} << 2 << QList<QByteArray>()
             << ""

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 
 // A port for a line on a thread of its own that a test can stop in the middle of a sequence:
@@ -55,8 +56,12 @@ public:
     void close() override { m_inner.close(); }
     bool isOpen() const override { return m_inner.isOpen(); }
     bool isUsable() const override { return m_inner.isUsable(); }
+    // Called on the line's thread with each command as it goes out whole.
+    std::function<void(const QByteArray &)> onLine;
+
     bool write(const QByteArray &data, int timeoutMs) override
     {
+        QList<QByteArray> whole;
         {
             const std::lock_guard lock(m_mutex);
             for (char c : data) {
@@ -65,12 +70,17 @@ public:
                     continue;
                 }
                 m_lines << m_partial;
+                whole << m_partial;
                 if (m_armed && m_partial == m_holdLine) {
                     m_counting = true;
                     m_waitsSeen = 0;
                 }
                 m_partial.clear();
             }
+        }
+        for (const QByteArray &line : whole) {
+            if (onLine)
+                onLine(line);
         }
         return m_inner.write(data, timeoutMs);
     }

@@ -1,5 +1,6 @@
 #include "DriveProcedures.h"
 #include "FormRig.h"
+#include "HoldingPort.h"
 #include "ScopePlot.h"
 #include "ScopeWindow.h"
 #include "SimulatedLine.h"
@@ -68,7 +69,7 @@ TuneDialog *openTuning(Form1 &form, const QTemporaryDir &dir)
 
 // The simulated drive at station 1, selected with its servo off, then made ready to tune.
 struct SimRig {
-    SimRig() : line({ 1 }), form(line, line, messages)
+    SimRig() : line({ 1 }), port(line), form(port, line, messages)
     {
         form.cmdCommStart->click();
         form.Combo1->setEditText(QStringLiteral("1"));
@@ -95,6 +96,7 @@ struct SimRig {
     }
 
     SimulatedLine line;
+    HoldingPort port; // only to watch the commands
     RecordingMessages messages;
     ScriptedFileDialogs files;
     Form1 form;
@@ -383,6 +385,8 @@ private slots:
         QTest::addColumn<QString>("end");
         QTest::addColumn<bool>("tunedKept");
         QTest::newRow("abort") << "abort" << false;
+        // Clicked while a capture's arm is on the line: that capture goes no further.
+        QTest::newRow("abort in an exchange") << "abort, arm" << false;
         QTest::newRow("close the window") << "close" << false;
         QTest::newRow("keep") << "&Keep tuned gains" << true;
         QTest::newRow("restore") << "&Restore original gains" << false;
@@ -423,8 +427,28 @@ private slots:
             if (rows == 3 && end == "close")
                 f.close();
         });
+        int arms = 0;
+        qsizetype abortedAt = -1;
+        if (end == "abort, arm") {
+            rig.port.onLine = [&](const QByteArray &line) {
+                if (line == "RN 0 1" && ++arms == 8) {
+                    abortedAt = rig.port.lines().size();
+                    button(dialog, QStringLiteral("&Abort"))->click();
+                }
+            };
+        }
         button(dialog, QStringLiteral("&Start"))->click();
+        rig.port.onLine = nullptr;
 
+        if (abortedAt >= 0) {
+            // Nothing of that capture follows (no motion, no upload): the write-back comes next.
+            const QList<QByteArray> after = rig.port.lines().mid(abortedAt);
+            QVERIFY2(!after.isEmpty() && !after.front().startsWith("WT 2 0")
+                         && !after.contains("RO") && after.contains("RD 4 1"),
+                     after.join(" | ").left(400).constData());
+            QVERIFY(!after.contains("RO"));
+            rows = std::max(rows, 3);
+        }
         QVERIFY(rows >= 3 && lineHeld);
         // Closing during the run: the outcome is said first, then the window goes.
         QCOMPARE(rig.messages.texts.size(), end == "close" ? 1 : 0);
@@ -433,7 +457,9 @@ private slots:
                          && rig.messages.texts[0].contains("Read back from the drive"),
                      qPrintable(rig.messages.texts[0]));
         QVERIFY(QFile::exists(dialog->backupPath()));
-        QVERIFY2(dialog->statusText().contains(end.size() > 5 ? "Target met" : "aborted"),
+        QVERIFY2(dialog->statusText().contains(end.startsWith("abort") || end == "close"
+                                                   ? "aborted"
+                                                   : "Target met"),
                  qPrintable(dialog->statusText()));
         if (end == "close") {
             QTRY_VERIFY(!rig.line.isOpen());
@@ -448,8 +474,9 @@ private slots:
             f.cmdStop_Click();
             QVERIFY(!f.cmdStart->isEnabled());
         }
-        QVERIFY(dialog->statusText().contains(
-            QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])));
+        QVERIFY2(dialog->statusText().contains(
+                     QStringLiteral("Read back from the drive: KPP=%1 ").arg(rig.held()[0])),
+                 qPrintable(dialog->statusText()));
         // The boxes show the gains in force, and the plot the step (a few hundred counts on a
         // position of thousands), not the whole of Graph1's range.
         if (end != "close") {
@@ -464,7 +491,7 @@ private slots:
                 QVERIFY(table->columnWidth(c)
                         >= table->fontMetrics().horizontalAdvance(table->item(r, c)->text()));
         }
-        if (end.size() > 5) {
+        if (end.contains(QLatin1Char('&'))) {
             QVERIFY(rig.form.findChild<ScopeWindow *>()->figuresText().contains("reference → now"));
             f.txtKG[0]->setText(QStringLiteral("0"));
             if (end.startsWith("Stop, ")) {

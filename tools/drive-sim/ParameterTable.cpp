@@ -53,12 +53,20 @@ const std::vector<ParameterInfo> &ParameterTable::all()
 
 std::optional<std::size_t> ParameterTable::indexOf(int group, int item)
 {
-    const auto &parameters = table();
-    for (std::size_t i = 0; i < parameters.size(); ++i) {
-        if (parameters[i].group == group && parameters[i].item == item)
-            return i;
-    }
-    return std::nullopt;
+    // The models look parameters up every step: a table by address, made once.
+    constexpr int Groups = 10, Items = 16;
+    static const std::array<int, Groups *Items> index = [] {
+        std::array<int, Groups * Items> at;
+        at.fill(-1);
+        const auto &parameters = table();
+        for (std::size_t i = 0; i < parameters.size(); ++i)
+            at[std::size_t(parameters[i].group * Items + parameters[i].item)] = int(i);
+        return at;
+    }();
+    if (group < 0 || group >= Groups || item < 0 || item >= Items)
+        return std::nullopt;
+    const int i = index[std::size_t(group * Items + item)];
+    return i < 0 ? std::nullopt : std::optional<std::size_t>(std::size_t(i));
 }
 
 std::int32_t ParameterTable::value(int group, int item) const

@@ -1,31 +1,27 @@
 #pragma once
 
+#include "Plant.h"
 #include "ServoSettings.h"
 
+#include <array>
+#include <random>
+
 // A voice-coil actuator (moving mass on a flexure, under gravity, with viscous and dry
-// friction, end stops at the ends of its travel) driven by a cascade of position,
-// velocity and current loops. It advances in fixed steps of simulated time, so that a
-// run is the same whatever the host's speed.
+// friction, end stops at the ends of its travel, perhaps a load on a compliant joint) driven
+// by a cascade of position, velocity and current loops. It advances in fixed steps of
+// simulated time, so that a run is the same whatever the host's speed.
 class ServoModel final {
 public:
     static constexpr int StepsPerSecond = 20480;
     static constexpr double StepSeconds = 1.0 / StepsPerSecond;
 
-    // Plant constants.
-    static constexpr double Mass = 0.05; // kg
-    static constexpr double ForceConstant = 5.0; // N/A
-    static constexpr double CoilResistance = 4.0; // ohm
-    static constexpr double CoilInductance = 0.002; // H
-    static constexpr double SpringRate = 100.0; // N/m, neutral at 0
-    static constexpr double ViscousDamping = 1.0; // N s/m
-    static constexpr double DryFriction = 0.02; // N
-    static constexpr double Gravity = 9.81; // m/s^2, towards negative positions
-    static constexpr double SupplyVoltage = 24.0; // V
-    static constexpr double Travel = 0.015; // m each side of 0 to the end stops
+    explicit ServoModel(const Plant &plant = {});
 
-    ServoModel();
+    // Another actuator: it rests where its weight and spring put it, de-energised.
+    void setPlant(const Plant &plant);
+    const Plant &plant() const { return m_plant; }
 
-    void setSettings(const ServoSettings &settings) { m_settings = settings; }
+    void setSettings(const ServoSettings &settings);
     const ServoSettings &settings() const { return m_settings; }
 
     // De-energising drops the current at once and forgets the loops' state; energising
@@ -45,9 +41,12 @@ public:
 
     double position() const { return m_position; }
     double velocity() const { return m_velocity; }
+    // The position as the loops see it (the encoder's reading on a family plant).
+    double feedbackPosition() const { return m_feedback; }
+    double loadPosition() const { return m_loadPosition; }
     double current() const { return m_current; }
     double positionCommand() const { return m_command; }
-    double positionError() const { return m_command - m_position; }
+    double positionError() const { return m_command - m_feedback; }
     double velocityCommand() const { return m_velocityCommand; }
     double velocityFeedback() const { return m_velocityFeedback; }
     double velocityError() const { return m_velocityCommand - m_velocityFeedback; }
@@ -58,14 +57,32 @@ private:
     void advanceProfile();
     void runLoops();
     void advancePlant(double voltage);
+    void advanceCurrent(double voltage);
+    void advanceMechanics(double dt);
+    void sense();
+    double gaussian();
 
+    Plant m_plant;
     ServoSettings m_settings;
     bool m_enabled = false;
+    double m_velocityFilter = 0.0; // low-pass coefficients for one step
+    double m_currentFilter = 0.0;
+    int m_substeps = 1; // of the mechanics, to resolve the joint's resonance
+    double m_jointRate = 0.0; // the plant's, kept at hand for every substep
+    double m_jointDamping = 0.0;
 
     // plant
     double m_position = 0.0;
     double m_velocity = 0.0;
     double m_current = 0.0;
+    double m_loadPosition = 0.0;
+    double m_loadVelocity = 0.0;
+
+    // sensing
+    double m_feedback = 0.0;
+    std::array<double, Plant::FamilyDelayLimit + 1> m_readings {}; // newest first
+    double m_currentReading = 0.0;
+    std::mt19937_64 m_noise;
 
     // profile generator
     double m_target = 0.0;

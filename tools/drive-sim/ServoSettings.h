@@ -6,6 +6,8 @@ struct ServoSettings {
     double velocityFeedForward = 0.0; // fraction of the move's speed added to the command
     double velocityGain = 10.0; // A per m/s of velocity error
     double velocityIntegral = 100.0; // rad/s: corner of the velocity loop's integral
+    bool integralAsGain = false; // the integral term is integralGain x integral of VERR instead
+    double integralGain = 0.0; // A per m/s of velocity error, per second
     double accelFeedForward = 0.0; // fraction of the move's inertial force
     double springCompensation = 0.0; // fraction of the spring force
     double frictionCompensation = 0.0; // A, in the direction of the move

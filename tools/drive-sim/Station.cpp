@@ -14,9 +14,19 @@ const std::string NoSuchItem = "?3";
 const std::string Refused = "?4";
 
 constexpr double CountsPerMetre = 1.0e6;
+// KVI as an integral gain: A per m/s of velocity error and second, for each unit. KVI 100 then
+// does what it does as a corner frequency at KVP 100.
+constexpr double IntegralGainUnit = 10.0;
 constexpr std::int64_t StepsPerSecond = ServoModel::StepsPerSecond;
 constexpr std::int64_t DemoServoDelaySteps = StepsPerSecond; // 1 s
 constexpr std::int64_t DemoAlarmResetSteps = 3 * StepsPerSecond; // 3 s
+
+// What every step reads, by index: looking them up by address each time costs a fifth of a
+// model step.
+const std::size_t OverloadTime = *ParameterTable::indexOf(Param::Settings, 3); // VT1
+const std::size_t ContinuousCurrent = *ParameterTable::indexOf(Param::Settings, 8); // VI2
+const std::size_t ErrorLimit = *ParameterTable::indexOf(Param::Settings, 2); // VPX
+const std::size_t InPositionWindow = *ParameterTable::indexOf(Param::Thresholds, 0); // TH0
 
 std::string withEnd(const std::string &body)
 {
@@ -263,7 +273,7 @@ std::int32_t Station::variable(int index) const
     case 0:
         return rounded(m.positionCommand() * CountsPerMetre);
     case 1:
-        return rounded(m.position() * CountsPerMetre);
+        return rounded(m.feedbackPosition() * CountsPerMetre);
     case 2:
         return variable(0) - variable(1);
     case 3:
@@ -292,11 +302,15 @@ void Station::applySettings()
 {
     const auto g = [this](int item) { return double(m_parameters.value(Param::Gains, item)); };
     const auto v = [this](int item) { return double(m_parameters.value(Param::Settings, item)); };
+    const Plant &plant = m_model.plant();
+    const auto scale = [&plant](Plant::Gain gain) { return plant.gainScale[gain]; };
     ServoSettings s;
-    s.positionGain = g(0);
+    s.positionGain = g(0) * scale(Plant::PositionGain);
     s.velocityFeedForward = g(1) / 100.0;
-    s.velocityGain = g(2) / 10.0;
-    s.velocityIntegral = g(3);
+    s.velocityGain = g(2) / 10.0 * scale(Plant::VelocityGain);
+    s.velocityIntegral = g(3) * scale(Plant::IntegralGain);
+    s.integralAsGain = plant.integralAsGain;
+    s.integralGain = g(3) * IntegralGainUnit * scale(Plant::IntegralGain);
     s.accelFeedForward = g(4) / 100.0;
     s.springCompensation = g(5) / 100.0;
     s.frictionCompensation = g(6) / 1000.0;
@@ -308,6 +322,19 @@ void Station::applySettings()
     s.acceleration = v(9);
     s.velocityFilterHz = v(10);
     m_model.setSettings(s);
+}
+
+void Station::setPlant(const Plant &plant)
+{
+    m_model.setPlant(plant);
+    m_inPositionSteps = 0;
+    applySettings();
+    updateEnergized();
+}
+
+void Station::placeActuator(std::int32_t counts)
+{
+    m_model.placeAt(counts / CountsPerMetre);
 }
 
 void Station::setServoInput(bool on)
@@ -382,7 +409,7 @@ void Station::step()
     ++m_steps;
     m_model.step();
 
-    const double tau = m_parameters.value(Param::Settings, 3) / 1000.0;
+    const double tau = m_parameters.value(OverloadTime) / 1000.0;
     const double current = m_model.current();
     m_heat += (current * current - m_heat) * ServoModel::StepSeconds / tau;
 
@@ -390,7 +417,7 @@ void Station::step()
         checkAlarms();
 
     const bool inWindow = energized() && !m_model.moving()
-        && std::abs(variable(2)) <= m_parameters.value(Param::Thresholds, 0);
+        && std::abs(variable(2)) <= m_parameters.value(InPositionWindow);
     m_inPositionSteps = inWindow ? m_inPositionSteps + 1 : 0;
 
     if (m_recorder.sampleDue()) {
@@ -407,10 +434,10 @@ void Station::step()
 
 void Station::checkAlarms()
 {
-    const double continuous = m_parameters.value(Param::Settings, 8) / 1000.0;
+    const double continuous = m_parameters.value(ContinuousCurrent) / 1000.0;
     if (m_heat > continuous * continuous)
         raiseAlarm(OverLoad);
-    if (std::abs(variable(2)) > m_parameters.value(Param::Settings, 2))
+    if (std::abs(variable(2)) > m_parameters.value(ErrorLimit))
         raiseAlarm(PerrExceed);
 }
 

@@ -68,6 +68,13 @@ public:
     bool upDownMode() const { return m_upDown; }
     bool energized() const { return m_model.enabled(); }
 
+    // The actuator and the drive's gain semantics; a new plant starts at rest, de-energised
+    // until the inputs energise it again.
+    void setPlant(const Plant &plant);
+    const Plant &plant() const { return m_model.plant(); }
+    // Puts the actuator at rest here (counts), holding there if energised: for benches.
+    void placeActuator(std::int32_t counts);
+
     FaultSet &faults() { return m_faults; }
     const FaultSet &faults() const { return m_faults; }
 

@@ -4,6 +4,7 @@
 #include "CommandLine.h"
 #include "ControlCommands.h"
 #include "LinePort.h"
+#include "Plant.h"
 #include "StateFile.h"
 
 #include <cerrno>
@@ -37,6 +38,8 @@ struct Options {
     bool fast = false;
     bool demo = false;
     bool keepServoOn = false;
+    std::optional<std::uint32_t> plantSeed; // none: the default plant
+    bool describePlant = false;
 };
 
 constexpr double ByteUs = 1.0e6 * 10.0 / 38400.0; // start, 8 data, stop
@@ -47,7 +50,7 @@ void usage(std::FILE *to)
 {
     std::fputs("usage: vcm-drive-sim [--stations LIST] [--new-recorder LIST] [--link PATH]\n"
                "                     [--device PATH] [--state FILE] [--fast] [--demo]\n"
-               "                     [--keep-servo-on]\n"
+               "                     [--keep-servo-on] [--plant-seed N] [--describe-plant]\n"
                "  --stations LIST      stations present, e.g. 1,5 (default 0)\n"
                "  --new-recorder LIST  stations with the 128-sample recorder (\"VCRR new\")\n"
                "  --link PATH          symbolic link to the pseudo-terminal\n"
@@ -56,6 +59,9 @@ void usage(std::FILE *to)
                "  --fast               no wire-speed pacing of the replies\n"
                "  --demo               bench mode: servo on after selection, DI2 up/down\n"
                "  --keep-servo-on      servo on from the start, also when a station is addressed\n"
+               "  --plant-seed N       every station drives plant N of the family (0-4294967295)\n"
+               "                       instead of the default plant\n"
+               "  --describe-plant     print the plant's properties and exit\n"
                "The first line of output is the path of the line.\n",
                to);
 }
@@ -90,6 +96,15 @@ std::optional<Options> parseOptions(int argc, char **argv)
             options.demo = true;
         } else if (arg == "--keep-servo-on") {
             options.keepServoOn = true;
+        } else if (arg == "--describe-plant") {
+            options.describePlant = true;
+        } else if (hasValue && arg == "--plant-seed") {
+            const auto seed = CommandLine::parseInteger(argv[++i]);
+            if (!seed || *seed < 0 || *seed > 0xFFFFFFFFLL) {
+                std::fprintf(stderr, "vcm-drive-sim: bad plant seed '%s'\n", argv[i]);
+                return std::nullopt;
+            }
+            options.plantSeed = static_cast<std::uint32_t>(*seed);
         } else if (arg == "--help" || arg == "-h") {
             usage(stdout);
             std::exit(0);
@@ -144,6 +159,8 @@ public:
             });
         }
         for (Station *station : m_bus.stations()) {
+            if (m_options.plantSeed)
+                station->setPlant(Plant::family(*m_options.plantSeed));
             if (m_options.demo) {
                 station->setDemo(true);
                 station->setUpDownMode(true);
@@ -357,6 +374,11 @@ int main(int argc, char **argv)
     if (!options) {
         usage(stderr);
         return 2;
+    }
+    if (options->describePlant) {
+        const Plant plant = options->plantSeed ? Plant::family(*options->plantSeed) : Plant();
+        std::fputs(plant.describe().c_str(), stdout);
+        return 0;
     }
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGINT, onSignal);

@@ -1,0 +1,253 @@
+// The search's rules against a loop made of formulas: which way it goes from each kind of
+// start, what it never asks for, and where it ends.
+#include "TuneSearch.h"
+
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+
+using Outcome = std::function<TrialSummary(const Gains &)>;
+Q_DECLARE_METATYPE(Outcome)
+Q_DECLARE_METATYPE(Gains)
+Q_DECLARE_METATYPE(Shortfall)
+Q_DECLARE_METATYPE(TrialSummary)
+
+namespace {
+constexpr int KPP = TuneGain::KPP, KVP = TuneGain::KVP, KVI = TuneGain::KVI;
+const std::array<bool, TuneGain::Count> Tuned { true, false, true, true };
+
+TrialSummary summary(Shortfall s, double settling, double overshoot = 0, double miss = 1)
+{
+    TrialSummary t;
+    t.shortfall = s;
+    t.settlingMs = settling;
+    t.riseMs = settling / 3;
+    t.overshootPercent = overshoot;
+    t.missPercent = s == Shortfall::None ? 1 : miss;
+    t.sampleMs = 0.2;
+    return t;
+}
+
+// A cascade in a few lines: the position gain may outrun the velocity gain by four before it
+// overshoots; integral action beyond half the position gain overshoots too; too little of it
+// creeps; the velocity loop breaks out beyond a limit.
+struct Loop {
+    double velocityLimit = 400;
+    TrialSummary operator()(const Gains &g) const
+    {
+        const double kpp = g[KPP], kvp = g[KVP], kvi = std::max<double>(g[KVI], 1);
+        if (kvp > velocityLimit)
+            return summary(Shortfall::Chatter, 0, 0, 100);
+        const double over
+            = std::max(0.0, 60 * (kpp / (4 * kvp) - 1)) + std::max(0.0, 30 * (kvi / (kpp / 2) - 1));
+        const double settling = 2000 / kpp + 400 / kvi + over;
+        if (over > 5)
+            return summary(Shortfall::Overshoot, settling, over, over - 5);
+        if (settling > 150)
+            return summary(Shortfall::NotSettled, settling, over, settling / 10);
+        return summary(Shortfall::None, settling, over);
+    }
+};
+
+// The search on such a loop, every set it asks for kept in order.
+struct Run {
+    explicit Run(Outcome outcome, int budget = 40, std::array<bool, TuneGain::Count> tuned = Tuned)
+        : outcome(std::move(outcome)),
+          search(tuned, budget, 5,
+                 [this](const Gains &g, Trial::Kind kind) { return measure(g, kind); })
+    {
+    }
+    std::optional<Trial> measure(const Gains &g, Trial::Kind kind)
+    {
+        Gains held = g;
+        held[KVP] = std::min(held[KVP], highestKvp);
+        asked.push_back(held);
+        Trial t;
+        t.number = int(asked.size());
+        t.kind = kind;
+        t.gains = held;
+        t.span = QStringLiteral("200");
+        t.summary = outcome(held);
+        return t;
+    }
+    void start(const Gains &g, int reserve = 0)
+    {
+        const std::optional<Trial> first = measure(g, Trial::Kind::Start);
+        asked.clear();
+        search.run(*first, reserve);
+    }
+    Outcome outcome;
+    std::int16_t highestKvp = 32767; // the drive clamps KVP here
+    std::vector<Gains> asked;
+    TuneSearch search;
+};
+
+// How a set compares with another, gain by gain: -1 lower, 0 same, 1 higher.
+std::array<int, TuneGain::Count> way(const Gains &from, const Gains &to)
+{
+    std::array<int, TuneGain::Count> w {};
+    for (int g = 0; g < TuneGain::Count; ++g)
+        w[g] = to[g] > from[g] ? 1 : to[g] < from[g] ? -1 : 0;
+    return w;
+}
+} // namespace
+
+class TestTuneSearch final : public QObject {
+    Q_OBJECT
+
+private slots:
+    // The first move from a start that falls short, by how it falls short.
+    void firstMove_data()
+    {
+        QTest::addColumn<TrialSummary>("start");
+        QTest::addColumn<QList<int>>("way"); // KPP KFV KVP KVI
+
+        QTest::newRow("beyond the target: less position gain")
+            << summary(Shortfall::Overshoot, 20, 30, 25) << QList<int> { -1, 0, 0, 0 };
+        QTest::newRow("ringing: less position gain")
+            << summary(Shortfall::Ringing, 20, 30, 25) << QList<int> { -1, 0, 0, 0 };
+        QTest::newRow("swinging while holding: less position gain")
+            << summary(Shortfall::Chatter, 0, 0, 100) << QList<int> { -1, 0, 0, 0 };
+        QTest::newRow("not settled, never arrived: all stiffer")
+            << summary(Shortfall::NotSettled, 200, 0, 30) << QList<int> { 1, 0, 1, 1 };
+        QTest::newRow("losing the position: all stiffer")
+            << summary(Shortfall::PositionError, 200, 0, 30) << QList<int> { 1, 0, 1, 1 };
+    }
+    void firstMove()
+    {
+        QFETCH(TrialSummary, start);
+        QFETCH(QList<int>, way);
+        const Gains from { 400, 50, 100, 50 };
+        // Every other set misses by more: the search tries each way of the group it starts with.
+        Run run([&](const Gains &g) {
+            return g == from ? start : summary(Shortfall::NotSettled, 300, 0, 90);
+        });
+        run.start(from);
+        QVERIFY(!run.asked.empty());
+        const auto first = ::way(from, run.asked.front());
+        QCOMPARE(QList<int>(first.begin(), first.end()), way);
+    }
+
+    // Every way the search may move, and how far: the velocity gain by 2^(1/4) at most, the
+    // others by 2 at most; towards a loop that came near its limit, never within the margin.
+    void steps_data()
+    {
+        QTest::addColumn<Gains>("start");
+        QTest::addColumn<double>("velocityLimit");
+        QTest::newRow("sluggish") << Gains { 100, 50, 25, 6 } << 400.0;
+        QTest::newRow("ringing") << Gains { 1600, 50, 60, 50 } << 400.0;
+        QTest::newRow("creeping") << Gains { 1000, 50, 250, 2 } << 400.0;
+        QTest::newRow("near the velocity limit") << Gains { 1000, 50, 380, 100 } << 400.0;
+        QTest::newRow("limit low") << Gains { 200, 50, 50, 20 } << 90.0;
+    }
+    void steps()
+    {
+        QFETCH(Gains, start);
+        QFETCH(double, velocityLimit);
+        Loop loop;
+        loop.velocityLimit = velocityLimit;
+        Run run(loop);
+        run.start(start);
+        QVERIFY(run.search.trialsUsed() <= 40);
+        std::vector<Gains> seen { start };
+        std::optional<Gains> brokeOut;
+        for (const Gains &g : run.asked) {
+            // Some set measured before lies within one step of it.
+            const bool reachable = std::any_of(seen.begin(), seen.end(), [&](const Gains &f) {
+                for (int i : { KPP, KVI })
+                    if (g[i] > 2 * f[i] + 1 || 2 * g[i] + 1 < f[i])
+                        return false;
+                return g[KVP] <= std::pow(2.0, 0.25) * f[KVP] + 1 && 2 * g[KVP] + 1 >= f[KVP];
+            });
+            QVERIFY2(reachable,
+                     qPrintable(QStringLiteral("%1 %2 %3").arg(g[0]).arg(g[2]).arg(g[3])));
+            if (brokeOut)
+                QVERIFY(g[KVP] * MarginFactor < (*brokeOut)[KVP]
+                        || g[KPP] < (*brokeOut)[KPP] / MarginFactor);
+            if (g[KVP] > velocityLimit && !brokeOut)
+                brokeOut = g;
+            seen.push_back(g);
+        }
+        // It found gains that meet the target, near the loop's best for them.
+        const std::vector<Trial> best = run.search.ranked();
+        QVERIFY(!best.empty());
+        QVERIFY(best.front().summary.clean());
+    }
+
+    // What the search never asks for.
+    void refusals()
+    {
+        // A clamped velocity gain marks the range's end: never asked beyond it again.
+        Run clamped(Loop {});
+        clamped.highestKvp = 150;
+        clamped.start({ 100, 50, 25, 6 });
+        int beyond = 0;
+        for (const Gains &g : clamped.asked)
+            beyond += g[KVP] > 150;
+        QVERIFY(beyond <= 1);
+        QCOMPARE(clamped.search.highest()[KVP], std::int16_t(150));
+
+        // A set is asked again only to measure a clean one once more.
+        Run once(Loop {});
+        once.start({ 100, 50, 25, 6 });
+        std::map<Gains, int> count;
+        for (const Gains &g : once.asked)
+            ++count[g];
+        for (const auto &[g, n] : count)
+            QVERIFY(n == 1 || Loop {}(g).clean());
+
+        // The reserve is kept for the end.
+        Run reserve(Loop {}, 20);
+        reserve.start({ 100, 50, 25, 6 }, 8);
+        QVERIFY(reserve.search.trialsUsed() <= 12 + 1);
+
+        // A gain that may not change is never asked for changed.
+        Run kviOnly(Loop {}, 40, { false, false, false, true });
+        kviOnly.start({ 1000, 50, 250, 2 });
+        for (const Gains &g : kviOnly.asked)
+            QVERIFY(g[KPP] == 1000 && g[KVP] == 250);
+    }
+
+    // Near a set that came near a limit, within the margin, nothing is asked; beyond a set
+    // that rang, nothing either, but right up to it.
+    void nearUnsafe_data()
+    {
+        QTest::addColumn<Shortfall>("shortfall");
+        QTest::addColumn<Gains>("asked");
+        QTest::addColumn<bool>("refused");
+        const Shortfall breaks = Shortfall::Chatter, rings = Shortfall::Ringing;
+        QTest::newRow("breakout, the set itself") << breaks << Gains { 400, 50, 200, 50 } << true;
+        QTest::newRow("breakout, within 1.3") << breaks << Gains { 400, 50, 160, 50 } << true;
+        QTest::newRow("breakout, beyond 1.3") << breaks << Gains { 400, 50, 150, 50 } << false;
+        QTest::newRow("breakout, other gains other") << breaks << Gains { 100, 50, 190, 9 } << true;
+        // A response that rings after its step says nothing of a limit: a hunting loop does so.
+        QTest::newRow("ringing, the set itself, again")
+            << rings << Gains { 400, 50, 200, 50 } << true;
+        QTest::newRow("ringing, beyond") << rings << Gains { 400, 50, 240, 50 } << false;
+        QTest::newRow("alarm, within 1.3")
+            << Shortfall::Alarm << Gains { 400, 50, 160, 50 } << true;
+        QTest::newRow("position lost, within 1.3")
+            << Shortfall::PositionError << Gains { 400, 50, 154, 50 } << true;
+    }
+    void nearUnsafe()
+    {
+        QFETCH(Shortfall, shortfall);
+        QFETCH(Gains, asked);
+        QFETCH(bool, refused);
+        const Gains from { 400, 50, 168, 50 }, reached { 400, 50, 200, 50 };
+        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
+            Trial t;
+            t.gains = g;
+            t.summary = summary(g == reached ? shortfall : Shortfall::None, 10);
+            return std::optional<Trial>(t);
+        });
+        QVERIFY(search.tryGains(reached, Trial::Kind::Search, &from));
+        // Measured already, or near a limit: not asked.
+        QCOMPARE(search.nearUnsafe(asked), refused && shortfall != Shortfall::Ringing);
+        QCOMPARE(!search.tryGains(asked, Trial::Kind::Search, &from), refused);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTuneSearch)
+#include "tst_tunesearch.moc"

@@ -1,0 +1,452 @@
+#include "TuneSearch.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+using namespace TuneGain;
+// Step factors: a first, coarse move; a raise near the loop's limits; the finest refinement.
+const double Coarse = std::sqrt(2.0);
+const double Fine = std::pow(2.0, 0.25);
+const double Finest = std::pow(2.0, 0.125);
+// No trial changes a gain by more than this.
+constexpr double Largest = 2;
+
+double mean(const std::vector<double> &v)
+{
+    double sum = 0;
+    for (double x : v)
+        sum += x;
+    return v.empty() ? 0 : sum / double(v.size());
+}
+} // namespace
+
+TuneSearch::TuneSearch(const std::array<bool, TuneGain::Count> &tuned, int trialBudget,
+                       double targetPercent, Measure measure)
+    : m_tuned(tuned),
+      m_budget(trialBudget),
+      m_targetPercent(targetPercent),
+      m_measure(std::move(measure))
+{
+    m_highest.fill(32767);
+    m_lowest.fill(0);
+}
+
+double TuneSearch::spreadMs() const
+{
+    if (m_repeats.empty())
+        return 0;
+    std::vector<double> sorted = m_repeats;
+    std::sort(sorted.begin(), sorted.end());
+    return sorted[sorted.size() / 2];
+}
+
+double TuneSearch::tieMs(const Trial &a, const Trial &b) const
+{
+    // One sample of the coarser record at least; two where a rise fell between samples, whose
+    // figures cannot be refined on.
+    const double sample = std::max(a.summary.sampleMs, b.summary.sampleMs);
+    const bool unresolved = a.summary.unresolved || b.summary.unresolved;
+    return std::max(sample * (unresolved ? 2 : 1), spreadMs());
+}
+
+bool TuneSearch::nearUnsafe(const Gains &gains, double wider) const
+{
+    for (const Unsafe &u : m_unsafe) {
+        const double margin = MarginFactor * wider;
+        bool within = false;
+        bool all = true;
+        for (int g : All) {
+            if (u.move[g] == 0)
+                continue;
+            within = true;
+            if (u.move[g] > 0 ? gains[g] * margin < u.gains[g] : gains[g] > u.gains[g] * margin)
+                all = false;
+        }
+        if (within && all)
+            return true;
+    }
+    return false;
+}
+
+void TuneSearch::book(const Trial &t, const Gains *from)
+{
+    const auto known = m_tried.find(t.gains);
+    if (known != m_tried.end() && known->second.summary.clean() && t.summary.clean())
+        m_repeats.push_back(std::abs(known->second.summary.settlingMs - t.summary.settlingMs));
+    m_tried[t.gains] = t;
+    if (t.kind != Trial::Kind::Margin)
+        m_candidates.insert(t.gains);
+    Record &r = m_records[t.gains];
+    ++r.measured;
+    if (t.summary.clean()) {
+        ++r.clean;
+        r.lastClean = t;
+        m_settlings[t.gains].push_back(t.summary.settlingMs);
+    }
+    if (nearLimit(t.summary.shortfall) && from) {
+        Move move {};
+        for (int g : All)
+            move[g] = t.gains[g] > (*from)[g] ? 1 : t.gains[g] < (*from)[g] ? -1 : 0;
+        m_unsafe.push_back({ t.gains, move });
+    }
+}
+
+std::optional<Trial> TuneSearch::known(const Gains &gains) const
+{
+    const auto at = m_tried.find(gains);
+    if (at == m_tried.end())
+        return std::nullopt;
+    return at->second;
+}
+
+std::optional<Trial> TuneSearch::tryGains(const Gains &wanted, Trial::Kind kind, const Gains *from,
+                                          bool again)
+{
+    Gains gains = wanted;
+    for (int g : All)
+        gains[g] = std::clamp(gains[g], m_lowest[g], m_highest[g]);
+    if (m_stopped || (!again && m_tried.count(gains)) || nearUnsafe(gains))
+        return std::nullopt;
+    const std::optional<Trial> t = m_measure(gains, kind);
+    if (!t) {
+        m_stopped = true;
+        return std::nullopt;
+    }
+    ++m_used;
+    // A value short of the one asked, between it and where it came from: the range ends there.
+    if (from) {
+        for (int g : All) {
+            const std::int16_t was = (*from)[g], asked = gains[g], got = t->gains[g];
+            if (asked > was && got >= was && got < asked)
+                m_highest[g] = std::max(got, m_lowest[g]);
+            else if (asked < was && got <= was && got > asked)
+                m_lowest[g] = std::min(got, m_highest[g]);
+        }
+    }
+    book(*t, from);
+    return t;
+}
+
+Gains TuneSearch::moved(const Gains &from, const Move &move, double factor) const
+{
+    Gains to = from;
+    for (int g : All) {
+        if (move[g] != 0 && m_tuned[g])
+            to[g] = std::clamp(scaledGain(from[g], std::pow(factor, move[g])), m_lowest[g],
+                               m_highest[g]);
+    }
+    return to;
+}
+
+std::optional<Trial> TuneSearch::tryMove(const Trial &from, const Move &move, double factor)
+{
+    if (exhausted())
+        return std::nullopt;
+    const Gains to = moved(from.gains, move, factor);
+    if (to == from.gains)
+        return std::nullopt;
+    return tryGains(to, Trial::Kind::Search, &from.gains);
+}
+
+bool TuneSearch::signsAt(const Trial &t) const
+{
+    return t.up.bandExits > 0 || t.down.bandExits > 0 || t.restWarning;
+}
+
+double TuneSearch::raiseFactor(double wanted, const Move &move, const Trial &from) const
+{
+    if (std::none_of(move.begin(), move.end(), [](int m) { return m > 0; }))
+        return std::min(wanted, Largest);
+    // The velocity loop may go from quiet to oscillating within one coarse step, and then
+    // breaks out faster than a look can tell: its gain rises in fine steps only. So does any
+    // gain near a sign of a loop's limit, or of a set that came near one.
+    // Where the set itself shows a sign, by the finest step only.
+    if (signsAt(from))
+        return std::min(wanted, Finest);
+    if (move[KVP] > 0 || nearUnsafe(moved(from.gains, move, Coarse), Coarse))
+        return std::min(wanted, Fine);
+    return std::min(wanted, Largest);
+}
+
+bool TuneSearch::better(const Trial &a, const Trial &b)
+{
+    if (!::better(a.summary, b.summary, tieMs(a, b)))
+        return false;
+    if (!a.summary.clean() || !b.summary.clean())
+        return true;
+    // Within the measurement's spread: measured again before it is preferred.
+    const auto settling = [this](const Trial &t) { return mean(m_settlings[t.gains]); };
+    if (b.summary.settlingMs - a.summary.settlingMs > 2 * spreadMs()
+        || m_settlings[a.gains].size() > 1 || exhausted())
+        return true;
+    const std::optional<Trial> again = tryGains(a.gains, a.kind, nullptr, true);
+    return again && again->summary.clean() && settling(a) + tieMs(a, b) < settling(b);
+}
+
+std::optional<Trial> TuneSearch::follow(const Trial &from, const Move &move, double factor,
+                                        bool untilClean)
+{
+    std::optional<Trial> last;
+    Trial at = from;
+    // Towards the target a step that gets no nearer may be the noise of a hunting loop: one
+    // more step that way tells.
+    bool patience = untilClean;
+    for (;;) {
+        if (untilClean && at.summary.clean())
+            return last;
+        std::optional<Trial> t = tryMove(at, move, factor);
+        if (t && !better(*t, at) && patience && !unsafe(t->summary.shortfall)) {
+            patience = false;
+            const std::optional<Trial> further = tryMove(*t, move, factor);
+            t = further && better(*further, at) ? further : std::nullopt;
+        }
+        if (!t || !better(*t, at))
+            return last;
+        last = t;
+        at = *t;
+    }
+}
+
+void TuneSearch::toClean(const Trial &start)
+{
+    // Towards the target from a set that misses it: the ways of a group are tried in turn, and
+    // the first that gets nearer is followed while it keeps doing so. A lively response
+    // (beyond the target, ringing) first tries less position gain, more damping or less
+    // integral action; a sluggish, creeping or hunting one first tries more of everything.
+    Trial now = start;
+    while (!now.summary.clean() && !exhausted()) {
+        const Shortfall s = now.summary.shortfall;
+        // Beyond the target is lively whatever else the response shows (it may not settle in
+        // the record either).
+        const bool lively = s == Shortfall::Overshoot || s == Shortfall::Ringing
+            || s == Shortfall::Chatter || s == Shortfall::Alarm
+            || now.summary.overshootPercent > m_targetPercent;
+        using Way = std::pair<Move, double>;
+        const Move damper { 0, 0, s == Shortfall::Chatter ? -1 : 1, 0 };
+        // A loop that rings is near its limit: it is calmed by lowering only.
+        std::vector<Way> calmer {
+            { { -1, 0, 0, 0 }, s == Shortfall::Overshoot ? Coarse : Largest },
+            { damper, raiseFactor(Coarse, damper, now) },
+            { { 0, 0, 0, -1 }, Coarse },
+        };
+        if (unsafe(s) && damper[KVP] > 0)
+            calmer.erase(calmer.begin() + 1);
+        const std::vector<Way> livelier {
+            { { 1, 0, 1, 1 }, raiseFactor(Coarse, { 1, 0, 1, 1 }, now) },
+            { { 1, 0, 1, 0 }, raiseFactor(Coarse, { 1, 0, 1, 0 }, now) },
+            { { 0, 0, 0, 1 }, raiseFactor(Largest, { 0, 0, 0, 1 }, now) },
+            { { 1, 0, 0, 0 }, raiseFactor(Coarse, { 1, 0, 0, 0 }, now) },
+        };
+        std::optional<Trial> next;
+        Way way {};
+        for (const std::vector<Way> &group :
+             lively ? std::vector { calmer, livelier } : std::vector { livelier, calmer }) {
+            // The first way that gets nearer, in the order of how likely it is to: a miss is a
+            // noisy figure, and the most likely way is the one to follow. Less position gain
+            // and more damping both calm a lively loop: the one that calms it more.
+            for (std::size_t i = 0; i < group.size(); ++i) {
+                const Way &w = group[i];
+                const std::optional<Trial> t = tryMove(now, w.first, w.second);
+                if (m_stopped)
+                    return;
+                if (t && ::better(t->summary, next ? next->summary : now.summary, tieMs(*t, now))) {
+                    next = t;
+                    way = w;
+                }
+                if (next && !(lively && i == 0))
+                    break;
+            }
+            if (next)
+                break;
+        }
+        if (!next)
+            return;
+        if (!next->summary.clean())
+            if (const std::optional<Trial> further = follow(*next, way.first, way.second, true))
+                next = further;
+        now = *next;
+    }
+}
+
+void TuneSearch::refine()
+{
+    // A pattern search: each way is tried both up and down from the best, at its own step,
+    // and followed where it helps; a way that helps neither up nor down is tried again at a
+    // finer step, down to the finest for the gains that set the settling time most closely.
+    struct Way {
+        Move up;
+        double step;
+        double finest;
+        bool done = false;
+    };
+    std::vector<Way> ways;
+    if (m_tuned[KPP] && m_tuned[KVP])
+        ways.push_back({ { 1, 0, 1, 0 }, Coarse, Fine });
+    if (m_tuned[KPP])
+        ways.push_back({ { 1, 0, 0, 0 }, Coarse, Finest });
+    if (m_tuned[KVI])
+        ways.push_back({ { 0, 0, 0, 1 }, Coarse, Finest });
+    if (m_tuned[KVP])
+        ways.push_back({ { 0, 0, 1, 0 }, Coarse, Fine });
+    if (m_tuned[KFV])
+        ways.push_back({ { 0, 1, 0, 0 }, Coarse, Fine });
+
+    // The stiffness first: KPP and KVP together while the response settles faster.
+    if (m_tuned[KPP] && m_tuned[KVP])
+        stiffen();
+    respanBest();
+
+    for (;;) {
+        // The latest record of the best, which may be finer than the one it was best in.
+        if (m_tried.at(m_best->gains).summary.unresolved && !respanBest()) {
+            // The records cannot tell such sets apart: no refining on them.
+            m_stoppedUnresolved = true;
+            return;
+        }
+        bool any = false;
+        for (Way &way : ways) {
+            if (way.done)
+                continue;
+            any = true;
+            bool moved = false;
+            for (int sign : { 1, -1 }) {
+                Move m = way.up;
+                for (int &g : m)
+                    g *= sign;
+                // A lower velocity gain under the same position gain brings the position loop
+                // nearer its limit as a raise does.
+                const bool risky = sign > 0 || (m[KVP] < 0 && m[KPP] == 0);
+                const double factor = risky ? raiseFactor(way.step, m, *m_best) : way.step;
+                const Trial from = *m_best;
+                const std::optional<Trial> t = tryMove(from, m, factor);
+                if (m_stopped || exhausted())
+                    return;
+                if (t && better(*t, from)) {
+                    m_best = t;
+                    if (const std::optional<Trial> further = follow(*t, m, factor))
+                        m_best = further;
+                    moved = true;
+                    break;
+                }
+            }
+            if (moved) {
+                for (Way &w : ways)
+                    w.done = w.step < w.finest * 0.999;
+            } else {
+                way.step = std::sqrt(way.step);
+                way.done = way.step < way.finest * 0.999;
+            }
+            if (exhausted())
+                return;
+        }
+        if (!any)
+            return;
+    }
+}
+
+void TuneSearch::stiffen()
+{
+    // Where a stiffer set overshoots, less integral action or a little less position gain may
+    // bring it back within the target at that stiffness: the sweep goes on from there. One
+    // that settles as fast as the best is no reason to stop: the next may settle faster.
+    const Move stiffer { 1, 0, 1, 0 };
+    const std::vector<std::pair<Move, double>> repairs { { { 0, 0, 0, -1 }, Coarse },
+                                                         { { -1, 0, 0, 0 }, Fine } };
+    Trial at = *m_best;
+    bool level = false;
+    while (!exhausted()) {
+        std::optional<Trial> t = tryMove(at, stiffer, raiseFactor(Coarse, stiffer, at));
+        if (!t)
+            return;
+        if (t->summary.shortfall == Shortfall::Overshoot) {
+            const Trial over = *t;
+            for (const auto &[move, factor] : repairs) {
+                const std::optional<Trial> r = tryMove(over, move, factor);
+                if (m_stopped)
+                    return;
+                if (r && r->summary.clean()) {
+                    t = r;
+                    break;
+                }
+            }
+        }
+        // A stiffer set that falls short once may be the noise of a hunting loop: one more step
+        // tells.
+        if (!t->summary.clean() && !unsafe(t->summary.shortfall) && !level) {
+            const std::optional<Trial> further
+                = tryMove(*t, stiffer, raiseFactor(Coarse, stiffer, *t));
+            if (m_stopped)
+                return;
+            if (further && further->summary.clean())
+                t = further;
+        }
+        if (better(*t, *m_best)) {
+            m_best = t;
+            level = false;
+        } else if (!level && t->summary.clean()
+                   && t->summary.settlingMs <= m_best->summary.settlingMs + tieMs(*t, *m_best)) {
+            level = true;
+        } else {
+            return;
+        }
+        at = *t;
+    }
+}
+
+bool TuneSearch::respanBest()
+{
+    if (!respan || exhausted() || !respan(*m_best))
+        return false;
+    if (const std::optional<Trial> again = tryGains(m_best->gains, m_best->kind, nullptr, true);
+        again && again->summary.clean())
+        m_best = again;
+    // Earlier figures came from coarser records: only this span's count from here on.
+    std::map<Gains, std::vector<double>> kept { { m_best->gains, { m_best->summary.settlingMs } } };
+    m_settlings.swap(kept);
+    m_repeats.clear();
+    return true;
+}
+
+void TuneSearch::run(const Trial &start, int reserve)
+{
+    m_reserve = reserve;
+    book(start, nullptr);
+    if (start.summary.clean())
+        m_best = start;
+    else
+        toClean(start);
+    for (const auto &[gains, t] : m_tried) {
+        if (t.summary.clean() && (!m_best || ::better(t.summary, m_best->summary, 0)))
+            m_best = t;
+    }
+    if (!m_best || m_stopped)
+        return;
+    respanBest();
+    // Measured twice: the spread of a measurement, against which differences are judged.
+    if (m_settlings[m_best->gains].size() < 2 && !exhausted())
+        tryGains(m_best->gains, Trial::Kind::Search, nullptr, true);
+    if (!m_stopped)
+        refine();
+}
+
+std::vector<Trial> TuneSearch::ranked() const
+{
+    // A set met the target where it did so in at least half of its measurements (a loop that
+    // sticks short of the band now and then does not always); one that always did comes first.
+    std::vector<Trial> clean;
+    for (const Gains &gains : m_candidates) {
+        const Record &r = m_records.at(gains);
+        if (r.lastClean && 2 * r.clean >= r.measured)
+            clean.push_back(*r.lastClean);
+    }
+    const auto key = [this](const Trial &t) {
+        const Record &r = m_records.at(t.gains);
+        const auto at = m_settlings.find(t.gains);
+        const double settling = at == m_settlings.end() ? t.summary.settlingMs : mean(at->second);
+        return std::make_tuple(r.clean < r.measured, settling, t.summary.riseMs);
+    };
+    std::stable_sort(clean.begin(), clean.end(),
+                     [&](const Trial &a, const Trial &b) { return key(a) < key(b); });
+    return clean;
+}
