@@ -589,11 +589,6 @@ std::optional<Trial> Tuner::measure(const Gains &gains, Trial::Kind kind)
     m_result.trials.append(t);
     if (onTrial)
         onTrial(t);
-    // Only with gains in force that showed no sign of trouble: a window's dialog may stay open.
-    const bool safeInForce
-        = m_safe && std::equal(m_safe->begin(), m_safe->end(), m_inForce.begin());
-    if (pump && safeInForce)
-        pump();
     return t;
 }
 

@@ -75,7 +75,6 @@ public:
     std::function<void(const Trial &)> onTrial;
     std::function<void(const Capture &)> onCapture; // every step response as recorded
     std::function<bool()> abortRequested; // asked between exchanges
-    std::function<void()> pump; // only ever while safe gains are in force
 
     TuneResult run();
     // From here on nothing may stop the line: the drive is being put back as found.

@@ -118,10 +118,6 @@ struct Rig {
             if (onCapture)
                 onCapture(c);
         };
-        tuner.pump = [this] {
-            if (pump)
-                pump();
-        };
         tuner.abortRequested = [this] { return abort; };
         return tuner.run();
     }
@@ -136,7 +132,6 @@ struct Rig {
     QList<Trial> trials;
     std::function<void(const Trial &)> onTrial;
     std::function<void(const Capture &)> onCapture;
-    std::function<void()> pump;
 };
 using Bench = std::function<void(Rig &)>;
 } // namespace
@@ -420,19 +415,6 @@ private slots:
                    QVERIFY(t.outcome != Outcome::Tuned
                            || contains(t.caveats, "no margin was measured"));
                });
-        QTest::newRow("a window's pump runs only while safe gains are in force")
-            << Bench([](Rig &r) {
-                   r.pump = [&r] {
-                       const Trial &last = r.trials.last();
-                       QVERIFY(!unsafe(last.summary.shortfall) || r.held() != last.gains);
-                       QVERIFY(std::any_of(r.trials.begin(), r.trials.end(), [&](const Trial &t) {
-                           return !unsafe(t.summary.shortfall) && t.gains == r.held();
-                       }));
-                   };
-                   r.setGain(TuneGain::KPP, 2000);
-               })
-            << TuneOptions()
-            << Check([](Rig &, const TuneResult &t) { QVERIFY(t.outcome == Outcome::Tuned); });
         QTest::newRow("figures the recorder cannot resolve: not refined on, a caveat")
             << Bench([](Rig &) {}) << TuneOptions() << Check([=](Rig &, const TuneResult &t) {
                    QVERIFY(contains(t.caveats, "cannot resolve the response"));
