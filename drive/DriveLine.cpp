@@ -4,6 +4,7 @@
 #include "CommandExchange.h"
 #include "SerialPort.h"
 
+#include <QEventLoop>
 #include <QMetaObject>
 
 DriveLine::DriveLine(SerialPort &port, Clock &clock, QObject *parent)
@@ -87,6 +88,10 @@ void DriveLine::runJob(const Job &job, quint64 serial)
 
 void DriveLine::serve()
 {
+    // Qt's ports watch their descriptors with notifiers, which want an event dispatcher on the
+    // thread that owns them; a loop made once gives this thread one (it never runs: the port's
+    // waits poll).
+    { QEventLoop dispatcher; }
     if (m_makePort) {
         m_ownedPort = m_makePort();
         m_port = m_ownedPort.get();
