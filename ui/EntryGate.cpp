@@ -118,6 +118,9 @@ bool EntryGate::eventFilter(QObject *watched, QEvent *event)
     auto *widget = qobject_cast<QWidget *>(watched);
     if (!widget || widget->window() != &m_window)
         return false;
+    // A click on a control that is off counts for nothing, even once the control is on again.
+    if (!widget->isEnabled())
+        return false;
 
     // Stop, RESET and Select do not wait for the sequence to end: they end it.
     for (QAbstractButton *b : std::as_const(m_stoppers)) {

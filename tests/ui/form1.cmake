@@ -8,4 +8,4 @@ vcm_add_test(tst_form1edit SOURCES tst_form1edit.cpp FormRig.h LIBS vcm_ui vcm_l
 vcm_add_test(tst_form1motion SOURCES tst_form1motion.cpp FormRig.h LIBS vcm_ui vcm_link_testing WIDGETS)
 vcm_add_test(tst_form1scope SOURCES tst_form1scope.cpp FormRig.h LIBS vcm_ui vcm_link_testing WIDGETS)
 vcm_add_test(tst_scopewindow SOURCES tst_scopewindow.cpp FormRig.h LIBS vcm_ui vcm_link_testing vcm_drive_sim_line WIDGETS)
-vcm_add_test(tst_form1line SOURCES tst_form1line.cpp LIBS vcm_ui vcm_link_testing WIDGETS)
+vcm_add_test(tst_form1line SOURCES tst_form1line.cpp LIBS vcm_ui vcm_link_testing vcm_drive_sim_line WIDGETS)

@@ -7,8 +7,12 @@
 #include "ScopePlot.h"
 #include "ScopeWindow.h"
 #include "ScriptedSerialPort.h"
+#include "SimulatedLine.h"
+#include "TuneDialog.h"
 #include "VirtualClock.h"
 
+#include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -92,6 +96,14 @@ struct LineRig {
     HoldingPort *held = nullptr;
     Form1 form;
 };
+
+QPushButton *button(const QWidget *w, const QString &text)
+{
+    for (QPushButton *b : w->findChildren<QPushButton *>())
+        if (b->text() == text)
+            return b;
+    return nullptr;
+}
 
 void typeEnter(QLineEdit *box, const QString &text)
 {
@@ -272,6 +284,73 @@ private slots:
             QCOMPARE(rig.messages.texts, QStringList { "Set Motion OK" });
             QCOMPARE(f.txtKG[0]->text(), QStringLiteral("123"));
         }
+    }
+
+    // During the tuner's capture the window and the scope window answer, nothing the operator
+    // does reaches the line, and Abort ends that capture before its upload.
+    void tunerCapture()
+    {
+        SimulatedLine sim({ 1 });
+        HoldingPort *held = nullptr;
+        RecordingMessages messages;
+        Form1 f(std::make_unique<DriveLine>(
+                    [&] {
+                        auto p = std::make_unique<HoldingPort>(sim);
+                        held = p.get();
+                        return p;
+                    },
+                    sim),
+                messages);
+        const auto settle = [&f] {
+            QTRY_VERIFY_WITH_TIMEOUT(f.lineIdle() && f.gate().waiting() == 0, 60000);
+        };
+        f.show();
+        f.cmdCommStart->click();
+        settle();
+        f.Combo1->setEditText(QStringLiteral("1"));
+        f.CmdSelect_Click();
+        settle();
+        sim.station(1)->setUpDownMode(true);
+        sim.station(1)->setServoInput(true);
+        f.openScopeWindow();
+        auto *scope = f.findChild<ScopeWindow *>();
+        button(scope, QStringLiteral("&Tune..."))->click();
+        TuneDialog *dialog = f.tuneDialog();
+        QTemporaryDir dir;
+        dialog->setBackupPath(dir.filePath(QStringLiteral("backup.vcmpar")));
+        messages.texts.clear();
+
+        held->holdAt("RN 0 1");
+        button(dialog, QStringLiteral("&Start"))->click();
+        QVERIFY(held->waitUntilHeld(std::chrono::seconds(10)));
+        const QList<QByteArray> sentBefore = held->lines();
+
+        f.Timer1_Timer();
+        for (QWidget *w : std::initializer_list<QWidget *> { f.cmdRead, f.CmdSave, f.CmdSelect,
+                                                             f.cmdCommStop, f.Command1 })
+            QTest::mouseClick(w, Qt::LeftButton);
+        typeEnter(f.txtKG[0], QStringLiteral("321"));
+        f.resize(f.size() + QSize(10, 10));
+        QCoreApplication::processEvents();
+        auto *plot = scope->findChild<ScopePlot *>();
+        QMouseEvent zoom(QEvent::MouseButtonDblClick, plot->rect().center(),
+                         plot->mapToGlobal(plot->rect().center()), Qt::LeftButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(plot, &zoom);
+        QCOMPARE(held->lines(), sentBefore);
+        QCOMPARE(messages.texts, QStringList());
+        button(dialog, QStringLiteral("&Abort"))->click();
+        QCOMPARE(held->lines(), sentBefore);
+
+        held->release();
+        settle();
+        const QList<QByteArray> after = held->lines().mid(sentBefore.size());
+        QVERIFY2(!after.contains("RO") && !after.contains("ST 1") && !after.contains("WT 0 0 321"),
+                 after.join(' ').constData());
+        QVERIFY2(dialog->statusText().contains(QLatin1String("aborted")),
+                 qPrintable(dialog->statusText()));
+        QVERIFY(f.cmdCommStop->isEnabled() && f.Timer1->isActive());
+        QCOMPARE(messages.texts, QStringList());
     }
 };
 
