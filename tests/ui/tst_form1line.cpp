@@ -310,6 +310,9 @@ private slots:
         f.Combo1->setEditText(QStringLiteral("1"));
         f.CmdSelect_Click();
         settle();
+        // The simulator is the line's: touched only while the line is idle and nothing polls.
+        f.Timer1->stop();
+        settle();
         sim.station(1)->setUpDownMode(true);
         sim.station(1)->setServoInput(true);
         f.openScopeWindow();
