@@ -2,6 +2,7 @@
 
 #include "Clock.h"
 #include "CommandExchange.h"
+#include "QueueHandover.h"
 #include "SerialPort.h"
 
 #include <QEventLoop>
@@ -115,20 +116,22 @@ void DriveLine::serve()
     m_ownedPort.reset();
 }
 
+void DriveLine::setWindow(QObject *window)
+{
+    m_courier = new QueueCourier(window);
+}
+
 void DriveLine::postEventPoint()
 {
     ++m_eventPoints;
     // One waiting at a time: a wait that takes events asks on every pass.
-    if (m_eventPointPosted.exchange(true) || !m_window)
+    if (m_eventPointPosted.exchange(true) || !m_courier)
         return;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            m_eventPointPosted = false;
-            if (m_eventPoint)
-                m_eventPoint();
-        },
-        Qt::QueuedConnection);
+    m_courier->post([this] {
+        m_eventPointPosted = false;
+        if (m_eventPoint)
+            m_eventPoint();
+    });
 }
 
 void DriveLine::toWindow(std::function<void()> work)
@@ -144,9 +147,8 @@ void DriveLine::toWindow(std::function<void()> work)
         m_windowWork.push_back(std::move(work));
     }
     // One call takes all that waits; it goes to the window, and is dropped with it.
-    if (first && m_window)
-        QMetaObject::invokeMethod(
-            m_window.data(), [this] { takeWindowWork(); }, Qt::QueuedConnection);
+    if (first && m_courier)
+        m_courier->post([this] { takeWindowWork(); });
 }
 
 void DriveLine::takeWindowWork()

@@ -38,7 +38,7 @@ public:
 
     // Where outcomes and the window's work from the line go: the window. Its work is dropped,
     // and no coroutine resumed, once it is gone.
-    void setWindow(QObject *window) { m_window = window; }
+    void setWindow(QObject *window);
     // Run on the window's thread where a sequence takes the window's events.
     void setEventPoint(std::function<void()> eventPoint) { m_eventPoint = std::move(eventPoint); }
     // How many event points the line's sequences have passed: what came to the window before
@@ -51,7 +51,7 @@ public:
         using R = std::invoke_result_t<F, DriveProcedures &>;
         using T = std::conditional_t<std::is_void_v<R>, LineDone, R>;
         auto state = std::make_shared<typename LineCall<T>::State>();
-        state->context = m_window;
+        state->context = m_courier;
         enqueue([work = std::move(work), state](DriveProcedures &drive) mutable {
             if constexpr (std::is_void_v<R>) {
                 work(drive);
@@ -96,7 +96,7 @@ private:
     std::unique_ptr<SerialPort> m_ownedPort;
     SerialPort *m_port = nullptr;
     std::unique_ptr<CommandExchange> m_link;
-    QPointer<QObject> m_window;
+    QPointer<QueueCourier> m_courier; // a child of the window
     std::function<void()> m_eventPoint;
 
     bool m_threaded = false;

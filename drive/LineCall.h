@@ -1,5 +1,7 @@
 #pragma once
 
+#include "QueueHandover.h"
+
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -19,7 +21,7 @@ public:
         std::mutex mutex;
         std::optional<T> value;
         std::coroutine_handle<> waiting;
-        QPointer<QObject> context;
+        QPointer<QueueCourier> context;
 
         // On the line's thread, once the job has ended.
         void complete(T result)
@@ -31,8 +33,7 @@ public:
                 resume = std::exchange(waiting, nullptr);
             }
             if (resume && context)
-                QMetaObject::invokeMethod(
-                    context.data(), [resume] { resume.resume(); }, Qt::QueuedConnection);
+                context->post([resume] { resume.resume(); });
         }
     };
 

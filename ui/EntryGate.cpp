@@ -1,5 +1,7 @@
 #include "EntryGate.h"
 
+#include "QueueHandover.h"
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -113,6 +115,8 @@ void EntryGate::setStoppers(QList<QAbstractButton *> buttons, std::function<void
 
 bool EntryGate::eventFilter(QObject *watched, QEvent *event)
 {
+    // The event may come from the line's thread.
+    QueueHandover::taking();
     if (!isInput(event->type()) || takesNow())
         return false;
     auto *widget = qobject_cast<QWidget *>(watched);
