@@ -510,6 +510,50 @@ private slots:
         QCOMPARE(rig.held() != before, tunedKept);
         QVERIFY(!button(dialog, QStringLiteral("&Keep tuned gains"))->isEnabled());
     }
+
+    // A trial's row: each figure in its own column, out / back, a missing one said as such.
+    void trialRow_data()
+    {
+        QTest::addColumn<double>("overshoot");
+        QTest::addColumn<std::optional<double>>("settling");
+        QTest::addColumn<QString>("overshootText");
+        QTest::addColumn<QString>("settlingText");
+        QTest::newRow("settled") << 3.0 << std::optional<double>(12.5) << "3.0 / 1.5"
+                                 << "12.5 / 4.0";
+        QTest::newRow("not settled out") << 0.0 << std::optional<double>() << "0.0 / 1.5"
+                                         << "none / 4.0";
+    }
+    void trialRow()
+    {
+        QFETCH(double, overshoot);
+        QFETCH(std::optional<double>, settling);
+        QFETCH(QString, overshootText);
+        QFETCH(QString, settlingText);
+        SimRig rig;
+        QTemporaryDir dir;
+        TuneDialog *dialog = openTuning(rig.form, dir);
+        Trial t;
+        t.number = 1;
+        t.gains = { 250, 50, 100, 100 };
+        t.span = QStringLiteral("200");
+        for (StepCheck *c : { &t.up, &t.down })
+            c->figures.verdict = StepVerdict::Step;
+        t.up.figures.overshootPercent = overshoot;
+        t.up.figures.settlingMs = settling;
+        t.down.figures.overshootPercent = 1.5;
+        t.down.figures.settlingMs = 4.0;
+        dialog->addTrial(t, false);
+        const QTableWidget *table = dialog->table();
+        const auto column = [table](const QString &head) {
+            for (int c = 0; c < table->columnCount(); ++c) {
+                if (table->horizontalHeaderItem(c)->text().startsWith(head))
+                    return c;
+            }
+            return -1;
+        };
+        QCOMPARE(table->item(0, column(QStringLiteral("Overshoot")))->text(), overshootText);
+        QCOMPARE(table->item(0, column(QStringLiteral("Settling")))->text(), settlingText);
+    }
 };
 
 QTEST_MAIN(TestScopeWindow)
