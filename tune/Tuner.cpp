@@ -669,12 +669,25 @@ std::optional<Trial> Tuner::choose(TuneSearch &search)
     ranked = search.ranked();
     QString why;
     int checked = 0;
-    for (const Trial &candidate : ranked) {
+    for (const Trial &best : ranked) {
         if (m_stop != Stop::None || checked == MarginCandidates || budgetLeft() <= 0)
             break;
         ++checked;
-        if (marginHolds(search, candidate, &why))
-            return candidate;
+        // A candidate short of its margin is eased until it keeps it, while it still meets
+        // the target: the margin it lacked was measured, the eased set's lies below it.
+        Trial candidate = best;
+        for (;;) {
+            std::optional<Gains> softer;
+            if (marginHolds(search, candidate, &why, &softer))
+                return candidate;
+            if (!softer || budgetLeft() <= 0 || m_stop != Stop::None)
+                break;
+            const std::optional<Trial> eased
+                = search.tryGains(*softer, Trial::Kind::Search, &candidate.gains);
+            if (!eased || !eased->summary.clean())
+                break;
+            candidate = *eased;
+        }
     }
     if (m_stop == Stop::None)
         m_result.reason = ranked.empty()
@@ -686,7 +699,8 @@ std::optional<Trial> Tuner::choose(TuneSearch &search)
     return std::nullopt;
 }
 
-bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why)
+bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why,
+                        std::optional<Gains> *softer)
 {
     // Only gains the run may change are raised: KPP alone, then with KVP. Each is approached
     // in steps where nothing that far was measured: a loop without the margin may break out at
@@ -720,7 +734,8 @@ bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why
     }
     const auto holds = [&](const Gains &set, const Gains &from) {
         const QString name = gainText(set, m_options.tuned);
-        if (search.nearUnsafe(set)) {
+        // Not measured where a raise that far or farther came near a limit.
+        if (search.nearUnsafe(set, 1 / MarginFactor, true)) {
             *why = QStringLiteral("%1 lies within the margin of a set that showed too little of it")
                        .arg(name);
             return false;
@@ -747,8 +762,22 @@ bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why
             --from;
         for (std::size_t k = search.known(steps.back()) ? steps.size() - 1 : from; k < steps.size();
              ++k) {
-            if (!holds(steps[k], k == 0 ? candidate.gains : steps[k - 1]))
-                return false;
+            if (holds(steps[k], k == 0 ? candidate.gains : steps[k - 1]))
+                continue;
+            // The last step that held (or the candidate), made a margin below.
+            if (softer) {
+                const Gains &held = k == 0 ? candidate.gains : steps[k - 1];
+                Gains eased = candidate.gains;
+                for (int g : All) {
+                    if (held[g] != candidate.gains[g])
+                        eased[g] = scaledGain(held[g], 1 / MarginFactor);
+                    else if (steps[k][g] != candidate.gains[g])
+                        eased[g] = scaledGain(candidate.gains[g], 1 / MarginFactor);
+                }
+                if (eased != candidate.gains)
+                    *softer = eased;
+            }
+            return false;
         }
     }
     return true;

@@ -114,7 +114,10 @@ private:
 
     void search();
     std::optional<Trial> choose(TuneSearch &search);
-    bool marginHolds(TuneSearch &search, const Trial &candidate, QString *why);
+    // Whether the candidate keeps its margin; where not, `softer` is the candidate eased by as
+    // much as the raise that fell short lacked, so that its own margin lies in measured ground.
+    bool marginHolds(TuneSearch &search, const Trial &candidate, QString *why,
+                     std::optional<Gains> *softer = nullptr);
     void finish();
     bool writeBack(const Gains &wanted);
     void returnHome();
