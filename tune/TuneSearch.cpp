@@ -9,6 +9,8 @@ using namespace TuneGain;
 const double Coarse = std::sqrt(2.0);
 const double Fine = std::pow(2.0, 0.25);
 const double Finest = std::pow(2.0, 0.125);
+// Steps walked the same way across a plateau where no single step gets nearer.
+constexpr int PlateauSteps = 4;
 // No trial changes a gain by more than this.
 constexpr double Largest = 2;
 
@@ -90,7 +92,14 @@ void TuneSearch::book(const Trial &t, const Gains *from)
         Move move {};
         for (int g : All)
             move[g] = t.gains[g] > (*from)[g] ? 1 : t.gains[g] < (*from)[g] ? -1 : 0;
-        m_unsafe.push_back({ t.gains, move });
+        // Only a raise comes near a loop's limit: a set lowered into trouble is too soft (it
+        // loses its position, it hunts), and the way back up is the way out. Nor did a raise
+        // lead there that started from a set losing its position as well: too soft still.
+        const auto was = m_tried.find(*from);
+        const bool already = t.summary.shortfall == Shortfall::PositionError
+            && was != m_tried.end() && was->second.summary.shortfall == t.summary.shortfall;
+        if (!already && std::any_of(move.begin(), move.end(), [](int m) { return m > 0; }))
+            m_unsafe.push_back({ t.gains, move });
     }
 }
 
@@ -210,6 +219,23 @@ std::optional<Trial> TuneSearch::follow(const Trial &from, const Move &move, dou
     }
 }
 
+std::optional<Trial> TuneSearch::persist(const Trial &from, const Move &move, double factor,
+                                         int steps)
+{
+    Trial at = from;
+    for (int i = 0; i < steps; ++i) {
+        std::optional<Trial> t = known(moved(at.gains, move, factor));
+        if (!t)
+            t = tryMove(at, move, factor);
+        if (!t || nearLimit(t->summary.shortfall) || t->restWarning)
+            return std::nullopt;
+        if (::better(t->summary, from.summary, tieMs(*t, from)))
+            return t;
+        at = *t;
+    }
+    return std::nullopt;
+}
+
 void TuneSearch::toClean(const Trial &start)
 {
     // Towards the target from a set that misses it: the ways of a group are tried in turn, and
@@ -226,13 +252,18 @@ void TuneSearch::toClean(const Trial &start)
             || now.summary.overshootPercent > m_targetPercent;
         using Way = std::pair<Move, double>;
         const Move damper { 0, 0, s == Shortfall::Chatter ? -1 : 1, 0 };
-        // A loop that rings is near its limit: it is calmed by lowering only.
+        // A loop that rings is near its limit: it is calmed by lowering only. Unless it
+        // overshoots by far more than the target: a position loop short of damping rings so,
+        // slowly; a velocity loop at its limit rings fast, in a few samples, and hardly
+        // overshoots. That takes more KVP, in the small steps KVP always rises by.
         std::vector<Way> calmer {
             { { -1, 0, 0, 0 }, s == Shortfall::Overshoot ? Coarse : Largest },
             { damper, raiseFactor(Coarse, damper, now) },
             { { 0, 0, 0, -1 }, Coarse },
         };
-        if (unsafe(s) && damper[KVP] > 0)
+        const bool underdamped = now.summary.overshootPercent > MarginOvershoot * m_targetPercent;
+        const bool damperAllowed = !(unsafe(s) && damper[KVP] > 0 && !underdamped);
+        if (!damperAllowed)
             calmer.erase(calmer.begin() + 1);
         const std::vector<Way> livelier {
             { { 1, 0, 1, 1 }, raiseFactor(Coarse, { 1, 0, 1, 1 }, now) },
@@ -261,6 +292,17 @@ void TuneSearch::toClean(const Trial &start)
             }
             if (next)
                 break;
+        }
+        if (!next) {
+            // No single step gets nearer: a response far from the target may need a few
+            // steps the same way before it shows, as a plateau is crossed. The most likely way
+            // for its kind is walked a few steps further, while nothing comes near a limit.
+            const Move stiffer { 1, 0, 1, 0 };
+            const Way likely = !lively ? Way { stiffer, raiseFactor(Coarse, stiffer, now) }
+                : damperAllowed        ? calmer[1]
+                                       : calmer[0];
+            next = persist(now, likely.first, likely.second, PlateauSteps);
+            way = likely;
         }
         if (!next)
             return;

@@ -68,6 +68,9 @@ private:
     double raiseFactor(double wanted, const Move &move, const Trial &from) const;
     bool better(const Trial &a, const Trial &b);
     void toClean(const Trial &start);
+    // Up to `steps` moves from `from`, however each does, until one gets nearer than `from`;
+    // none where one comes near a limit first.
+    std::optional<Trial> persist(const Trial &from, const Move &move, double factor, int steps);
     void stiffen();
     // Moves to a finer record where the best now fits one, and measures it again there; false
     // where there is none.

@@ -129,6 +129,52 @@ private slots:
         QCOMPARE(QList<int>(first.begin(), first.end()), way);
     }
 
+    // A ringing response calms with less position gain first; with more velocity gain alone
+    // only where it overshoots by far more than the target (a loop short of damping), never
+    // where it may ring at the velocity loop's limit.
+    void damper_data()
+    {
+        QTest::addColumn<double>("overshoot");
+        QTest::addColumn<bool>("moreVelocityGain");
+        QTest::newRow("30 %: short of damping") << 30.0 << true;
+        QTest::newRow("8 %: may be the velocity loop's limit") << 8.0 << false;
+    }
+    void damper()
+    {
+        QFETCH(double, overshoot);
+        QFETCH(bool, moreVelocityGain);
+        const Gains from { 400, 50, 100, 50 };
+        // Only more velocity gain alone gets nearer, and not all the way.
+        Run run([&](const Gains &g) {
+            if (g == from)
+                return summary(Shortfall::Ringing, 20, overshoot, overshoot);
+            const bool damper = g[KVP] > from[KVP] && g[KPP] == from[KPP] && g[KVI] == from[KVI];
+            return damper ? summary(Shortfall::Ringing, 20, overshoot / 2, overshoot / 2)
+                          : summary(Shortfall::NotSettled, 300, 0, 90);
+        });
+        run.start(from);
+        const bool asked = std::any_of(run.asked.begin(), run.asked.end(), [&](const Gains &g) {
+            return g[KVP] > from[KVP] && g[KPP] == from[KPP] && g[KVI] == from[KVI];
+        });
+        QCOMPARE(asked, moreVelocityGain);
+    }
+
+    // Where no single step gets nearer, the likeliest way is walked a few steps across the
+    // plateau: the response meets the target once the velocity gain is half again as high.
+    void plateau()
+    {
+        const Gains from { 400, 50, 100, 50 };
+        Run run([&](const Gains &g) {
+            if (g[KVP] >= 150)
+                return summary(Shortfall::None, 20);
+            return summary(Shortfall::Overshoot, 20, 30, 25);
+        });
+        run.start(from);
+        const std::vector<Trial> found = run.search.ranked();
+        QVERIFY(!found.empty());
+        QVERIFY(found.front().gains[KVP] >= 150);
+    }
+
     // Every way the search may move, and how far: the velocity gain by 2^(1/4) at most, the
     // others by 2 at most; towards a loop that came near its limit, never within the margin.
     void steps_data()
@@ -230,6 +276,48 @@ private slots:
         QTest::newRow("position lost, within 1.3")
             << Shortfall::PositionError << Gains { 400, 50, 154, 50 } << true;
     }
+    // Which trouble marks a limit: a raise that ran into it, not a lowering (too soft) and not
+    // a raise that found the trouble it started from. A margin step stops only at or beyond it.
+    void limits_data()
+    {
+        QTest::addColumn<Shortfall>("before");
+        QTest::addColumn<Gains>("from");
+        QTest::addColumn<Gains>("asked");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<bool>("marginRefused");
+        const Shortfall lost = Shortfall::PositionError, none = Shortfall::None;
+        QTest::newRow("raised into it") << none << Gains { 400, 50, 168, 50 }
+                                        << Gains { 400, 50, 160, 50 } << true << false;
+        QTest::newRow("raised into it, a margin step at it")
+            << none << Gains { 400, 50, 168, 50 } << Gains { 400, 50, 200, 50 } << true << true;
+        QTest::newRow("raised, and in it before") << lost << Gains { 400, 50, 168, 50 }
+                                                  << Gains { 400, 50, 160, 50 } << false << false;
+        QTest::newRow("lowered into it: too soft") << none << Gains { 400, 50, 240, 50 }
+                                                   << Gains { 400, 50, 230, 50 } << false << false;
+    }
+    void limits()
+    {
+        QFETCH(Shortfall, before);
+        QFETCH(Gains, from);
+        QFETCH(Gains, asked);
+        QFETCH(bool, refused);
+        QFETCH(bool, marginRefused);
+        const Gains reached { 400, 50, 200, 50 };
+        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
+            Trial t;
+            t.gains = g;
+            t.summary = summary(g == reached ? Shortfall::PositionError
+                                    : g == from ? before
+                                                : Shortfall::None,
+                                10);
+            return std::optional<Trial>(t);
+        });
+        QVERIFY(search.tryGains(from, Trial::Kind::Start, nullptr));
+        QVERIFY(search.tryGains(reached, Trial::Kind::Search, &from));
+        QCOMPARE(search.nearUnsafe(asked), refused);
+        QCOMPARE(search.nearUnsafe(asked, 1 / MarginFactor, true), marginRefused);
+    }
+
     void nearUnsafe()
     {
         QFETCH(Shortfall, shortfall);
