@@ -397,10 +397,12 @@ void TuneSearch::stiffen()
     const Move stiffer { 1, 0, 1, 0 };
     const std::vector<std::pair<Move, double>> repairs { { { 0, 0, 0, -1 }, Coarse },
                                                          { { -1, 0, 0, 0 }, Fine } };
+    // The sweep ends near a limit of the loop, which comes without a sign on many a machine,
+    // from clean to an alarm within one coarser step: it rises by the finest steps only.
     Trial at = *m_best;
     bool level = false;
     while (!exhausted()) {
-        std::optional<Trial> t = tryMove(at, stiffer, raiseFactor(Coarse, stiffer, at));
+        std::optional<Trial> t = tryMove(at, stiffer, Finest);
         if (!t)
             return;
         if (t->summary.shortfall == Shortfall::Overshoot) {
@@ -418,8 +420,7 @@ void TuneSearch::stiffen()
         // A stiffer set that falls short once may be the noise of a hunting loop: one more step
         // tells.
         if (!t->summary.clean() && !unsafe(t->summary.shortfall) && !level) {
-            const std::optional<Trial> further
-                = tryMove(*t, stiffer, raiseFactor(Coarse, stiffer, *t));
+            const std::optional<Trial> further = tryMove(*t, stiffer, Finest);
             if (m_stopped)
                 return;
             if (further && further->summary.clean())
