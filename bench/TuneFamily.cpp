@@ -164,6 +164,9 @@ struct Run {
     int trials = 0;
     int alarmTrials = 0;
     bool alarm = false; // the drive latched an alarm during the run
+    // The step the run took, where the tool refused the plant's step as too small for the
+    // noise at these start gains and it was run again with the step it suggested.
+    std::optional<int> suggestedStep;
     double wallS = 0;
     std::optional<Measured> again; // the tuned set as the grid measures it
     double ratio = 0; // its settling time to the grid best's; 0: none
@@ -210,6 +213,13 @@ Run tune(std::uint32_t seed, int step, StartKind start, const Gains &from,
     run.trials = int(r.trials.size());
     run.alarm = run.alarmTrials > 0 || r.outcome == TuneResult::Outcome::Alarm
         || rig.station().alarms() != 0;
+    // As its user would: once more with the step it suggests (rounded up to 100 counts).
+    if (r.outcome == TuneResult::Outcome::Refused && r.trials.isEmpty()
+        && tuner.leastStep() > step) {
+        Run again = tune(seed, (tuner.leastStep() + 99) / 100 * 100, start, from, backup, verbose);
+        again.suggestedStep = (tuner.leastStep() + 99) / 100 * 100;
+        return again;
+    }
     return run;
 }
 
@@ -285,7 +295,7 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
             if (run.again->clean() && g.figures.settlingMs > 0)
                 run.ratio = run.again->settlingMs / g.figures.settlingMs;
         }
-        say(QStringLiteral("  plant %1, %2 from %3: %4 trials, %5 s; %6 -> %7%8")
+        say(QStringLiteral("  plant %1, %2 from %3%9: %4 trials, %5 s; %6 -> %7%8")
                 .arg(seed)
                 .arg(QLatin1String(startName(run.start)))
                 .arg(gainText(run.from, Shown))
@@ -296,7 +306,10 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
                 .arg(run.ratio > 0 ? QStringLiteral(", %1 ms, %2 x the grid best")
                                          .arg(run.again->settlingMs, 0, 'f', 2)
                                          .arg(run.ratio, 0, 'f', 2)
-                                   : QString()));
+                                   : QString())
+                .arg(run.suggestedStep
+                         ? QStringLiteral(" (step %1, as the tool suggested)").arg(*run.suggestedStep)
+                         : QString()));
         p.runs.push_back(run);
     }
     memo.save();
@@ -375,7 +388,7 @@ void startTable(const std::vector<PlantOutcome> &plants)
 int report(const std::vector<PlantOutcome> &plants, const Options &o, double wallS)
 {
     std::vector<double> ratios, trials;
-    int runs = 0, alarms = 0, alarmTrials = 0, deadEnds = 0, unclean = 0, noGrid = 0;
+    int runs = 0, alarms = 0, alarmTrials = 0, deadEnds = 0, unclean = 0, noGrid = 0, suggested = 0;
     const Run *worst = nullptr;
     for (const PlantOutcome &p : plants) {
         noGrid += !p.grid.found;
@@ -384,6 +397,7 @@ int report(const std::vector<PlantOutcome> &plants, const Options &o, double wal
             alarms += r.alarm;
             alarmTrials += r.alarmTrials;
             deadEnds += !r.met();
+            suggested += bool(r.suggestedStep);
             trials.push_back(r.trials);
             if (r.met() && (!r.again || !r.again->clean()))
                 ++unclean;
@@ -430,12 +444,14 @@ int report(const std::vector<PlantOutcome> &plants, const Options &o, double wal
             .arg(noGrid));
     if (!o.gridOnly) {
         say(QStringLiteral("Runs: %1; alarms: %2 (in %3 trials); without a result: %4; met but "
-                           "not clean when re-measured: %5")
+                           "not clean when re-measured: %5; run again with the step the tool "
+                           "suggested: %6")
                 .arg(runs)
                 .arg(alarms)
                 .arg(alarmTrials)
                 .arg(deadEnds)
-                .arg(unclean));
+                .arg(unclean)
+                .arg(suggested));
         say(QStringLiteral("Settling time against the grid best: median %1, 90th percentile %2, "
                            "worst %3 (of %4 runs with a result)")
                 .arg(Measure::median(ratios), 0, 'f', 2)
