@@ -175,6 +175,22 @@ private slots:
         QVERIFY(found.front().gains[KVP] >= 150);
     }
 
+    // From a set that meets the target, the search first makes it stiffer: KPP and KVP
+    // together, by the finest step, as a limit may lie one coarser step away without a sign.
+    void stiffness()
+    {
+        const Gains from { 400, 50, 150, 100 };
+        Run run(Loop {});
+        run.start(from);
+        const auto moved = std::find_if(run.asked.begin(), run.asked.end(),
+                                        [&](const Gains &g) { return g != from; });
+        QVERIFY(moved != run.asked.end());
+        const auto w = way(from, *moved);
+        QCOMPARE(QList<int>(w.begin(), w.end()), QList<int>({ 1, 0, 1, 0 }));
+        QVERIFY((*moved)[KPP] <= std::lround(from[KPP] * std::pow(2.0, 0.125)));
+        QVERIFY((*moved)[KVP] <= std::lround(from[KVP] * std::pow(2.0, 0.125)));
+    }
+
     // Every way the search may move, and how far: the velocity gain by 2^(1/4) at most, the
     // others by 2 at most; towards a loop that came near its limit, never within the margin.
     void steps_data()
