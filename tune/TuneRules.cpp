@@ -84,11 +84,6 @@ StepCheck checkStep(const std::vector<double> &command, const std::vector<double
     for (std::size_t i = later; i < n; ++i)
         check.residualPercent = std::max(check.residualPercent,
                                          std::abs(feedback[i] - f.to) / std::abs(f.size()) * 100);
-    const std::size_t tail = (n + 9) / 10;
-    double error = 0;
-    for (std::size_t i = n - tail; i < n; ++i)
-        error += command[i] - feedback[i];
-    check.endErrorPercent = std::abs(error / double(tail)) / std::abs(f.size()) * 100;
     return check;
 }
 
@@ -120,7 +115,6 @@ TrialSummary summarize(const StepCheck &up, const StepCheck &down, double target
             t.settlingMs = std::max(t.settlingMs, f.settlingMs.value_or(f.sampleMs * 1e6));
             t.riseMs = std::max(t.riseMs, f.riseMs.value_or(f.sampleMs * 1e6));
             t.overshootPercent = std::max(t.overshootPercent, f.overshootPercent);
-            t.endErrorPercent = std::max(t.endErrorPercent, c->endErrorPercent);
             t.unresolved = t.unresolved || !f.trustworthy;
         }
         t.sampleMs = std::max(t.sampleMs, f.sampleMs);

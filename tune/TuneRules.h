@@ -27,9 +27,6 @@ struct StepCheck {
     // Times the feedback left the band again after first entering it, by more than its noise
     // (four noise estimates beyond the band's edge): noise at the edge is no exit.
     int bandExits = 0;
-    // How far the feedback still is from the command over the record's last tenth, % of the
-    // step: what is left to settle, where it did not.
-    double endErrorPercent = 0;
     // The feedback's largest distance from the target over the later half of the record after
     // the step, % of the step: what is still left of ringing, creeping or hunting.
     double residualPercent = 0;
@@ -67,7 +64,6 @@ struct TrialSummary {
     double settlingMs = 0; // the slower direction
     double riseMs = 0; // the slower direction
     double overshootPercent = 0; // the larger one
-    double endErrorPercent = 0; // the larger one
     // How far from the target a trial that falls short is, % of the step: its residual, or its
     // overshoot beyond the target, the larger of both directions; 100 without figures.
     double missPercent = 100;

@@ -162,17 +162,17 @@ private slots:
         QCOMPARE(spread({ 0, 10, 0, 10, 0, 10, 30 }), 10.0);
         // Clean beats short; then settling; rise only within the tie.
         const TrialSummary fast { Shortfall::None, 4, 5, 3 }, slow { Shortfall::None, 6, 1, 0 };
-        const TrialSummary over { Shortfall::Overshoot, 3, 1, 9, 0, 4 };
+        const TrialSummary over { Shortfall::Overshoot, 3, 1, 9, 4 };
         QVERIFY(better(slow, over, 0.5) && !better(over, slow, 0.5));
         QVERIFY(better(fast, slow, 0.5) && !better(slow, fast, 0.5));
         QVERIFY(better(slow, fast, 3) && !better(fast, slow, 3));
         // Falling short: the nearer miss is better, beyond a quarter of the band; within it,
         // the milder kind of shortfall.
-        const TrialSummary less { Shortfall::Overshoot, 9, 1, 7, 0, 2 };
+        const TrialSummary less { Shortfall::Overshoot, 9, 1, 7, 2 };
         QVERIFY(better(less, over, 0.5) && !better(over, less, 0.5));
-        const TrialSummary rings { Shortfall::Ringing, 3, 1, 2, 0, 4.4 };
+        const TrialSummary rings { Shortfall::Ringing, 3, 1, 2, 4.4 };
         QVERIFY(better(over, rings, 0.5) && !better(rings, over, 0.5));
-        QVERIFY(better(rings, TrialSummary { Shortfall::NotSettled, 3, 1, 2, 0, 5 }, 0.5));
+        QVERIFY(better(rings, TrialSummary { Shortfall::NotSettled, 3, 1, 2, 5 }, 0.5));
     }
 
     // Each start meets the target with margin, without an alarm, and leaves the tuned gains.
