@@ -340,6 +340,10 @@ private slots:
         QCOMPARE(shown.contains("not settled in this record"), f.ok() && !f.steadyStateError);
         QCOMPARE(shown.contains(QString("span to use: %1 ms").arg(f.suggestedSpanMs.value_or(0))),
                  f.suggestedSpanMs.has_value());
+        QCOMPARE(shown.contains(QString("step at: %1 ms of %2 ms")
+                                    .arg(f.startMs, 0, 'f', 1)
+                                    .arg(f.spanMs, 0, 'f', 0)),
+                 f.verdict == StepVerdict::NearEnd);
         QCOMPARE(
             shown.contains(QString("use a step of %1 or more").arg(f.suggestedStep.value_or(0))),
             f.ok() && f.trustworthy && f.suggestedStep.has_value());
