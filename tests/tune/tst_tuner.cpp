@@ -389,6 +389,17 @@ private slots:
             QCOMPARE(r.up0(), t.place.targetFound);
             QVERIFY(contains(endLines(t), "UP0 is"));
             QCOMPARE(resultJson(t)["motion_target"].toObject()["put_back"].toBool(), true);
+            // Each trial's figures, to a hundredth.
+            const QJsonArray trials = resultJson(t)["trials"].toArray();
+            QCOMPARE(trials.size(), t.trials.size());
+            for (int i = 0; i < trials.size(); ++i) {
+                const StepFigures &f = t.trials[i].up.figures;
+                const QJsonObject out = trials[i].toObject()["out"].toObject();
+                if (f.riseMs)
+                    QVERIFY(std::abs(out["rise_ms"].toDouble() - *f.riseMs) <= 0.005);
+                QVERIFY(std::abs(out["overshoot_percent"].toDouble() - f.overshootPercent)
+                        <= 0.005);
+            }
         });
         QTest::newRow("UP0 found elsewhere: left at the start, where it would not move, and said")
             << Bench([](Rig &) {}) << TuneOptions() << Check([=](Rig &r, const TuneResult &t) {
