@@ -264,6 +264,16 @@ private slots:
         const Gains found { 250, 50, 100, 100 };
         const auto reply = [](const char *text) { return Tap::Rule { {}, QByteArray(text) }; };
 
+        // The default start's step lags by about 80 counts: beyond 70, short of the 140 that trip.
+        QTest::newRow("the position error is judged against half of the drive's VPX")
+            << Bench([](Rig &r) {
+                   r.drive.writeParameter(ParameterMap::ordinal({ BoxArray::VG, 2 }), 140);
+                   r.line.advanceUs(100000);
+               })
+            << TuneOptions() << Check([](Rig &, const TuneResult &t) {
+                   QVERIFY(!t.trials.isEmpty());
+                   QCOMPARE(t.trials.first().summary.shortfall, Shortfall::PositionError);
+               });
         QTest::newRow("a gain write without answer: written again, read back, restored") << Bench(
             [](Rig &r) {
                 r.tap.rule = [&r](const QByteArray &c) -> std::optional<Tap::Rule> {
