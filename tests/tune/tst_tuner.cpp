@@ -399,6 +399,16 @@ private slots:
             QCOMPARE(r.up0(), t.place.targetFound);
             QVERIFY(contains(endLines(t), "UP0 is"));
             QCOMPARE(resultJson(t)["motion_target"].toObject()["put_back"].toBool(), true);
+            // A margin set is approached in thirds of the 30 %: KPP never jumps further from
+            // the sets measured before it.
+            for (int i = 0; i < t.trials.size(); ++i) {
+                if (t.trials[i].kind != Trial::Kind::Margin)
+                    continue;
+                const double kpp = t.trials[i].gains[TuneGain::KPP];
+                QVERIFY(std::any_of(t.trials.begin(), t.trials.begin() + i, [&](const Trial &b) {
+                    return kpp <= b.gains[TuneGain::KPP] * std::cbrt(MarginFactor) + 1;
+                }));
+            }
             // Each trial's figures, to a hundredth.
             const QJsonArray trials = resultJson(t)["trials"].toArray();
             QCOMPARE(trials.size(), t.trials.size());
