@@ -52,11 +52,9 @@ double TuneSearch::tieMs(const Trial &a, const Trial &b) const
     return std::max(sample * (unresolved ? 2 : 1), spreadMs());
 }
 
-bool TuneSearch::nearUnsafe(const Gains &gains, double wider, bool raisedOnly) const
+bool TuneSearch::nearUnsafe(const Gains &gains, double wider) const
 {
     for (const Unsafe &u : m_unsafe) {
-        if (raisedOnly && std::none_of(u.move.begin(), u.move.end(), [](int m) { return m > 0; }))
-            continue;
         const double margin = MarginFactor * wider;
         bool within = false;
         bool all = true;

@@ -31,8 +31,7 @@ public:
     std::vector<Trial> ranked() const;
     // A set within the margin of one that came near a limit, that way (in the gains moved to
     // reach it): measuring it, or offering it, would come closer than the margin allows.
-    // `raisedOnly`: only sets that came near a limit on a raise count.
-    bool nearUnsafe(const Gains &gains, double wider = 1, bool raisedOnly = false) const;
+    bool nearUnsafe(const Gains &gains, double wider = 1) const;
     // A trial whose figures could not be resolved was met on the way: refining stopped there.
     bool stoppedUnresolved() const { return m_stoppedUnresolved; }
     // The run's measurement spread of the settling time, from sets measured twice.

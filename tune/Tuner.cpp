@@ -735,8 +735,8 @@ bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why
     const auto holds = [&](const Gains &set, const Gains &from) {
         const QString name = gainText(set, m_options.tuned);
         // Not measured where a raise that far or farther came near a limit.
-        if (search.nearUnsafe(set, 1 / MarginFactor, true)) {
-            *why = QStringLiteral("%1 lies within the margin of a set that showed too little of it")
+        if (search.nearUnsafe(set, 1 / MarginFactor)) {
+            *why = QStringLiteral("%1 lies at or beyond a set that came near a limit")
                        .arg(name);
             return false;
         }

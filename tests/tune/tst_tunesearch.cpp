@@ -331,7 +331,7 @@ private slots:
         QVERIFY(search.tryGains(from, Trial::Kind::Start, nullptr));
         QVERIFY(search.tryGains(reached, Trial::Kind::Search, &from));
         QCOMPARE(search.nearUnsafe(asked), refused);
-        QCOMPARE(search.nearUnsafe(asked, 1 / MarginFactor, true), marginRefused);
+        QCOMPARE(search.nearUnsafe(asked, 1 / MarginFactor), marginRefused);
     }
 
     void nearUnsafe()
