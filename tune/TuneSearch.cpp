@@ -285,7 +285,9 @@ void TuneSearch::toClean(const Trial &start)
                     next = t;
                     way = w;
                 }
-                if (next && !(lively && i == 0))
+                // Once a lowering meets the target, no raise from a lively set is risked to
+                // compare.
+                if (next && (!(lively && i == 0) || next->summary.clean()))
                     break;
             }
             if (next)
