@@ -493,5 +493,19 @@ std::vector<Trial> TuneSearch::ranked() const
     };
     std::stable_sort(clean.begin(), clean.end(),
                      [&](const Trial &a, const Trial &b) { return key(a) < key(b); });
+    // Among those that settle as fast as the first within what a measurement can tell, the
+    // softest first: its margin lies furthest from the loop's limits.
+    if (!clean.empty()) {
+        const auto first = key(clean.front());
+        const double tie = clean.front().summary.sampleMs;
+        const auto level = std::find_if(clean.begin(), clean.end(), [&](const Trial &t) {
+            const auto k = key(t);
+            return std::get<0>(k) != std::get<0>(first)
+                || std::get<1>(k) > std::get<1>(first) + tie;
+        });
+        std::stable_sort(clean.begin(), level, [](const Trial &a, const Trial &b) {
+            return double(a.gains[KPP]) * a.gains[KVP] < double(b.gains[KPP]) * b.gains[KVP];
+        });
+    }
     return clean;
 }
