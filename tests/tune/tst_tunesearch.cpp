@@ -135,20 +135,27 @@ private slots:
     void damper_data()
     {
         QTest::addColumn<double>("overshoot");
+        QTest::addColumn<bool>("loweringSettles");
         QTest::addColumn<bool>("moreVelocityGain");
-        QTest::newRow("30 %: short of damping") << 30.0 << true;
-        QTest::newRow("8 %: may be the velocity loop's limit") << 8.0 << false;
+        QTest::newRow("30 %: short of damping") << 30.0 << false << true;
+        QTest::newRow("8 %: may be the velocity loop's limit") << 8.0 << false << false;
+        QTest::newRow("30 %, but less position gain settles: no raise risked")
+            << 30.0 << true << false;
     }
     void damper()
     {
         QFETCH(double, overshoot);
+        QFETCH(bool, loweringSettles);
         QFETCH(bool, moreVelocityGain);
         const Gains from { 400, 50, 100, 50 };
-        // Only more velocity gain alone gets nearer, and not all the way.
+        // More velocity gain alone gets nearer, and not all the way; less position gain
+        // settles it, or falls further short.
         Run run([&](const Gains &g) {
             if (g == from)
                 return summary(Shortfall::Ringing, 20, overshoot, overshoot);
             const bool damper = g[KVP] > from[KVP] && g[KPP] == from[KPP] && g[KVI] == from[KVI];
+            if (loweringSettles && g[KPP] < from[KPP] && g[KVP] == from[KVP])
+                return summary(Shortfall::None, 30);
             return damper ? summary(Shortfall::Ringing, 20, overshoot / 2, overshoot / 2)
                           : summary(Shortfall::NotSettled, 300, 0, 90);
         });
@@ -235,6 +242,36 @@ private slots:
         const std::vector<Trial> best = run.search.ranked();
         QVERIFY(!best.empty());
         QVERIFY(best.front().summary.clean());
+    }
+
+    // Of the sets that met the target, which is offered first: within a sample of the
+    // fastest, the softest (furthest from the loop's limits); beyond a sample, the faster.
+    void ranked_data()
+    {
+        QTest::addColumn<double>("stiffSettling");
+        QTest::addColumn<double>("softSettling");
+        QTest::addColumn<bool>("softFirst");
+        QTest::newRow("alike within a sample") << 10.0 << 10.15 << true;
+        QTest::newRow("the stiff one a sample faster") << 10.0 << 10.25 << false;
+        QTest::newRow("the soft one faster") << 10.3 << 10.0 << true;
+    }
+    void ranked()
+    {
+        QFETCH(double, stiffSettling);
+        QFETCH(double, softSettling);
+        QFETCH(bool, softFirst);
+        const Gains stiff { 500, 50, 150, 50 }, soft { 400, 50, 140, 50 };
+        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
+            Trial t;
+            t.gains = g;
+            t.summary = summary(Shortfall::None, g == stiff ? stiffSettling : softSettling);
+            return std::optional<Trial>(t);
+        });
+        QVERIFY(search.tryGains(stiff, Trial::Kind::Search, nullptr));
+        QVERIFY(search.tryGains(soft, Trial::Kind::Search, nullptr));
+        const std::vector<Trial> order = search.ranked();
+        QCOMPARE(order.size(), std::size_t(2));
+        QCOMPARE(order.front().gains, softFirst ? soft : stiff);
     }
 
     // What the search never asks for.
