@@ -10,7 +10,7 @@ const double Coarse = std::sqrt(2.0);
 const double Fine = std::pow(2.0, 0.25);
 const double Finest = std::pow(2.0, 0.125);
 // Steps walked the same way across a plateau where no single step gets nearer.
-constexpr int PlateauSteps = 4;
+constexpr int PlateauSteps = 8;
 // No trial changes a gain by more than this.
 constexpr double Largest = 2;
 
@@ -225,7 +225,9 @@ std::optional<Trial> TuneSearch::persist(const Trial &from, const Move &move, do
         std::optional<Trial> t = known(moved(at.gains, move, factor));
         if (!t)
             t = tryMove(at, move, factor);
-        if (!t || nearLimit(t->summary.shortfall) || t->restWarning)
+        // Only new trouble stops the walk: the trouble it set out from is what it walks out of.
+        if (!t || (nearLimit(t->summary.shortfall) && t->summary.shortfall != at.summary.shortfall)
+            || (t->restWarning && !at.restWarning))
             return std::nullopt;
         if (::better(t->summary, from.summary, tieMs(*t, from)))
             return t;
@@ -296,7 +298,7 @@ void TuneSearch::toClean(const Trial &start)
         if (!next) {
             // No single step gets nearer: a response far from the target may need a few
             // steps the same way before it shows, as a plateau is crossed. The most likely way
-            // for its kind is walked a few steps further, while nothing comes near a limit.
+            // for its kind is walked up to eight steps further, until a step runs into new trouble.
             const Move stiffer { 1, 0, 1, 0 };
             const Way likely = !lively ? Way { stiffer, raiseFactor(Coarse, stiffer, now) }
                 : damperAllowed        ? calmer[1]

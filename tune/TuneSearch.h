@@ -68,7 +68,7 @@ private:
     bool better(const Trial &a, const Trial &b);
     void toClean(const Trial &start);
     // Up to `steps` moves from `from`, however each does, until one gets nearer than `from`;
-    // none where one comes near a limit first.
+    // none where one runs into trouble that the step before did not show.
     std::optional<Trial> persist(const Trial &from, const Move &move, double factor, int steps);
     void stiffen();
     // Moves to a finer record where the best now fits one, and measures it again there; false
