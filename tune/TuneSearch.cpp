@@ -346,8 +346,10 @@ void TuneSearch::refine()
     for (;;) {
         // The latest record of the best, which may be finer than the one it was best in.
         if (m_tried.at(m_best->gains).summary.unresolved && !respanBest()) {
-            // The records cannot tell such sets apart: no refining on them.
+            // The records cannot tell such sets apart: no refining on them. Softer sets that
+            // settle alike are measured, though: one of them keeps its margin more surely.
             m_stoppedUnresolved = true;
+            soften();
             return;
         }
         bool any = false;
@@ -394,15 +396,15 @@ void TuneSearch::refine()
 void TuneSearch::stiffen()
 {
     // Where a stiffer set overshoots, less integral action or a little less position gain may
-    // bring it back within the target at that stiffness: the sweep goes on from there. One
-    // that settles as fast as the best is no reason to stop: the next may settle faster.
+    // bring it back within the target at that stiffness: the sweep goes on from there. It ends
+    // at the first set that settles no faster: one more step up would come nearer the limit
+    // for nothing that was measured.
     const Move stiffer { 1, 0, 1, 0 };
     const std::vector<std::pair<Move, double>> repairs { { { 0, 0, 0, -1 }, Coarse },
                                                          { { -1, 0, 0, 0 }, Fine } };
     // The sweep ends near a limit of the loop, which comes without a sign on many a machine,
     // from clean to an alarm within one coarser step: it rises by the finest steps only.
     Trial at = *m_best;
-    bool level = false;
     while (!exhausted()) {
         std::optional<Trial> t = tryMove(at, stiffer, Finest);
         if (!t)
@@ -421,22 +423,31 @@ void TuneSearch::stiffen()
         }
         // A stiffer set that falls short once may be the noise of a hunting loop: one more step
         // tells.
-        if (!t->summary.clean() && !unsafe(t->summary.shortfall) && !level) {
+        if (!t->summary.clean() && !unsafe(t->summary.shortfall)) {
             const std::optional<Trial> further = tryMove(*t, stiffer, Finest);
             if (m_stopped)
                 return;
             if (further && further->summary.clean())
                 t = further;
         }
-        if (better(*t, *m_best)) {
-            m_best = t;
-            level = false;
-        } else if (!level && t->summary.clean()
-                   && t->summary.settlingMs <= m_best->summary.settlingMs + tieMs(*t, *m_best)) {
-            level = true;
-        } else {
+        if (!better(*t, *m_best))
             return;
-        }
+        m_best = t;
+        at = *t;
+    }
+}
+
+void TuneSearch::soften()
+{
+    if (!m_tuned[KPP])
+        return;
+    const Move softer { -1, 0, m_tuned[KVP] ? -1 : 0, 0 };
+    Trial at = *m_best;
+    while (!exhausted()) {
+        const std::optional<Trial> t = tryMove(at, softer, Fine);
+        if (!t || !t->summary.clean()
+            || t->summary.settlingMs > m_best->summary.settlingMs + t->summary.sampleMs)
+            return;
         at = *t;
     }
 }

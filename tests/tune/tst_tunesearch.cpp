@@ -214,6 +214,32 @@ private slots:
         QVERIFY((*moved)[KVP] <= std::lround(from[KVP] * std::pow(2.0, 0.125)));
     }
 
+    // Where the records cannot resolve the rise, nothing is refined on them. The sweep stops at
+    // the first stiffer set that settles no faster; softer sets are measured while they settle
+    // alike, and the softest of those is offered first: its margin lies furthest from a limit.
+    void unresolved()
+    {
+        const Gains from { 400, 50, 100, 50 };
+        Run run([](const Gains &g) {
+            TrialSummary t = summary(Shortfall::None, g[KPP] >= 300 ? 10 : 20);
+            t.unresolved = true;
+            return t;
+        });
+        run.start(from);
+        int stiffer = 0, softer = 0;
+        for (const Gains &g : run.asked) {
+            stiffer += g[KPP] > from[KPP];
+            softer += g[KPP] < from[KPP];
+            QCOMPARE(g[KVI], from[KVI]);
+        }
+        QCOMPARE(stiffer, 1);
+        QCOMPARE(softer, 2); // the second settles slower: the walk ends there
+        QVERIFY(run.search.stoppedUnresolved());
+        const Gains softest = run.search.ranked().front().gains;
+        QVERIFY(softest[KPP] < from[KPP] && softest[KPP] >= 300);
+        QVERIFY(softest[KVP] < from[KVP]);
+    }
+
     // Every way the search may move, and how far: the velocity gain by 2^(1/4) at most, the
     // others by 2 at most; towards a loop that came near its limit, never within the margin.
     void steps_data()
