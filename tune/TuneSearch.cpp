@@ -439,9 +439,11 @@ void TuneSearch::stiffen()
 
 void TuneSearch::soften()
 {
+    // KPP alone: both margins raise it, and a lower KVP under the same KPP would come nearer
+    // the position loop's limit instead.
     if (!m_tuned[KPP])
         return;
-    const Move softer { -1, 0, m_tuned[KVP] ? -1 : 0, 0 };
+    const Move softer { -1, 0, 0, 0 };
     Trial at = *m_best;
     while (!exhausted()) {
         const std::optional<Trial> t = tryMove(at, softer, Fine);

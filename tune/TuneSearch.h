@@ -71,8 +71,8 @@ private:
     // none where one runs into trouble that the step before did not show.
     std::optional<Trial> persist(const Trial &from, const Move &move, double factor, int steps);
     void stiffen();
-    // KPP and KVP lowered together from the best while the response settles alike within a
-    // sample: candidates further from the loop's limits.
+    // KPP lowered from the best while the response settles alike within a sample: candidates
+    // further from the loop's limits.
     void soften();
     // Moves to a finer record where the best now fits one, and measures it again there; false
     // where there is none.
