@@ -224,10 +224,12 @@ private slots:
         QTest::newRow("a resonance at 368 Hz limits KVP") << 5 << Gains { 696, 50, 602, 1 } << 200;
         QTest::newRow("noisy current at rest, 25 mA, all gains a quarter")
             << 4 << Gains { 84, 50, 82, 57 } << 400;
-        QTest::newRow("a tiny integral gain, a twenty-fifth") << 4 << Gains { 336, 50, 329, 9 } << 400;
+        QTest::newRow("a tiny integral gain, a twenty-fifth")
+            << 4 << Gains { 336, 50, 329, 9 } << 400;
         QTest::newRow("the fastest set lacks its margin: eased until it keeps it")
             << 16 << Gains { 71, 50, 993, 1 } << 500;
-        QTest::newRow("the integral as a gain of its own") << 8 << Gains { 2011, 50, 1476, 12 } << 300;
+        QTest::newRow("the integral as a gain of its own")
+            << 8 << Gains { 2011, 50, 1476, 12 } << 300;
         QTest::newRow("gains scaled 1.8 and 1.2, KPP near an alarm")
             << 6 << Gains { 922, 50, 139, 1 } << 300;
     }
@@ -301,6 +303,24 @@ private slots:
                    QVERIFY(t.applied && r.held() == t.tuned);
                    // The gain array as found and at the end, and the one gain read back.
                    QCOMPARE(r.tap.count("RD 0 "), 8 + 8 + 1);
+               });
+        // Once a gain has changed, the current command reads far beyond anything held before.
+        QTest::newRow("a current command that breaks out while holding: no motion at that set")
+            << Bench([=](Rig &r) {
+                   r.tap.rule = [&r, reply](const QByteArray &c) -> std::optional<Tap::Rule> {
+                       if (c == "RV 6" && r.tap.count("WT 0 ") > 0)
+                           return reply("9000;\r\n>");
+                       return std::nullopt;
+                   };
+               })
+            << TuneOptions() << Check([](Rig &, const TuneResult &t) {
+                   const auto moved
+                       = std::find_if(t.trials.begin(), t.trials.end(), [&](const Trial &x) {
+                             return x.gains != t.trials.first().gains;
+                         });
+                   QVERIFY(moved != t.trials.end());
+                   QCOMPARE(moved->summary.shortfall, Shortfall::Chatter);
+                   QVERIFY(!moved->up.figures.ok() && !moved->down.figures.ok());
                });
         QTest::newRow("the final read-back fails: the gains that may be wrong and the backup")
             << Bench([](Rig &r) {
