@@ -65,8 +65,6 @@ struct StepFigures {
 
     double size() const { return to - from; }
     bool ok() const { return verdict == StepVerdict::Step; }
-    // Every figure holds as it stands.
-    bool allFinal() const { return ok() && settled && overshootFinal && trustworthy && !noisy; }
 };
 
 // The middle value (the upper one of an even count); 0 for no values.
