@@ -579,6 +579,55 @@ private slots:
         if (outcome == Outcome::Alarm)
             QVERIFY(rig.station().alarms() != 0);
     }
+
+    // A step whose settling band would lie within four estimates of the feedback's noise while
+    // holding is refused before any gain is written, with the least step that would do (on a
+    // plant whose encoder noise, 2.4 counts, outweighs its resolution, one count).
+    void noisyFeedback_data()
+    {
+        QTest::addColumn<double>("share"); // of the least step the tool asks for
+        QTest::addColumn<bool>("started");
+        QTest::newRow("a tenth of it: refused") << 0.1 << false;
+        QTest::newRow("nine tenths: refused") << 0.9 << false;
+        QTest::newRow("the least step: measured") << 1.0 << true;
+    }
+    void noisyFeedback()
+    {
+        QFETCH(double, share);
+        QFETCH(bool, started);
+        struct Start {
+            bool ok;
+            int least;
+            QString reason;
+            int writes; // of gains
+        };
+        const auto start = [](int step) {
+            Rig rig(15);
+            TuneOptions options;
+            options.step = step;
+            options.backupPath = rig.backup();
+            Tuner tuner(rig.drive, options);
+            const bool ok = tuner.start();
+            return Start { ok, tuner.leastStep(), tuner.result().reason, rig.tap.count("WT 0 ") };
+        };
+        const Start tiny = start(10);
+        QVERIFY(!tiny.ok && tiny.writes == 0 && tiny.least > 100);
+        QVERIFY2(tiny.reason.contains("is too large for a step of 10 counts")
+                     && tiny.reason.contains(QStringLiteral("use a step of %1 counts or more")
+                                                 .arg(int(std::ceil(tiny.least / 10.0)) * 10)),
+                 qPrintable(tiny.reason));
+        // The least step's 2 % band spans four of the noise estimates the message gives.
+        const QRegularExpressionMatch noise
+            = QRegularExpression(R"(noise while holding \(([0-9.]+) counts)").match(tiny.reason);
+        QVERIFY(noise.hasMatch());
+        const double told = noise.captured(1).toDouble();
+        QVERIFY(tiny.least * 0.02 >= 4 * (told - 0.05)
+                && tiny.least * 0.02 <= 4 * (told + 0.05) + 0.02);
+        const Start at = start(int(std::ceil(share * tiny.least)));
+        QCOMPARE(at.ok, started);
+        QCOMPARE(at.least, tiny.least);
+        QCOMPARE(at.writes, 0); // the start writes no gain either way
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTuner)
