@@ -15,7 +15,7 @@
 namespace {
 // Raised by hand when the plants change in a way that their descriptions do not show, or
 // the rig does.
-constexpr int MemoVersion = 2;
+constexpr int MemoVersion = 3;
 
 QString number(double v)
 {

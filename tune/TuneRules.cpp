@@ -65,9 +65,12 @@ StepCheck checkStep(const std::vector<double> &command, const std::vector<double
         return check;
     const std::size_t n = std::min(command.size(), feedback.size());
     const auto start = static_cast<std::size_t>(std::ceil(f.startMs / sampleMs));
-    // Leaving the band counts where the feedback goes beyond its own noise; coming back counts
-    // at the band's edge.
-    const double beyond = f.band + 4 * f.noise;
+    // Leaving the band counts where the feedback goes beyond its own noise, and by more than one
+    // of its steps (a coarse encoder's value flips across the edge while the load barely
+    // moves); coming back counts at the band's edge.
+    const std::vector<double> after(feedback.begin() + std::ptrdiff_t(std::min(start, n)),
+                                    feedback.begin() + std::ptrdiff_t(n));
+    const double beyond = f.band + std::max(4 * f.noise, seriesResolution(after).value_or(0));
     bool inside = false;
     bool entered = false;
     for (std::size_t i = start; i < n; ++i) {
@@ -179,19 +182,20 @@ double spread(const std::vector<double> &values)
     deviation.reserve(values.size());
     for (double v : values)
         deviation.push_back(std::abs(v - m));
-    std::vector<double> sorted = values;
-    std::sort(sorted.begin(), sorted.end());
     // The drive reports whole numbers: a series that never changes still has a resolution.
-    double resolution = 1;
-    bool first = true;
-    for (std::size_t i = 1; i < sorted.size(); ++i) {
-        const double d = sorted[i] - sorted[i - 1];
-        if (d > 0 && (first || d < resolution)) {
-            resolution = d;
-            first = false;
-        }
+    return std::max(seriesMedian(std::move(deviation)), seriesResolution(values).value_or(1));
+}
+
+std::optional<double> seriesResolution(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    std::optional<double> least;
+    for (std::size_t i = 1; i < values.size(); ++i) {
+        const double d = values[i] - values[i - 1];
+        if (d > 0 && (!least || d < *least))
+            least = d;
     }
-    return std::max(seriesMedian(std::move(deviation)), resolution);
+    return least;
 }
 
 double swing(const std::vector<double> &values)

@@ -106,6 +106,9 @@ std::optional<QString> longerSpan(const QString &span);
 // its resolution (the smallest step between two different samples, or one count).
 double spread(const std::vector<double> &values);
 
+// The smallest step between two different values of a series; none for a constant one.
+std::optional<double> seriesResolution(std::vector<double> values);
+
 // The largest distance of a value from the series' median: a few readings taken at random
 // moments catch an oscillation near its peak.
 double swing(const std::vector<double> &values);

@@ -73,19 +73,6 @@ CaptureRequest request(int first, int second, const QString &span)
     return r;
 }
 
-// The smallest step between two different values of a series; none for a constant one.
-std::optional<double> resolution(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    std::optional<double> least;
-    for (std::size_t i = 1; i < values.size(); ++i) {
-        const double d = values[i] - values[i - 1];
-        if (d > 0 && (!least || d < *least))
-            least = d;
-    }
-    return least;
-}
-
 QString gainName(int g)
 {
     return QLatin1String(GainNames[g]);
@@ -244,7 +231,7 @@ bool Tuner::restNoise()
     m_safeVelocity.push_back({ swing(channel(*v, 0)), velocityGain });
     const std::vector<double> feedback = channel(*c, 0);
     const double noise = seriesNoise(feedback);
-    m_feedbackResolution = resolution(feedback).value_or(1);
+    m_feedbackResolution = seriesResolution(feedback).value_or(1);
     // The band must lie beyond four noise estimates and span two of the feedback's steps:
     // narrower, a response that settled would read as ringing, and its overshoot as nothing.
     const double band = StepOptions {}.bandPercent / 100;

@@ -175,6 +175,44 @@ private slots:
         QVERIFY(better(rings, TrialSummary { Shortfall::NotSettled, 3, 1, 2, 5 }, 0.5));
     }
 
+    // A step of 300 (band ±6) that settles, then leaves the band edge five times by `by`
+    // counts: an exit counts only beyond the feedback's noise before the step and beyond one of
+    // its steps.
+    void bandExits_data()
+    {
+        QTest::addColumn<double>("noise"); // before the step, peak to peak
+        QTest::addColumn<double>("steps"); // the feedback's resolution
+        QTest::addColumn<double>("by"); // how far beyond the target it goes
+        QTest::addColumn<int>("exits");
+        QTest::newRow("fine encoder, two counts beyond the band") << 0.0 << 1.0 << 8.0 << 5;
+        QTest::newRow("coarse encoder flips one step across the edge") << 0.0 << 3.0 << 9.0 << 0;
+        QTest::newRow("coarse encoder, two steps beyond") << 0.0 << 3.0 << 12.0 << 5;
+        QTest::newRow("within the noise before the step") << 4.0 << 1.0 << 9.0 << 0;
+        QTest::newRow("beyond the noise before the step") << 4.0 << 1.0 << 16.0 << 5;
+    }
+    void bandExits()
+    {
+        QFETCH(double, noise);
+        QFETCH(double, steps);
+        QFETCH(double, by);
+        QFETCH(int, exits);
+        std::vector<double> command(256, 0), feedback(256, 0);
+        for (std::size_t i = 0; i < 40; ++i)
+            feedback[i] = (i % 2 ? noise : 0) * ((i / 2) % 3 == 0 ? 1 : -1) / 2;
+        const std::vector<double> settle { 100, 200, 300 - steps, 300, 300 + steps, 300 };
+        for (std::size_t i = 40; i < command.size(); ++i) {
+            command[i] = 300;
+            const std::size_t k = i - 40;
+            // In, then out and back five times, then at rest for the record's last half.
+            feedback[i] = k < settle.size() ? settle[k]
+                : k < 60 && k % 10 == 5 ? 300 + by
+                : 300 + 6 * (k < 60);
+        }
+        const StepCheck c = checkStep(command, feedback, 0.5);
+        QVERIFY(c.figures.ok());
+        QCOMPARE(c.bandExits, exits);
+    }
+
     // Each start meets the target with margin, without an alarm, and leaves the tuned gains.
     void starts_data()
     {
