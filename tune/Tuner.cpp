@@ -734,6 +734,12 @@ bool Tuner::marginHolds(TuneSearch &search, const Trial &candidate, QString *why
                 return false;
             }
             t = search.tryGains(set, Trial::Kind::Margin, &from);
+            // Held short of the band, by friction, without an overshoot the margin would refuse:
+            // no sign of a limit, and measured again.
+            if (t && t->summary.shortfall == Shortfall::NotSettled
+                && t->summary.overshootPercent < MarginOvershoot * m_options.overshootPercent
+                && m_options.maxTrials - int(m_result.trials.size()) > 0)
+                t = search.tryGains(set, Trial::Kind::Margin, &from, true);
         }
         if (!t || !marginKept(t->summary, m_options.overshootPercent)) {
             if (t)

@@ -270,6 +270,8 @@ private slots:
             << 8 << Gains { 2011, 50, 1476, 12 } << 300;
         QTest::newRow("gains scaled 1.8 and 1.2, KPP near an alarm")
             << 6 << Gains { 922, 50, 139, 1 } << 300;
+        QTest::newRow("stiction holds a margin set short of the band once")
+            << 41 << Gains { 1410, 50, 23, 2 } << 500;
     }
     void familyPlants()
     {
