@@ -196,14 +196,23 @@ bool TuneSearch::better(const Trial &a, const Trial &b)
 std::optional<Trial> TuneSearch::follow(const Trial &from, const Move &move, double factor,
                                         bool untilClean)
 {
-    std::optional<Trial> last;
+    std::vector<Trial> path;
+    // The latest step taken, where the way ended near a limit: the latest outside its margin,
+    // from which the search can still go on.
+    const auto last = [this, &path]() -> std::optional<Trial> {
+        for (auto t = path.rbegin(); t != path.rend(); ++t) {
+            if (!nearUnsafe(t->gains))
+                return *t;
+        }
+        return std::nullopt;
+    };
     Trial at = from;
     // Towards the target a step that gets no nearer may be the noise of a hunting loop: one
     // more step that way tells.
     bool patience = untilClean;
     for (;;) {
         if (untilClean && at.summary.clean())
-            return last;
+            return last();
         std::optional<Trial> t = tryMove(at, move, factor);
         if (t && !better(*t, at) && patience && !unsafe(t->summary.shortfall)) {
             patience = false;
@@ -211,8 +220,12 @@ std::optional<Trial> TuneSearch::follow(const Trial &from, const Move &move, dou
             t = further && better(*further, at) ? further : std::nullopt;
         }
         if (!t || !better(*t, at))
-            return last;
-        last = t;
+            return last();
+        // A raise into trouble that calms only a little is still trouble: no further that way.
+        if (unsafe(t->summary.shortfall)
+            && std::any_of(move.begin(), move.end(), [](int m) { return m > 0; }))
+            return last();
+        path.push_back(*t);
         at = *t;
     }
 }
@@ -283,7 +296,14 @@ void TuneSearch::toClean(const Trial &start)
                 const std::optional<Trial> t = tryMove(now, w.first, w.second);
                 if (m_stopped)
                     return;
-                if (t && ::better(t->summary, next ? next->summary : now.summary, tieMs(*t, now))) {
+                // A response that overshoots by far more than the target, and that less KPP did
+                // not settle, lacks damping: more KVP that gets nearer without trouble is the
+                // way, even where less KPP got nearer still (that way it only gets slower).
+                const bool damping = lively && underdamped && w.first == damper && t
+                    && !unsafe(t->summary.shortfall);
+                if (t
+                    && ::better(t->summary, next && !damping ? next->summary : now.summary,
+                                tieMs(*t, now))) {
                     next = t;
                     way = w;
                 }

@@ -272,6 +272,8 @@ private slots:
             << 6 << Gains { 922, 50, 139, 1 } << 300;
         QTest::newRow("stiction holds a margin set short of the band once")
             << 41 << Gains { 1410, 50, 23, 2 } << 500;
+        QTest::newRow("more KVP calms a ringing start, then rings: no further that way")
+            << 31 << Gains { 1922, 50, 285, 2 } << 500;
     }
     void familyPlants()
     {

@@ -166,6 +166,46 @@ private slots:
         QCOMPARE(asked, moreVelocityGain);
     }
 
+    // A response far beyond the target that less KPP does not settle lacks damping: more KVP
+    // is followed where it gets nearer without trouble, even where less KPP got nearer still.
+    void underdamped_data()
+    {
+        QTest::addColumn<double>("ringsFromKvp"); // more KVP rings from here on
+        QTest::addColumn<int>("mostKvp"); // the highest KVP asked at the start's KPP
+        QTest::addColumn<bool>("found");
+        QTest::newRow("more damping calms it") << 1000.0 << 400 << true;
+        QTest::newRow("the first raise rings") << 110.0 << 119 << false;
+    }
+    void underdamped()
+    {
+        QFETCH(double, ringsFromKvp);
+        QFETCH(int, mostKvp);
+        QFETCH(bool, found);
+        const Gains from { 400, 50, 100, 50 };
+        Run run([&](const Gains &g) {
+            if (g[KPP] < from[KPP])
+                return summary(Shortfall::Overshoot, 20, 12, 7);
+            if (g[KPP] > from[KPP] || g[KVI] != from[KVI] || g[KVP] < from[KVP])
+                return summary(Shortfall::NotSettled, 300, 0, 90);
+            const double over = 30 * std::pow(100.0 / g[KVP], 3);
+            if (g[KVP] >= ringsFromKvp)
+                return summary(Shortfall::Ringing, 20, over, over);
+            return over > 5 ? summary(Shortfall::Overshoot, 20, over, over - 5)
+                            : summary(Shortfall::None, 20, over);
+        });
+        run.start(from);
+        int most = 0;
+        for (const Gains &g : run.asked) {
+            if (g[KPP] == from[KPP] && g[KVI] == from[KVI])
+                most = std::max<int>(most, g[KVP]);
+        }
+        QVERIFY2(most <= mostKvp, qPrintable(QString::number(most)));
+        const std::vector<Trial> best = run.search.ranked();
+        QCOMPARE(!best.empty(), found);
+        if (found)
+            QVERIFY(best.front().gains[KVP] >= 168 && best.front().gains[KPP] == from[KPP]);
+    }
+
     // Where no single step gets nearer, the likeliest way is walked across the plateau, out of
     // the trouble it set out from, but not into new trouble.
     void plateau_data()
