@@ -492,13 +492,30 @@ void TuneSearch::run(const Trial &start, int reserve)
 {
     m_reserve = reserve;
     book(start, nullptr);
-    if (start.summary.clean())
-        m_best = start;
-    else
-        toClean(start);
-    for (const auto &[gains, t] : m_tried) {
-        if (t.summary.clean() && (!m_best || ::better(t.summary, m_best->summary, 0)))
-            m_best = t;
+    // Where the way towards the target ends with trials left, it is taken again from the
+    // nearest miss it has not set out from yet (one without trouble, outside any margin).
+    std::set<Gains> setOut;
+    for (Trial from = start;;) {
+        setOut.insert(from.gains);
+        if (from.summary.clean())
+            m_best = from;
+        else
+            toClean(from);
+        for (const auto &[gains, t] : m_tried) {
+            if (t.summary.clean() && (!m_best || ::better(t.summary, m_best->summary, 0)))
+                m_best = t;
+        }
+        if (m_best || exhausted())
+            break;
+        std::optional<Trial> nearest;
+        for (const auto &[gains, t] : m_tried) {
+            if (!setOut.count(gains) && !unsafe(t.summary.shortfall) && !nearUnsafe(gains)
+                && (!nearest || ::better(t.summary, nearest->summary, 0)))
+                nearest = t;
+        }
+        if (!nearest)
+            break;
+        from = *nearest;
     }
     if (!m_best || m_stopped)
         return;

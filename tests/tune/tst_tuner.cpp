@@ -274,6 +274,8 @@ private slots:
             << 41 << Gains { 1410, 50, 23, 2 } << 500;
         QTest::newRow("more KVP calms a ringing start, then rings: no further that way")
             << 31 << Gains { 1922, 50, 285, 2 } << 500;
+        QTest::newRow("the first way ends with trials left: again from the nearest miss")
+            << 26 << Gains { 883, 50, 50, 31 } << 400;
     }
     void familyPlants()
     {
