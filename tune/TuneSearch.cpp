@@ -492,11 +492,13 @@ void TuneSearch::run(const Trial &start, int reserve)
 {
     m_reserve = reserve;
     book(start, nullptr);
-    // Where the way towards the target ends with trials left, it is taken again from the
-    // nearest miss it has not set out from yet (one without trouble, outside any margin).
+    // Where the way towards the target ends with trials left, or what it found did not hold up
+    // when measured again, it is taken again from the nearest miss it has not set out from yet
+    // (one without trouble, outside any margin).
     std::set<Gains> setOut;
     for (Trial from = start;;) {
         setOut.insert(from.gains);
+        m_best.reset();
         if (from.summary.clean())
             m_best = from;
         else
@@ -505,8 +507,19 @@ void TuneSearch::run(const Trial &start, int reserve)
             if (t.summary.clean() && (!m_best || ::better(t.summary, m_best->summary, 0)))
                 m_best = t;
         }
-        if (m_best || exhausted())
-            break;
+        if (m_best && !m_stopped) {
+            respanBest();
+            // Measured twice: the spread of a measurement, against which differences are
+            // judged.
+            if (m_settlings[m_best->gains].size() < 2 && !exhausted())
+                tryGains(m_best->gains, Trial::Kind::Search, nullptr, true);
+            if (!m_stopped)
+                refine();
+            if (!ranked().empty())
+                return;
+        }
+        if (m_stopped || exhausted())
+            return;
         std::optional<Trial> nearest;
         for (const auto &[gains, t] : m_tried) {
             if (!setOut.count(gains) && !unsafe(t.summary.shortfall) && !nearUnsafe(gains)
@@ -514,17 +527,9 @@ void TuneSearch::run(const Trial &start, int reserve)
                 nearest = t;
         }
         if (!nearest)
-            break;
+            return;
         from = *nearest;
     }
-    if (!m_best || m_stopped)
-        return;
-    respanBest();
-    // Measured twice: the spread of a measurement, against which differences are judged.
-    if (m_settlings[m_best->gains].size() < 2 && !exhausted())
-        tryGains(m_best->gains, Trial::Kind::Search, nullptr, true);
-    if (!m_stopped)
-        refine();
 }
 
 std::vector<Trial> TuneSearch::ranked() const

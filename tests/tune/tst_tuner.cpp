@@ -276,6 +276,8 @@ private slots:
             << 31 << Gains { 1922, 50, 285, 2 } << 500;
         QTest::newRow("the first way ends with trials left: again from the nearest miss")
             << 26 << Gains { 883, 50, 50, 31 } << 400;
+        QTest::newRow("what the way found fails when measured again: again from a miss")
+            << 45 << Gains { 143, 50, 238, 3 } << 400;
     }
     void familyPlants()
     {
