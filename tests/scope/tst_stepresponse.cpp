@@ -289,6 +289,10 @@ private slots:
         noStep("a fifth, then on", StepVerdict::SeveralSteps, [](int i) {
             return i < 85 ? 0.0 : i < 95 ? 0.22 : 1.0;
         });
+        // A level only beyond a fifth of the step from either end: at a fifth, a pause.
+        noStep("a pause a fifth of the way", StepVerdict::Step, [](int i) {
+            return i < StepAt ? 0.0 : i < StepAt + 3 ? 0.2 : 1.0;
+        }, "SOT", Dt, StepAt, 1);
         noStep("up and back", StepVerdict::SeveralSteps,
                [](int i) { return i >= Half / 3 && i < 2 * Half / 3 ? 1.0 : 0.0; });
         // Back to a level below the lower quarter mark, after two samples up.

@@ -173,6 +173,12 @@ private slots:
         const TrialSummary rings { Shortfall::Ringing, 3, 1, 2, 4.4 };
         QVERIFY(better(over, rings, 0.5) && !better(rings, over, 0.5));
         QVERIFY(better(rings, TrialSummary { Shortfall::NotSettled, 3, 1, 2, 5 }, 0.5));
+        // Missing alike, the milder kind of shortfall is better, in this order.
+        const Shortfall kinds[] = { Shortfall::Overshoot, Shortfall::NoStep, Shortfall::NotSettled,
+                                    Shortfall::Ringing,   Shortfall::Chatter, Shortfall::PositionError,
+                                    Shortfall::Alarm };
+        for (std::size_t i = 1; i < std::size(kinds); ++i)
+            QVERIFY(better({ kinds[i - 1], 3, 1, 2, 5 }, { kinds[i], 3, 1, 2, 5 }, 0.5));
     }
 
     // A step of 300 (band ±6) that settles, then leaves the band edge five times by `by`
