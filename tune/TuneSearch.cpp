@@ -11,9 +11,6 @@ const double Fine = std::pow(2.0, 0.25);
 const double Finest = std::pow(2.0, 0.125);
 // Steps walked the same way across a plateau where no single step gets nearer.
 constexpr int PlateauSteps = 8;
-// The share of a stiffening step that the rise must shorten by for the loop to count as far
-// from its limits.
-constexpr double ProportionalShare = 0.5;
 // No trial changes a gain by more than this.
 constexpr double Largest = 2;
 
@@ -427,12 +424,9 @@ void TuneSearch::stiffen()
                                                          { { -1, 0, 0, 0 }, Fine } };
     // The sweep ends near a limit of the loop, which comes without a sign on many a machine,
     // from clean to an alarm within one coarser step: it rises by the finest steps only.
-    // Where the last step sped the response up as much as it stiffened the loop, the loop is
-    // far from its limits and the next step may be longer; anything less and it is the finest.
-    double factor = Finest;
     Trial at = *m_best;
     while (!exhausted()) {
-        std::optional<Trial> t = tryMove(at, stiffer, factor);
+        std::optional<Trial> t = tryMove(at, stiffer, Finest);
         if (!t)
             return;
         if (t->summary.shortfall == Shortfall::Overshoot) {
@@ -458,28 +452,9 @@ void TuneSearch::stiffen()
         }
         if (!better(*t, *m_best))
             return;
-        factor = scaledAlike(at, *t) ? std::min(factor * factor, Coarse) : Finest;
         m_best = t;
         at = *t;
     }
-}
-
-bool TuneSearch::scaledAlike(const Trial &from, const Trial &to) const
-{
-    // A loop far from its limits answers stiffer gains as a faster copy of itself: its rise
-    // shortens in proportion, and it shows nothing new.
-    const TrialSummary &a = from.summary, &b = to.summary;
-    if (!a.clean() || !b.clean() || a.unresolved || b.unresolved || signsAt(to)
-        || from.gains[KPP] <= 0
-        || b.overshootPercent > std::max(a.overshootPercent, m_targetPercent / 2))
-        return false;
-    // Both directions together: friction makes either alone a matter of luck.
-    const auto rise = [](const Trial &t) {
-        return t.up.figures.riseMs.value_or(0) + t.down.figures.riseMs.value_or(0);
-    };
-    const double stiffened = std::log(double(to.gains[KPP]) / from.gains[KPP]);
-    return stiffened > 0 && rise(to) > 0 && rise(from) > 0
-        && std::log(rise(from) / rise(to)) >= ProportionalShare * stiffened;
 }
 
 void TuneSearch::soften()

@@ -71,8 +71,6 @@ private:
     // none where one runs into trouble that the step before did not show.
     std::optional<Trial> persist(const Trial &from, const Move &move, double factor, int steps);
     void stiffen();
-    // A stiffer set answered as a faster copy of the one before: far from the loop's limits.
-    bool scaledAlike(const Trial &from, const Trial &to) const;
     // KPP lowered from the best while the response settles alike within a sample: candidates
     // further from the loop's limits.
     void soften();

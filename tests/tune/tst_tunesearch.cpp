@@ -69,8 +69,6 @@ struct Run {
         t.gains = held;
         t.span = QStringLiteral("200");
         t.summary = outcome(held);
-        for (StepCheck *c : { &t.up, &t.down })
-            c->figures.riseMs = t.summary.riseMs;
         return t;
     }
     void start(const Gains &g, int reserve = 0)
@@ -254,36 +252,6 @@ private slots:
         QCOMPARE(QList<int>(w.begin(), w.end()), QList<int>({ 1, 0, 1, 0 }));
         QVERIFY((*moved)[KPP] <= std::lround(from[KPP] * std::pow(2.0, 0.125)));
         QVERIFY((*moved)[KVP] <= std::lround(from[KVP] * std::pow(2.0, 0.125)));
-    }
-
-    // The sweep's steps grow only while each stiffer set answers as a faster copy of the one
-    // before (its rise shortening in proportion): a loop far from its limits.
-    void sweepSteps_data()
-    {
-        QTest::addColumn<double>("power"); // settling in proportion to KPP to the minus this
-        QTest::addColumn<bool>("grows");
-        QTest::newRow("a faster copy") << 1.0 << true;
-        QTest::newRow("faster, but less than in proportion") << 0.3 << false;
-    }
-    void sweepSteps()
-    {
-        QFETCH(double, power);
-        QFETCH(bool, grows);
-        const Gains from { 400, 50, 100, 50 };
-        Run run([&](const Gains &g) {
-            return summary(Shortfall::None, 20 * std::pow(double(from[KPP]) / g[KPP], power));
-        });
-        run.start(from);
-        // The sweep's first six steps: growing, they reach the coarse step by the third.
-        double largest = 1;
-        for (std::size_t i = 1; i < std::min<std::size_t>(run.asked.size(), 7); ++i) {
-            const Gains &a = run.asked[i - 1], &b = run.asked[i];
-            if (b[KPP] <= a[KPP] || b[KVP] <= a[KVP] || b[KVI] != a[KVI])
-                break;
-            largest = std::max(largest, double(b[KPP]) / a[KPP]);
-        }
-        QVERIFY2((largest > 1.4) == grows, qPrintable(QString::number(largest)));
-        QVERIFY(largest < 1.42);
     }
 
     // Where the records cannot resolve the rise, nothing is refined on them. The sweep stops at
