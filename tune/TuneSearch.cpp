@@ -299,8 +299,9 @@ void TuneSearch::toClean(const Trial &start)
                 // A response that overshoots by far more than the target, and that less KPP did
                 // not settle, lacks damping: more KVP that gets nearer without trouble is the
                 // way, even where less KPP got nearer still (that way it only gets slower).
-                const bool damping = lively && underdamped && w.first == damper && t
-                    && !unsafe(t->summary.shortfall);
+                // Not where a sign holds KVP to the finest steps: too slow a way to pay.
+                const bool damping = lively && underdamped && w.first == damper && w.second > Finest
+                    && t && !unsafe(t->summary.shortfall);
                 if (t
                     && ::better(t->summary, next && !damping ? next->summary : now.summary,
                                 tieMs(*t, now))) {

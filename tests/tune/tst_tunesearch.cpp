@@ -69,6 +69,7 @@ struct Run {
         t.gains = held;
         t.span = QStringLiteral("200");
         t.summary = outcome(held);
+        t.up.bandExits = exits.count(held) ? 1 : 0;
         return t;
     }
     void start(const Gains &g, int reserve = 0)
@@ -79,6 +80,7 @@ struct Run {
     }
     Outcome outcome;
     std::int16_t highestKvp = 32767; // the drive clamps KVP here
+    std::set<Gains> exits; // sets whose feedback leaves the band once: a sign
     std::vector<Gains> asked;
     TuneSearch search;
 };
@@ -173,14 +175,18 @@ private slots:
         QTest::addColumn<double>("ringsFromKvp"); // more KVP rings from here on
         QTest::addColumn<int>("mostKvp"); // the highest KVP asked at the start's KPP
         QTest::addColumn<bool>("found");
-        QTest::newRow("more damping calms it") << 1000.0 << 400 << true;
-        QTest::newRow("the first raise rings") << 110.0 << 119 << false;
+        QTest::addColumn<bool>("sign"); // the start's feedback leaves the band once
+        QTest::newRow("more damping calms it") << 1000.0 << 400 << true << false;
+        QTest::newRow("the first raise rings") << 110.0 << 119 << false << false;
+        QTest::newRow("a sign holds KVP to the finest steps: too slow a way")
+            << 1000.0 << 109 << false << true;
     }
     void underdamped()
     {
         QFETCH(double, ringsFromKvp);
         QFETCH(int, mostKvp);
         QFETCH(bool, found);
+        QFETCH(bool, sign);
         const Gains from { 400, 50, 100, 50 };
         Run run([&](const Gains &g) {
             if (g[KPP] < from[KPP])
@@ -193,6 +199,8 @@ private slots:
             return over > 5 ? summary(Shortfall::Overshoot, 20, over, over - 5)
                             : summary(Shortfall::None, 20, over);
         });
+        if (sign)
+            run.exits.insert(from);
         run.start(from);
         int most = 0;
         for (const Gains &g : run.asked) {
