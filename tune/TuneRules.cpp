@@ -73,16 +73,21 @@ StepCheck checkStep(const std::vector<double> &command, const std::vector<double
     const double beyond = f.band + std::max(4 * f.noise, seriesResolution(after).value_or(0));
     bool inside = false;
     bool entered = false;
+    std::size_t firstExit = 0, lastExit = 0;
     for (std::size_t i = start; i < n; ++i) {
         check.largestError = std::max(check.largestError, std::abs(command[i] - feedback[i]));
         const double off = std::abs(feedback[i] - f.to);
         if (entered && inside && off > beyond) {
-            ++check.bandExits;
+            if (check.bandExits++ == 0)
+                firstExit = i;
+            lastExit = i;
             inside = false;
         } else if (off <= f.band) {
             inside = entered = true;
         }
     }
+    if (check.bandExits > 1)
+        check.exitIntervalMs = double(lastExit - firstExit) * sampleMs / (check.bandExits - 1);
     const std::size_t later = start + (n - std::min(n, start)) / 2;
     for (std::size_t i = later; i < n; ++i)
         check.residualPercent = std::max(check.residualPercent,

@@ -27,6 +27,8 @@ struct StepCheck {
     // Times the feedback left the band again after first entering it, by more than its noise
     // (four noise estimates beyond the band's edge): noise at the edge is no exit.
     int bandExits = 0;
+    // The mean time between those exits; 0 with fewer than two.
+    double exitIntervalMs = 0;
     // The feedback's largest distance from the target over the later half of the record after
     // the step, % of the step: what is still left of ringing, creeping or hunting.
     double residualPercent = 0;

@@ -13,6 +13,10 @@ const double Finest = std::pow(2.0, 0.125);
 constexpr int PlateauSteps = 8;
 // No trial changes a gain by more than this.
 constexpr double Largest = 2;
+// Band exits further apart than this many rise times: a position loop short of damping (a
+// second-order loop leaves the band about every two rise times at most), not the velocity loop
+// at its limit, which rings within a few samples.
+constexpr double SlowRing = 4;
 
 double mean(const std::vector<double> &v)
 {
@@ -158,6 +162,16 @@ std::optional<Trial> TuneSearch::tryMove(const Trial &from, const Move &move, do
     return tryGains(to, Trial::Kind::Search, &from.gains);
 }
 
+bool TuneSearch::slowRing(const Trial &t)
+{
+    for (const StepCheck *c : { &t.up, &t.down }) {
+        const std::optional<double> rise = c->figures.riseMs;
+        if (c->bandExits > 2 && rise && c->exitIntervalMs > SlowRing * *rise)
+            return true;
+    }
+    return false;
+}
+
 bool TuneSearch::signsAt(const Trial &t) const
 {
     return t.up.bandExits > 0 || t.down.bandExits > 0 || t.restWarning;
@@ -266,15 +280,16 @@ void TuneSearch::toClean(const Trial &start)
         using Way = std::pair<Move, double>;
         const Move damper { 0, 0, s == Shortfall::Chatter ? -1 : 1, 0 };
         // A loop that rings is near its limit: it is calmed by lowering only. Unless it
-        // overshoots by far more than the target: a position loop short of damping rings so,
-        // slowly; a velocity loop at its limit rings fast, in a few samples, and hardly
-        // overshoots. That takes more KVP, in the small steps KVP always rises by.
+        // overshoots by far more than the target, or rings slowly for its rise: a position loop
+        // short of damping rings so; a velocity loop at its limit rings fast, in a few samples,
+        // and hardly overshoots. That takes more KVP, in the small steps KVP always rises by.
         std::vector<Way> calmer {
             { { -1, 0, 0, 0 }, s == Shortfall::Overshoot ? Coarse : Largest },
             { damper, raiseFactor(Coarse, damper, now) },
             { { 0, 0, 0, -1 }, Coarse },
         };
-        const bool underdamped = now.summary.overshootPercent > MarginOvershoot * m_targetPercent;
+        const bool underdamped = now.summary.overshootPercent > MarginOvershoot * m_targetPercent
+            || slowRing(now);
         const bool damperAllowed = !(unsafe(s) && damper[KVP] > 0 && !underdamped);
         if (!damperAllowed)
             calmer.erase(calmer.begin() + 1);

@@ -63,6 +63,8 @@ private:
     // A sign of a loop's limit in a trial: the feedback left the band beyond its noise, or
     // something swung while holding more than at the safe gains before.
     bool signsAt(const Trial &t) const;
+    // It rang slowly for its rise: short of damping, not at a loop's limit.
+    static bool slowRing(const Trial &t);
     // The factor a move from `from` may take: smaller for a raise near signs of a limit.
     double raiseFactor(double wanted, const Move &move, const Trial &from) const;
     bool better(const Trial &a, const Trial &b);

@@ -217,6 +217,8 @@ private slots:
         const StepCheck c = checkStep(command, feedback, 0.5);
         QVERIFY(c.figures.ok());
         QCOMPARE(c.bandExits, exits);
+        // Ten samples apart.
+        QCOMPARE(c.exitIntervalMs, exits > 1 ? 5.0 : 0.0);
     }
 
     // Each start meets the target with margin, without an alarm, and leaves the tuned gains.

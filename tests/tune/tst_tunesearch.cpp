@@ -70,6 +70,11 @@ struct Run {
         t.span = QStringLiteral("200");
         t.summary = outcome(held);
         t.up.bandExits = exits.count(held) ? 1 : 0;
+        if (t.summary.shortfall == Shortfall::Ringing && ringPaceMs > 0) {
+            t.up.bandExits = 3;
+            t.up.exitIntervalMs = ringPaceMs;
+            t.up.figures.riseMs = t.summary.riseMs;
+        }
         return t;
     }
     void start(const Gains &g, int reserve = 0)
@@ -81,6 +86,7 @@ struct Run {
     Outcome outcome;
     std::int16_t highestKvp = 32767; // the drive clamps KVP here
     std::set<Gains> exits; // sets whose feedback leaves the band once: a sign
+    double ringPaceMs = 0; // the time between a ringing set's band exits (three of them)
     std::vector<Gains> asked;
     TuneSearch search;
 };
@@ -212,6 +218,33 @@ private slots:
         QCOMPARE(!best.empty(), found);
         if (found)
             QVERIFY(best.front().gains[KVP] >= 168 && best.front().gains[KPP] == from[KPP]);
+    }
+
+    // A set that rings with little overshoot: slowly, far apart against its rise, a position loop
+    // short of damping, which more KVP settles; fast, the velocity loop at its limit, which
+    // only lowering may calm.
+    void ringingPace_data()
+    {
+        QTest::addColumn<double>("paceMs"); // the rise takes 20 / 3 ms
+        QTest::addColumn<bool>("found");
+        QTest::newRow("slowly") << 40.0 << true;
+        QTest::newRow("fast") << 3.0 << false;
+    }
+    void ringingPace()
+    {
+        QFETCH(double, paceMs);
+        QFETCH(bool, found);
+        const Gains from { 400, 50, 100, 50 };
+        Run run([&](const Gains &g) {
+            if (g == from)
+                return summary(Shortfall::Ringing, 20, 4, 8);
+            if (g[KPP] == from[KPP] && g[KVI] == from[KVI] && g[KVP] > from[KVP])
+                return summary(Shortfall::None, 20, 2);
+            return summary(Shortfall::NotSettled, 300, 0, 90);
+        });
+        run.ringPaceMs = paceMs;
+        run.start(from);
+        QCOMPARE(!run.search.ranked().empty(), found);
     }
 
     // Where no single step gets nearer, the likeliest way is walked across the plateau, out of
