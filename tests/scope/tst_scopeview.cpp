@@ -49,6 +49,33 @@ private slots:
                  QStringLiteral("Δt -2.3 ms  ΔPCMD -20  ΔPFBK -2"));
     }
 
+    // The values the traces take, with a tenth (at least two counts) to spare each way: every
+    // value the upload held, and none of the zeros standing in for the rest.
+    void traces_data()
+    {
+        QTest::addColumn<float>("last"); // channel 2's last sample
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("lo");
+        QTest::addColumn<double>("hi");
+        QTest::newRow("the last sample is the highest") << 100.0f << 8 << -8.9 << 109.9;
+        QTest::newRow("the last sample was not uploaded") << 0.0f << 7 << -2.9 << 43.9;
+        QTest::newRow("a narrow trace: two counts to spare") << 3.0f << 2 << 8.0 << 22.0;
+    }
+    void traces()
+    {
+        QFETCH(float, last);
+        QFETCH(int, count);
+        QFETCH(double, lo);
+        QFETCH(double, hi);
+        ScopeRecord r = record(false, count);
+        r.record.raw[7] = last;
+        const auto span = tracesSpan(r, nullptr);
+        QVERIFY(span);
+        QVERIFY2(qAbs(span->first - lo) < 1e-9 && qAbs(span->second - hi) < 1e-9,
+                 qPrintable(QStringLiteral("%1 %2").arg(span->first).arg(span->second)));
+        QVERIFY(!tracesSpan(record(true, 8), nullptr));
+    }
+
     // The zoom is kept in ms and raw values, clamped to what a record holds, and lets go of an
     // axis once it shows all of it.
     void zoom()
