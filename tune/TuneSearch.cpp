@@ -367,8 +367,10 @@ void TuneSearch::refine()
         ways.push_back({ { 1, 0, 1, 0 }, Coarse, Fine });
     if (m_tuned[KPP])
         ways.push_back({ { 1, 0, 0, 0 }, Coarse, Finest });
+    // Integral action from the largest step: of all gains it may lie furthest from where it
+    // belongs, and a response that creeps in settles hardly faster for a small raise of it.
     if (m_tuned[KVI])
-        ways.push_back({ { 0, 0, 0, 1 }, Coarse, Finest });
+        ways.push_back({ { 0, 0, 0, 1 }, Largest, Finest });
     if (m_tuned[KVP])
         ways.push_back({ { 0, 0, 1, 0 }, Coarse, Fine });
     if (m_tuned[KFV])

@@ -295,6 +295,24 @@ private slots:
         QVERIFY((*moved)[KVP] <= std::lround(from[KVP] * std::pow(2.0, 0.125)));
     }
 
+    // Integral action far too low for a set that meets the target: it is doubled at a time,
+    // and followed while the response settles faster.
+    void integralFromLargestStep()
+    {
+        const Gains from { 400, 50, 150, 5 };
+        Run run([](const Gains &g) {
+            if (g[KVI] > 80)
+                return summary(Shortfall::Overshoot, 30, 10, 5);
+            return summary(Shortfall::None, 20 + 400.0 / g[KVI], 1);
+        });
+        run.start(from);
+        const auto raised = std::find_if(run.asked.begin(), run.asked.end(),
+                                         [&](const Gains &g) { return g[KVI] > from[KVI]; });
+        QVERIFY(raised != run.asked.end());
+        QCOMPARE((*raised)[KVI], 2 * from[KVI]);
+        QVERIFY(run.search.ranked().front().gains[KVI] >= 8 * from[KVI]);
+    }
+
     // Where the records cannot resolve the rise, nothing is refined on them. The sweep stops at
     // the first stiffer set that settles no faster; sets with less KPP are measured while they
     // settle alike, and the softest of those is offered first: its margin lies furthest from a
