@@ -84,6 +84,20 @@ private slots:
         QVERIFY(!rig.drive.readState());
         QCOMPARE(rig.drive.failure().kind, DriveFailure::Kind::Lost);
     }
+
+    // A stop in the middle of LOAD ends it there: the parameters not read are not unreadable.
+    void aStopEndsLoadAtOnce()
+    {
+        Rig rig;
+        rig.port.setResponder(
+            [&](ScriptedSerialPort &port, const QByteArray &) { port.schedule("=100 ok>", 1); });
+        rig.drive.setHooks({ [&] { return rig.port.lines().size() >= 2; }, {} });
+        QList<DriveFailure> unreadable;
+        QVERIFY(!rig.drive.readParameters({}, &unreadable));
+        QCOMPARE(rig.drive.failure().kind, DriveFailure::Kind::Stopped);
+        QCOMPARE(rig.port.lines().size(), 2);
+        QVERIFY(unreadable.isEmpty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDriveProcedures)
