@@ -80,8 +80,8 @@ struct ScopeZoom {
     void zoomAround(double t, double v, double factor, bool values, const DataRect &full);
 };
 
-// Evenly spaced round values (1, 2 or 5 times a power of ten) within lo..hi, at most
-// maxCount of them, and the decimals their labels need.
+// Evenly spaced round values (1, 2 or 5 times a power of ten) within lo..hi, no closer than a
+// maxCount-th of the span, and the decimals their labels need.
 struct Ticks {
     std::vector<double> values;
     int decimals = 0;

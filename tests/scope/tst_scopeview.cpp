@@ -76,6 +76,37 @@ private slots:
         QVERIFY(!tracesSpan(record(true, 8), nullptr));
     }
 
+    // The axis ticks: a step of 1, 2 or 5 times a power of ten, every multiple of it within
+    // the span, with as many decimals as the step needs.
+    void ticks_data()
+    {
+        QTest::addColumn<double>("lo");
+        QTest::addColumn<double>("hi");
+        QTest::addColumn<int>("most");
+        QTest::addColumn<QList<double>>("values");
+        QTest::addColumn<int>("decimals");
+        QTest::newRow("steps of 50") << -120.0 << 130.0 << 5 << QList<double> { -100, -50, 0, 50, 100 }
+                                     << 0;
+        QTest::newRow("steps of 0.2") << 0.05 << 0.95 << 5
+                                      << QList<double> { 0.2, 0.4, 0.6, 0.8 } << 1;
+        QTest::newRow("both ends on a tick") << 0.0 << 10.0 << 2 << QList<double> { 0, 5, 10 }
+                                             << 0;
+        QTest::newRow("an empty span") << 3.0 << 3.0 << 5 << QList<double> {} << 0;
+    }
+    void ticks()
+    {
+        QFETCH(double, lo);
+        QFETCH(double, hi);
+        QFETCH(int, most);
+        QFETCH(QList<double>, values);
+        QFETCH(int, decimals);
+        const Ticks t = niceTicks(lo, hi, most);
+        QCOMPARE(t.values.size(), std::size_t(values.size()));
+        for (int i = 0; i < values.size(); ++i)
+            QVERIFY(qAbs(t.values[std::size_t(i)] - values[i]) < 1e-9);
+        QCOMPARE(t.decimals, decimals);
+    }
+
     // The zoom is kept in ms and raw values, clamped to what a record holds, and lets go of an
     // axis once it shows all of it.
     void zoom()
