@@ -14,8 +14,8 @@ constexpr int PlateauSteps = 8;
 // No trial changes a gain by more than this.
 constexpr double Largest = 2;
 // Band exits further apart than this many rise times: a position loop short of damping (a
-// second-order loop leaves the band about every two rise times at most), not the velocity loop
-// at its limit, which rings within a few samples.
+// second-order loop leaves the band every two rise times or more; this asks twice that),
+// not the velocity loop at its limit, which rings within a few samples.
 constexpr double SlowRing = 4;
 
 double mean(const std::vector<double> &v)
