@@ -36,6 +36,8 @@ private slots:
         QFETCH(QPointF, pixel);
         const UserScale scale { corners.x1(), corners.y1(), corners.x2(), corners.y2() };
         QCOMPARE(mapToPixels(scale, user, size), pixel);
+        // In pixel units, each unit is the centre of its own pixel.
+        QCOMPARE(mapToPixels(pixelScale(size), QPointF(3, 4), size), QPointF(3.5, 4.5));
     }
 
     // A surface repaints only when its list changed: lists that differ in one field are unequal.
