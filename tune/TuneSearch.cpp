@@ -506,9 +506,10 @@ bool TuneSearch::respanBest()
     return true;
 }
 
-void TuneSearch::run(const Trial &start, int reserve)
+void TuneSearch::run(const Trial &start, int reserve, int unmetReserve)
 {
     m_reserve = reserve;
+    m_unmetReserve = std::min(unmetReserve, reserve);
     book(start, nullptr);
     // Where the way towards the target ends with trials left, or what it found did not hold up
     // when measured again, it is taken again from the nearest miss it has not set out from yet

@@ -24,8 +24,10 @@ public:
     std::function<bool(const Trial &)> respan;
 
     // From the start, measured: the best clean trial found (re-measured where two were too
-    // close to call), or nothing. Keeps `reserve` trials of the budget unused.
-    void run(const Trial &start, int reserve);
+    // close to call), or nothing. Keeps `reserve` trials of the budget unused; while no set
+    // has met the target, only `unmetReserve` (a margin check for one is worth more than the
+    // checks for three that are not found).
+    void run(const Trial &start, int reserve, int unmetReserve);
 
     // What was measured, best first: clean trials only, each set once (its latest measurement).
     std::vector<Trial> ranked() const;
@@ -53,7 +55,10 @@ private:
     // Gains scaled together, each by `factor` to the power of its sign (+1 up, -1 down, 0 not).
     using Move = std::array<int, TuneGain::Count>;
 
-    bool exhausted() const { return m_stopped || m_used >= m_budget - m_reserve; }
+    bool exhausted() const
+    {
+        return m_stopped || m_used >= m_budget - (ranked().empty() ? m_unmetReserve : m_reserve);
+    }
     Gains moved(const Gains &from, const Move &move, double factor) const;
     std::optional<Trial> tryMove(const Trial &from, const Move &move, double factor);
     // Moves while each step is better (and, if asked, only until one meets the target); the
@@ -87,6 +92,7 @@ private:
     int m_budget;
     double m_targetPercent;
     int m_reserve = 0;
+    int m_unmetReserve = 0;
     Measure m_measure;
     int m_used = 0;
     bool m_stopped = false;

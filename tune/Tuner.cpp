@@ -624,7 +624,8 @@ void Tuner::search()
         m_span = *span;
         return true;
     };
-    search.run(*first, reserve);
+    // While nothing met the target: the margin of one candidate, both sets approached in full.
+    search.run(*first, reserve, 2 * MarginSteps);
     if (m_stop != Stop::None)
         return;
     const std::optional<Trial> chosen = choose(search);

@@ -77,11 +77,11 @@ struct Run {
         }
         return t;
     }
-    void start(const Gains &g, int reserve = 0)
+    void start(const Gains &g, int reserve = 0, int unmetReserve = 0)
     {
         const std::optional<Trial> first = measure(g, Trial::Kind::Start);
         asked.clear();
-        search.run(*first, reserve);
+        search.run(*first, reserve, unmetReserve);
     }
     Outcome outcome;
     std::int16_t highestKvp = 32767; // the drive clamps KVP here
@@ -470,16 +470,34 @@ private slots:
         for (const auto &[g, n] : count)
             QVERIFY(n == 1 || Loop {}(g).clean());
 
-        // The reserve is kept for the end.
-        Run reserve(Loop {}, 20);
-        reserve.start({ 100, 50, 25, 6 }, 8);
-        QVERIFY(reserve.search.trialsUsed() <= 12 + 1);
 
         // A gain that may not change is never asked for changed.
         Run kviOnly(Loop {}, 40, { false, false, false, true });
         kviOnly.start({ 1000, 50, 250, 2 });
         for (const Gains &g : kviOnly.asked)
             QVERIFY(g[KPP] == 1000 && g[KVP] == 250);
+    }
+
+    // The reserve is kept for the end; while nothing met the target, only the smaller one.
+    void reserve_data()
+    {
+        QTest::addColumn<Outcome>("outcome");
+        QTest::addColumn<int>("used"); // at most, of 20 with a reserve of 8, or 3 while unmet
+        QTest::newRow("met early") << Outcome(Loop {}) << 12 + 1;
+        QTest::newRow("never met, nearer at every step")
+            << Outcome([](const Gains &g) {
+                   return summary(Shortfall::NotSettled, 200, 0, 1000.0 / g[KPP]);
+               })
+            << 17;
+    }
+    void reserve()
+    {
+        QFETCH(Outcome, outcome);
+        QFETCH(int, used);
+        Run run(outcome, 20);
+        run.start({ 100, 50, 25, 6 }, 8, 3);
+        QVERIFY(run.search.trialsUsed() <= used);
+        QVERIFY(run.search.trialsUsed() >= used - 1);
     }
 
     // Near a set that came near a limit, within the margin, nothing is asked; beyond a set
