@@ -533,11 +533,12 @@ void TuneSearch::run(const Trial &start, int reserve, int unmetReserve)
             if (m_settlings[m_best->gains].size() < 2 && !exhausted())
                 tryGains(m_best->gains, Trial::Kind::Search, nullptr, true);
             // One that fell short when measured again met the target by luck (a coil held by
-            // stiction settles one time and not the next): no refining around it, the way
-            // towards the target goes on from it.
+            // stiction settles one time and not the next, or hunts across the band's edge):
+            // no refining around it, the way towards the target goes on from it. Not from one
+            // that came near a limit.
             const Trial &latest = m_tried.at(m_best->gains);
             if (!m_stopped && !exhausted() && !latest.summary.clean()
-                && !unsafe(latest.summary.shortfall) && !setOut.count(latest.gains)) {
+                && !nearLimit(latest.summary.shortfall) && !setOut.count(latest.gains)) {
                 from = latest;
                 continue;
             }
