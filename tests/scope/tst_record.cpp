@@ -1,11 +1,48 @@
 #include "Record.h"
+#include "RecordCsv.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestRecord final : public QObject {
     Q_OBJECT
 
 private slots:
+    // A save says it failed exactly when the file does not hold the bytes afterwards, and never
+    // leaves a half-written file in place of the old one.
+    void saveWhole_data()
+    {
+        QTest::addColumn<QString>("name"); // in a fresh folder
+        QTest::addColumn<bool>("before"); // a file of that name is there already
+        QTest::addColumn<bool>("saved");
+
+        QTest::newRow("new file") << "a.csv" << false << true;
+        QTest::newRow("replaces an old one") << "a.csv" << true << true;
+        QTest::newRow("folder missing") << "none/a.csv" << false << false;
+    }
+    void saveWhole()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, before);
+        QFETCH(bool, saved);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(name);
+        if (before) {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old contents that are longer than the new\n");
+        }
+        const QByteArray bytes("time_ms,PCMD,PFBK\n0,1,2\n");
+        const std::optional<QString> failed = saveFileWhole(path, bytes);
+        QCOMPARE(!failed, saved);
+        if (failed)
+            QVERIFY(!failed->isEmpty());
+        QFile back(path);
+        QCOMPARE(back.open(QIODevice::ReadOnly), saved || before);
+        if (saved)
+            QCOMPARE(back.readAll(), bytes);
+    }
+
     void lenient_data()
     {
         QTest::addColumn<QString>("text");
