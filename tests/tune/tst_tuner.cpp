@@ -20,6 +20,7 @@ struct Tap final : SerialPort {
     struct Rule {
         QByteArray send; // empty: the command as written
         std::optional<QByteArray> reply; // none: as the drive sends it; empty: dropped
+        std::function<QByteArray(const QByteArray &)> edit; // the reply the drive sent, changed
     };
     explicit Tap(SimulatedLine &line) : line(line) { }
     void setPortName(const QString &name) override { line.setPortName(name); }
@@ -49,12 +50,12 @@ struct Tap final : SerialPort {
     QByteArray readAll() override
     {
         const QByteArray in = line.readAll();
-        if (!current || !current->reply)
+        if (!current || (!current->reply && !current->edit))
             return in;
         answer += in;
         if (!answer.contains('>'))
             return {};
-        const QByteArray out = *current->reply;
+        const QByteArray out = current->edit ? current->edit(answer) : *current->reply;
         current.reset();
         return out;
     }
@@ -375,6 +376,33 @@ private slots:
                    QVERIFY(moved != t.trials.end());
                    QCOMPARE(moved->summary.shortfall, Shortfall::Chatter);
                    QVERIFY(!moved->up.figures.ok() && !moved->down.figures.ok());
+               });
+        // Once a gain has changed, the feedback jumps by 10 counts between samples before each
+        // step: the loop swings while it holds, whatever the step then shows.
+        QTest::newRow("the feedback swings before the step: that set goes")
+            << Bench([](Rig &r) {
+                   r.tap.rule = [&r](const QByteArray &c) -> std::optional<Tap::Rule> {
+                       if (c != "RO" || r.tap.count("WT 0 ") == 0)
+                           return std::nullopt;
+                       return Tap::Rule { {}, {}, [](const QByteArray &reply) {
+                                             const int end = reply.lastIndexOf(',');
+                                             QList<QByteArray> v = reply.mid(3, end - 3).split(',');
+                                             const int half = int(v.size()) / 2;
+                                             for (int i = 0; i < half && v[i] == v[0]; ++i)
+                                                 v[half + i] = QByteArray::number(
+                                                     v[half + i].toInt() + (i % 2 ? 5 : -5));
+                                             return reply.left(3) + v.join(',') + reply.mid(end);
+                                         } };
+                   };
+               })
+            << TuneOptions() << Check([](Rig &, const TuneResult &t) {
+                   const auto swung
+                       = std::find_if(t.trials.begin(), t.trials.end(), [](const Trial &x) {
+                             return x.summary.shortfall == Shortfall::Chatter;
+                         });
+                   QVERIFY(swung != t.trials.end());
+                   QVERIFY(swung->up.figures.ok());
+                   QVERIFY(swung->gains != t.trials.first().gains);
                });
         QTest::newRow("the final read-back fails: the gains that may be wrong and the backup")
             << Bench([](Rig &r) {
