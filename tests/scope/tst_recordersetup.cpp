@@ -47,6 +47,27 @@ private slots:
         QCOMPARE(int(e.boxes), boxes);
         QCOMPARE(e.setupEnabled ? int(*e.setupEnabled) : -1, setup);
     }
+
+    // A channel named on a command line: its box, any case; nothing for a name that is none,
+    // an empty one (a trailing comma) included, since the box indexes the eight ticks.
+    void channelByName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("box"); // -1: none
+
+        QTest::newRow("first") << "PCMD" << 0;
+        QTest::newRow("lower case") << "icmd" << 6;
+        QTest::newRow("the inputs") << "DIO" << 7;
+        QTest::newRow("misspelt") << "PFBX" << -1;
+        QTest::newRow("empty") << "" << -1;
+    }
+    void channelByName()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, box);
+        const std::optional<int> found = channelBox(name);
+        QCOMPARE(found.value_or(-1), box);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestRecorderSetup)
