@@ -107,6 +107,44 @@ private slots:
         QCOMPARE(t.decimals, decimals);
     }
 
+    // The whole view: 255 of the 256 units of each record's span, and every value the records
+    // hold, the reference's where it lies beyond.
+    void wholeView_data()
+    {
+        QTest::addColumn<bool>("reference");
+        QTest::addColumn<double>("shiftMs");
+        QTest::addColumn<double>("t0");
+        QTest::addColumn<double>("t1");
+        QTest::newRow("the record alone") << false << 0.0 << 0.0 << 3.984375;
+        QTest::newRow("a reference two ms later") << true << 2.0 << 0.0 << 5.984375;
+        QTest::newRow("a reference a ms earlier") << true << -1.0 << -1.0 << 3.984375;
+    }
+    void wholeView()
+    {
+        QFETCH(bool, reference);
+        QFETCH(double, shiftMs);
+        QFETCH(double, t0);
+        QFETCH(double, t1);
+        const RecordShape shape { 8, false, 1 };
+        const auto parsed = [&](const char *values) {
+            return ScopeRecord(parseRecord(QString::fromLatin1(values), shape).record, shape, 4,
+                               QStringLiteral("PCMD"), QStringLiteral("PFBK"));
+        };
+        const ScopeRecord now = parsed("10,20,30,40,1,2,3,4,");
+        const ScopeRecord before = parsed("10,20,30,-60,1,2,3,90,");
+        const DataRect r = fullView(now, reference ? &before : nullptr, shiftMs);
+        QCOMPARE(r.t0, t0);
+        QCOMPARE(r.t1, t1);
+        for (const ScopeRecord *held : { &now, reference ? &before : &now }) {
+            for (int i = 0; i < 8; ++i)
+                QVERIFY2(r.v0 <= held->record.raw[i] && held->record.raw[i] <= r.v1,
+                         qPrintable(QStringLiteral("%1 in %2..%3")
+                                        .arg(held->record.raw[i])
+                                        .arg(r.v0)
+                                        .arg(r.v1)));
+        }
+    }
+
     // The zoom is kept in ms and raw values, clamped to what a record holds, and lets go of an
     // axis once it shows all of it.
     void zoom()
