@@ -59,7 +59,8 @@ double TuneSearch::tieMs(const Trial &a, const Trial &b) const
 bool TuneSearch::nearUnsafe(const Gains &gains, double wider) const
 {
     for (const Unsafe &u : m_unsafe) {
-        const double margin = MarginFactor * wider;
+        // No margin from an edge: only at or beyond it is refused.
+        const double margin = u.edge ? std::max(1.0, wider) : MarginFactor * wider;
         bool within = false;
         bool all = true;
         for (int g : All) {
@@ -102,6 +103,24 @@ void TuneSearch::book(const Trial &t, const Gains *from)
             && was != m_tried.end() && was->second.summary.shortfall == t.summary.shortfall;
         if (!already && std::any_of(move.begin(), move.end(), [](int m) { return m > 0; }))
             m_unsafe.push_back({ t.gains, move });
+    } else if (t.summary.shortfall == Shortfall::Ringing && from) {
+        // A raise that made a clean set ring found where a loop's limit begins: a set at or
+        // beyond it, in every gain the raise moved, would ring more or break out.
+        const auto was = m_tried.find(*from);
+        Move move {};
+        for (int g : All)
+            move[g] = t.gains[g] > (*from)[g] ? 1 : t.gains[g] < (*from)[g] ? -1 : 0;
+        // Not where a set that far or farther met the target: that ring was the noise of a
+        // hunting loop.
+        const bool passed = std::any_of(m_tried.begin(), m_tried.end(), [&](const auto &k) {
+            return k.second.summary.clean() && std::all_of(std::begin(All), std::end(All), [&](int g) {
+                       return move[g] <= 0 || k.first[g] >= t.gains[g];
+                   });
+        });
+        if (was != m_tried.end() && was->second.summary.clean() && !passed
+            && std::any_of(move.begin(), move.end(), [](int m) { return m > 0; })
+            && std::none_of(move.begin(), move.end(), [](int m) { return m < 0; }))
+            m_unsafe.push_back({ t.gains, move, true });
     }
 }
 
@@ -184,8 +203,9 @@ double TuneSearch::raiseFactor(double wanted, const Move &move, const Trial &fro
     // The velocity loop may go from quiet to oscillating within one coarse step, and then
     // breaks out faster than a look can tell: its gain rises in fine steps only. So does any
     // gain near a sign of a loop's limit, or of a set that came near one.
-    // Where the set itself shows a sign, by the finest step only.
-    if (signsAt(from))
+    // Where the set itself shows a sign, by the finest step only; not KVP alone where the sign
+    // is a slow ring, a position loop short of the damping that KVP gives.
+    if (signsAt(from) && !(move == Move { 0, 0, 1, 0 } && slowRing(from)))
         return std::min(wanted, Finest);
     if (move[KVP] > 0 || nearUnsafe(moved(from.gains, move, Coarse), Coarse))
         return std::min(wanted, Fine);

@@ -114,6 +114,7 @@ private:
     struct Unsafe {
         Gains gains;
         Move move;
+        bool edge = false; // rang after a raise from a clean set: not to be gone beyond
     };
     std::vector<Unsafe> m_unsafe;
     Gains m_highest {};

@@ -227,8 +227,10 @@ private slots:
     {
         QTest::addColumn<double>("paceMs"); // the rise takes 20 / 3 ms
         QTest::addColumn<bool>("found");
-        QTest::newRow("slowly") << 40.0 << true;
-        QTest::newRow("fast") << 3.0 << false;
+        QTest::addColumn<int>("firstKvp"); // the first KVP asked above the start's; 0: none
+        // Its exits are a sign, but of a loop short of damping: KVP rises by 2^(1/4), not 2^(1/8).
+        QTest::newRow("slowly") << 40.0 << true << 119;
+        QTest::newRow("fast") << 3.0 << false << 0;
     }
     void ringingPace()
     {
@@ -245,6 +247,11 @@ private slots:
         run.ringPaceMs = paceMs;
         run.start(from);
         QCOMPARE(!run.search.ranked().empty(), found);
+        QFETCH(int, firstKvp);
+        const auto raised = std::find_if(run.asked.begin(), run.asked.end(), [&](const Gains &g) {
+            return g[KVP] > from[KVP] && g[KPP] == from[KPP] && g[KVI] == from[KVI];
+        });
+        QCOMPARE(raised == run.asked.end() ? 0 : int((*raised)[KVP]), firstKvp);
     }
 
     // Where no single step gets nearer, the likeliest way is walked across the plateau, out of
@@ -507,8 +514,7 @@ private slots:
         QVERIFY(run.search.trialsUsed() >= used - 1);
     }
 
-    // Near a set that came near a limit, within the margin, nothing is asked; beyond a set
-    // that rang, nothing either, but right up to it.
+    // Near a set that came near a limit, within the margin, nothing is asked.
     void nearUnsafe_data()
     {
         QTest::addColumn<Shortfall>("shortfall");
@@ -519,7 +525,8 @@ private slots:
         QTest::newRow("breakout, within 1.3") << breaks << Gains { 400, 50, 160, 50 } << true;
         QTest::newRow("breakout, beyond 1.3") << breaks << Gains { 400, 50, 150, 50 } << false;
         QTest::newRow("breakout, other gains other") << breaks << Gains { 100, 50, 190, 9 } << true;
-        // A response that rings after its step says nothing of a limit: a hunting loop does so.
+        // A response that rings after its step, raised from a set not measured: a hunting loop
+        // rings so as well (edge() has the raise from a clean set).
         QTest::newRow("ringing, the set itself, again")
             << rings << Gains { 400, 50, 200, 50 } << true;
         QTest::newRow("ringing, beyond") << rings << Gains { 400, 50, 240, 50 } << false;
@@ -568,6 +575,54 @@ private slots:
         QVERIFY(search.tryGains(reached, Trial::Kind::Search, &from));
         QCOMPARE(search.nearUnsafe(asked), refused);
         QCOMPARE(search.nearUnsafe(asked, 1 / MarginFactor), marginRefused);
+    }
+
+    // A raise that made a clean set ring marks an edge: nothing at or beyond it in the gains
+    // raised is asked, right up to it is. Not where the ring was a hunting loop's noise.
+    void edge_data()
+    {
+        QTest::addColumn<Shortfall>("before"); // how the set raised from fared
+        QTest::addColumn<Gains>("from");
+        QTest::addColumn<bool>("passedBefore"); // a set beyond the ring met the target earlier
+        QTest::addColumn<Gains>("asked");
+        QTest::addColumn<bool>("refused");
+        const Shortfall none = Shortfall::None;
+        const Gains below { 400, 50, 180, 50 }, above { 400, 50, 240, 50 };
+        QTest::newRow("raised from a clean set, beyond")
+            << none << below << false << Gains { 400, 50, 210, 50 } << true;
+        QTest::newRow("raised from a clean set, other gains other")
+            << none << below << false << Gains { 100, 50, 200, 9 } << true;
+        QTest::newRow("raised from a clean set, below")
+            << none << below << false << Gains { 400, 50, 190, 50 } << false;
+        QTest::newRow("raised from a set that rang too")
+            << Shortfall::Ringing << below << false << Gains { 400, 50, 210, 50 } << false;
+        QTest::newRow("a set beyond met the target before")
+            << none << below << true << Gains { 400, 50, 210, 50 } << false;
+        QTest::newRow("lowered into it") << none << above << false << Gains { 400, 50, 210, 50 }
+                                         << false;
+    }
+    void edge()
+    {
+        QFETCH(Shortfall, before);
+        QFETCH(Gains, from);
+        QFETCH(bool, passedBefore);
+        QFETCH(Gains, asked);
+        QFETCH(bool, refused);
+        const Gains rang { 400, 50, 200, 50 }, passed { 400, 50, 220, 50 };
+        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
+            Trial t;
+            t.gains = g;
+            t.summary = summary(g == rang    ? Shortfall::Ringing
+                                    : g == from ? before
+                                                : Shortfall::None,
+                                10);
+            return std::optional<Trial>(t);
+        });
+        if (passedBefore)
+            QVERIFY(search.tryGains(passed, Trial::Kind::Search, nullptr));
+        QVERIFY(search.tryGains(from, Trial::Kind::Search, nullptr));
+        QVERIFY(search.tryGains(rang, Trial::Kind::Search, &from));
+        QCOMPARE(search.nearUnsafe(asked), refused);
     }
 
     void nearUnsafe()
