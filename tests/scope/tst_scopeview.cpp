@@ -92,6 +92,7 @@ private slots:
         QTest::newRow("both ends on a tick") << 0.0 << 10.0 << 2 << QList<double> { 0, 5, 10 }
                                              << 0;
         QTest::newRow("an empty span") << 3.0 << 3.0 << 5 << QList<double> {} << 0;
+        QTest::newRow("no room") << 0.0 << 10.0 << 0 << QList<double> {} << 0;
     }
     void ticks()
     {
@@ -105,6 +106,37 @@ private slots:
         for (int i = 0; i < values.size(); ++i)
             QVERIFY(qAbs(t.values[std::size_t(i)] - values[i]) < 1e-9);
         QCOMPARE(t.decimals, decimals);
+    }
+
+    // A step the other way, turned over: each value v becomes around - v, plotted at a quarter.
+    void mirrored()
+    {
+        const ScopeRecord m = mirroredRecord(record(false, 8), 50);
+        const float raw[] = { 40, 30, 20, 10, 49, 48, 47, 46 };
+        for (int i = 0; i < 8; ++i) {
+            QCOMPARE(m.record.raw[std::size_t(i)], raw[i]);
+            QCOMPARE(m.record.plot[std::size_t(i)], raw[i] / 4);
+        }
+    }
+
+    // The frame runs one pixel outside the plot all round; a span too narrow for two labels at
+    // the widest room still gets two.
+    void frame()
+    {
+        ScopeRecord r = record(false, 8);
+        const QRect plotRect(80, 22, 220, 140);
+        const ScopePicture p = scopePicture(r, nullptr, 0, { 0.1, 0.9, 0, 40 }, nullptr, {},
+                                            plotRect, QSizeF(100, 16));
+        const QList<DisplayList::Item> &items = p.frame.items();
+        QVERIFY(items.size() >= 5);
+        const QPointF corners[] = { { 79, 21 }, { 300, 21 }, { 300, 162 }, { 79, 162 }, { 79, 21 } };
+        QCOMPARE(items[0].from, corners[0]);
+        for (int i = 1; i < 5; ++i)
+            QCOMPARE(items[i].to, corners[i]);
+        int timeLabels = 0;
+        for (const DisplayList::Item &item : items)
+            timeLabels += item.align == (Qt::AlignHCenter | Qt::AlignTop);
+        QCOMPARE(timeLabels, 4);
     }
 
     // The whole view: 255 of the 256 units of each record's span, and every value the records
