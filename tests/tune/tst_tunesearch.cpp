@@ -91,6 +91,18 @@ struct Run {
     TuneSearch search;
 };
 
+// A search whose measurements are given set by set; any other set meets the target.
+TuneSearch searchOf(const std::map<Gains, Shortfall> &outcomes)
+{
+    return TuneSearch(Tuned, 10, 5, [outcomes](const Gains &g, Trial::Kind) {
+        Trial t;
+        t.gains = g;
+        const auto at = outcomes.find(g);
+        t.summary = summary(at == outcomes.end() ? Shortfall::None : at->second, 10);
+        return std::optional<Trial>(t);
+    });
+}
+
 // How a set compares with another, gain by gain: -1 lower, 0 same, 1 higher.
 std::array<int, TuneGain::Count> way(const Gains &from, const Gains &to)
 {
@@ -562,15 +574,7 @@ private slots:
         QFETCH(bool, refused);
         QFETCH(bool, marginRefused);
         const Gains reached { 400, 50, 200, 50 };
-        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
-            Trial t;
-            t.gains = g;
-            t.summary = summary(g == reached ? Shortfall::PositionError
-                                    : g == from ? before
-                                                : Shortfall::None,
-                                10);
-            return std::optional<Trial>(t);
-        });
+        TuneSearch search = searchOf({ { reached, Shortfall::PositionError }, { from, before } });
         QVERIFY(search.tryGains(from, Trial::Kind::Start, nullptr));
         QVERIFY(search.tryGains(reached, Trial::Kind::Search, &from));
         QCOMPARE(search.nearUnsafe(asked), refused);
@@ -609,15 +613,7 @@ private slots:
         QFETCH(Gains, asked);
         QFETCH(bool, refused);
         const Gains rang { 400, 50, 200, 50 }, passed { 400, 50, 220, 50 };
-        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
-            Trial t;
-            t.gains = g;
-            t.summary = summary(g == rang    ? Shortfall::Ringing
-                                    : g == from ? before
-                                                : Shortfall::None,
-                                10);
-            return std::optional<Trial>(t);
-        });
+        TuneSearch search = searchOf({ { rang, Shortfall::Ringing }, { from, before } });
         if (passedBefore)
             QVERIFY(search.tryGains(passed, Trial::Kind::Search, nullptr));
         QVERIFY(search.tryGains(from, Trial::Kind::Search, nullptr));
@@ -631,12 +627,7 @@ private slots:
         QFETCH(Gains, asked);
         QFETCH(bool, refused);
         const Gains from { 400, 50, 168, 50 }, reached { 400, 50, 200, 50 };
-        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
-            Trial t;
-            t.gains = g;
-            t.summary = summary(g == reached ? shortfall : Shortfall::None, 10);
-            return std::optional<Trial>(t);
-        });
+        TuneSearch search = searchOf({ { reached, shortfall } });
         QVERIFY(search.tryGains(reached, Trial::Kind::Search, &from));
         // Measured already, or near a limit: not asked.
         QCOMPARE(search.nearUnsafe(asked), refused && shortfall != Shortfall::Ringing);
