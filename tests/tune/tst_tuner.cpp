@@ -482,6 +482,22 @@ private slots:
                    QVERIFY(contains(endLines(t), "the actuator is back where it started"));
                    QVERIFY(t.restored);
                });
+        // The drive's command moved after the run's last motion home: sent home again.
+        QTest::newRow("aborted with the command elsewhere: brought back")
+            << Bench([](Rig &r) {
+                   r.onTrial = [&r](const Trial &t) {
+                       if (t.number != 3)
+                           return;
+                       r.station().writeParameter(*ParameterTable::indexOf(Param::Up, 0),
+                                                  r.up0() + 40);
+                       r.line.advanceUs(200000);
+                       r.abort = true;
+                   };
+               })
+            << TuneOptions() << Check([=](Rig &, const TuneResult &t) {
+                   QCOMPARE(t.outcome, Outcome::Aborted);
+                   QVERIFY(t.place.returned && t.place.command == t.place.home);
+               });
         QTest::newRow("the recorder the mode word names: the new one")
             << Bench([](Rig &) {}) << TuneOptions()
             << Check([](Rig &, const TuneResult &t) { QCOMPARE(t.outcome, Outcome::Tuned); });
