@@ -210,6 +210,11 @@ private slots:
         QCOMPARE(rig.form.Label5[4]->text(), QStringLiteral("480"));
         QCOMPARE(rig.form.Label6[5]->text(), QStringLiteral("500"));
         QCOMPARE(rig.form.Graph1->displayList().items().size(), 14 + 512);
+        // Both traces run across the plot's 256 units, a sample a unit.
+        double right = 0;
+        for (const DisplayList::Item &item : rig.form.Graph1->displayList().items().mid(14))
+            right = std::max(right, item.to.x());
+        QCOMPARE(right, 255.0);
         QCOMPARE(rig.form.Timer1->interval(), 2500);
         QVERIFY(!rig.form.chkBox[1]->isChecked());
         QVERIFY(
