@@ -204,8 +204,13 @@ double TuneSearch::raiseFactor(double wanted, const Move &move, const Trial &fro
     // breaks out faster than a look can tell: its gain rises in fine steps only. So does any
     // gain near a sign of a loop's limit, or of a set that came near one.
     // Where the set itself shows a sign, by the finest step only; not KVP alone where the sign
-    // is a slow ring, a position loop short of the damping that KVP gives.
-    if (signsAt(from) && !(move == Move { 0, 0, 1, 0 } && slowRing(from)))
+    // is of a position loop short of the damping that KVP gives: a slow ring, or a single exit
+    // after an overshoot far beyond the target (the swing back of a loop that rings fast at its
+    // limit leaves the band again and again).
+    const bool shortOfDamping = slowRing(from)
+        || (!from.restWarning && from.up.bandExits + from.down.bandExits <= 1
+            && from.summary.overshootPercent > MarginOvershoot * m_targetPercent);
+    if (signsAt(from) && !(move == Move { 0, 0, 1, 0 } && shortOfDamping))
         return std::min(wanted, Finest);
     if (move[KVP] > 0 || nearUnsafe(moved(from.gains, move, Coarse), Coarse))
         return std::min(wanted, Fine);
