@@ -79,8 +79,10 @@ bool TuneSearch::nearUnsafe(const Gains &gains, double wider) const
 void TuneSearch::book(const Trial &t, const Gains *from)
 {
     const auto known = m_tried.find(t.gains);
-    if (known != m_tried.end() && known->second.summary.clean() && t.summary.clean())
-        m_repeats.push_back(std::abs(known->second.summary.settlingMs - t.summary.settlingMs));
+    const std::optional<Trial> before
+        = known == m_tried.end() ? std::nullopt : std::optional(known->second);
+    if (before && before->summary.clean() && t.summary.clean())
+        m_repeats.push_back(std::abs(before->summary.settlingMs - t.summary.settlingMs));
     m_tried[t.gains] = t;
     if (t.kind != Trial::Kind::Margin)
         m_candidates.insert(t.gains);
@@ -91,25 +93,34 @@ void TuneSearch::book(const Trial &t, const Gains *from)
         r.lastClean = t;
         m_settlings[t.gains].push_back(t.summary.settlingMs);
     }
-    if (nearLimit(t.summary.shortfall) && from) {
-        Move move {};
+    // The gains moved to reach the set, and the set it was reached from. A set measured again
+    // was reached by no move: a ring now marks an edge in every gain the run tunes, from the
+    // set as it measured before.
+    Move move {};
+    std::optional<Trial> was = before;
+    if (from) {
         for (int g : All)
             move[g] = t.gains[g] > (*from)[g] ? 1 : t.gains[g] < (*from)[g] ? -1 : 0;
+        const auto at = m_tried.find(*from);
+        was = at == m_tried.end() ? std::nullopt : std::optional(at->second);
+    } else if (before) {
+        for (int g : All)
+            move[g] = m_tuned[g] ? 1 : 0;
+    } else {
+        return;
+    }
+    const bool raised = std::any_of(move.begin(), move.end(), [](int m) { return m > 0; });
+    if (nearLimit(t.summary.shortfall)) {
         // Only a raise comes near a loop's limit: a set lowered into trouble is too soft (it
         // loses its position, it hunts), and the way back up is the way out. Nor did a raise
         // lead there that started from a set losing its position as well: too soft still.
-        const auto was = m_tried.find(*from);
-        const bool already = t.summary.shortfall == Shortfall::PositionError
-            && was != m_tried.end() && was->second.summary.shortfall == t.summary.shortfall;
-        if (!already && std::any_of(move.begin(), move.end(), [](int m) { return m > 0; }))
+        const bool already = t.summary.shortfall == Shortfall::PositionError && was
+            && was->summary.shortfall == t.summary.shortfall;
+        if (!already && raised && from)
             m_unsafe.push_back({ t.gains, move });
-    } else if (t.summary.shortfall == Shortfall::Ringing && from) {
+    } else if (t.summary.shortfall == Shortfall::Ringing) {
         // A raise that made a clean set ring found where a loop's limit begins: a set at or
         // beyond it, in every gain the raise moved, would ring more or break out.
-        const auto was = m_tried.find(*from);
-        Move move {};
-        for (int g : All)
-            move[g] = t.gains[g] > (*from)[g] ? 1 : t.gains[g] < (*from)[g] ? -1 : 0;
         // Not where a set that far or farther met the target: that ring was the noise of a
         // hunting loop.
         const bool passed = std::any_of(m_tried.begin(), m_tried.end(), [&](const auto &k) {
@@ -117,8 +128,9 @@ void TuneSearch::book(const Trial &t, const Gains *from)
                        return move[g] <= 0 || k.first[g] >= t.gains[g];
                    });
         });
-        if (was != m_tried.end() && was->second.summary.clean() && !passed
-            && std::any_of(move.begin(), move.end(), [](int m) { return m > 0; })
+        // Measured again, not where it rings slowly for its rise: a loop hunting across the
+        // band's edge, held by friction, rings so one time and not the next.
+        if (was && was->summary.clean() && !passed && raised && (from || !slowRing(t))
             && std::none_of(move.begin(), move.end(), [](int m) { return m < 0; }))
             m_unsafe.push_back({ t.gains, move, true });
     }

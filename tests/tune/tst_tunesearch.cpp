@@ -623,6 +623,40 @@ private slots:
         QCOMPARE(search.nearUnsafe(asked), refused);
     }
 
+    // A set that met the target and rings when measured again marks an edge in every gain the
+    // run tunes; not where it rings slowly for its rise, as a loop hunting across the band does.
+    void edgeMeasuredAgain_data()
+    {
+        QTest::addColumn<double>("paceMs"); // between exits; the rise takes 2 ms
+        QTest::addColumn<Gains>("asked");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("fast, the set itself") << 3.0 << Gains { 400, 50, 200, 50 } << true;
+        QTest::newRow("fast, beyond in every gain") << 3.0 << Gains { 440, 9, 210, 55 } << true;
+        QTest::newRow("fast, below in one") << 3.0 << Gains { 390, 50, 260, 60 } << false;
+        QTest::newRow("slowly, beyond in every gain") << 40.0 << Gains { 440, 9, 210, 55 } << false;
+    }
+    void edgeMeasuredAgain()
+    {
+        QFETCH(double, paceMs);
+        QFETCH(Gains, asked);
+        QFETCH(bool, refused);
+        const Gains set { 400, 50, 200, 50 };
+        int measured = 0;
+        TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
+            Trial t;
+            t.gains = g;
+            t.summary = summary(measured++ ? Shortfall::Ringing : Shortfall::None, 10);
+            t.up.bandExits = measured > 1 ? 3 : 0;
+            t.up.exitIntervalMs = paceMs;
+            t.up.figures.riseMs = 2;
+            return std::optional<Trial>(t);
+        });
+        QVERIFY(search.tryGains(set, Trial::Kind::Search, nullptr));
+        QVERIFY(!search.nearUnsafe(asked));
+        QVERIFY(search.tryGains(set, Trial::Kind::Search, nullptr, true));
+        QCOMPARE(search.nearUnsafe(asked), refused);
+    }
+
     void nearUnsafe()
     {
         QFETCH(Shortfall, shortfall);
