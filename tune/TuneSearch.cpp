@@ -56,24 +56,25 @@ double TuneSearch::tieMs(const Trial &a, const Trial &b) const
     return std::max(sample * (unresolved ? 2 : 1), spreadMs());
 }
 
+bool TuneSearch::near(const Unsafe &u, const Gains &gains, double wider)
+{
+    // No margin from an edge: only at or beyond it is refused.
+    const double margin = u.edge ? std::max(1.0, wider) : MarginFactor * wider;
+    bool within = false;
+    for (int g : All) {
+        if (u.move[g] == 0)
+            continue;
+        within = true;
+        if (u.move[g] > 0 ? gains[g] * margin < u.gains[g] : gains[g] > u.gains[g] * margin)
+            return false;
+    }
+    return within;
+}
+
 bool TuneSearch::nearUnsafe(const Gains &gains, double wider) const
 {
-    for (const Unsafe &u : m_unsafe) {
-        // No margin from an edge: only at or beyond it is refused.
-        const double margin = u.edge ? std::max(1.0, wider) : MarginFactor * wider;
-        bool within = false;
-        bool all = true;
-        for (int g : All) {
-            if (u.move[g] == 0)
-                continue;
-            within = true;
-            if (u.move[g] > 0 ? gains[g] * margin < u.gains[g] : gains[g] > u.gains[g] * margin)
-                all = false;
-        }
-        if (within && all)
-            return true;
-    }
-    return false;
+    return std::any_of(m_unsafe.begin(), m_unsafe.end(),
+                       [&](const Unsafe &u) { return near(u, gains, wider); });
 }
 
 void TuneSearch::book(const Trial &t, const Gains *from)
@@ -124,9 +125,9 @@ void TuneSearch::book(const Trial &t, const Gains *from)
         // Not where a set that far or farther met the target: that ring was the noise of a
         // hunting loop.
         const bool passed = std::any_of(m_tried.begin(), m_tried.end(), [&](const auto &k) {
-            return k.second.summary.clean() && std::all_of(std::begin(All), std::end(All), [&](int g) {
-                       return move[g] <= 0 || k.first[g] >= t.gains[g];
-                   });
+            return k.second.summary.clean()
+                && std::all_of(std::begin(All), std::end(All),
+                               [&](int g) { return move[g] <= 0 || k.first[g] >= t.gains[g]; });
         });
         // Measured again, not where it rings slowly for its rise: a loop hunting across the
         // band's edge, held by friction, rings so one time and not the next.
@@ -220,7 +221,7 @@ double TuneSearch::raiseFactor(double wanted, const Move &move, const Trial &fro
     // after an overshoot far beyond the target (the swing back of a loop that rings fast at its
     // limit leaves the band again and again).
     const bool shortOfDamping = slowRing(from)
-        || (!from.restWarning && from.up.bandExits + from.down.bandExits <= 1
+        || (!from.restWarning && std::max(from.up.bandExits, from.down.bandExits) <= 1
             && from.summary.overshootPercent > MarginOvershoot * m_targetPercent);
     if (signsAt(from) && !(move == Move { 0, 0, 1, 0 } && shortOfDamping))
         return std::min(wanted, Finest);
@@ -325,8 +326,8 @@ void TuneSearch::toClean(const Trial &start)
             { damper, raiseFactor(Coarse, damper, now) },
             { { 0, 0, 0, -1 }, Coarse },
         };
-        const bool underdamped = now.summary.overshootPercent > MarginOvershoot * m_targetPercent
-            || slowRing(now);
+        const bool underdamped
+            = now.summary.overshootPercent > MarginOvershoot * m_targetPercent || slowRing(now);
         const bool damperAllowed = !(unsafe(s) && damper[KVP] > 0 && !underdamped);
         if (!damperAllowed)
             calmer.erase(calmer.begin() + 1);
@@ -592,8 +593,37 @@ void TuneSearch::run(const Trial &start, int reserve, int unmetReserve)
                 && (!nearest || ::better(t.summary, nearest->summary, 0)))
                 nearest = t;
         }
-        if (!nearest)
-            return;
+        if (!nearest) {
+            // Every miss left lies within the margin of a limit found since: the nearest is
+            // backed off out of it, in the gains whose raise came near the limit.
+            std::optional<Trial> within;
+            for (const auto &[gains, t] : m_tried) {
+                if (!unsafe(t.summary.shortfall) && nearUnsafe(gains)
+                    && (!within || ::better(t.summary, within->summary, 0)))
+                    within = t;
+            }
+            if (!within)
+                return;
+            Gains out = within->gains;
+            for (const Unsafe &u : m_unsafe) {
+                if (!near(u, within->gains))
+                    continue;
+                const double margin = u.edge ? 1 : MarginFactor;
+                for (int g : All) {
+                    if (u.move[g] > 0 && m_tuned[g])
+                        out[g] = std::min(
+                            out[g],
+                            std::int16_t(std::max(1.0, std::ceil(u.gains[g] / margin) - 1)));
+                }
+            }
+            if (out == within->gains || nearUnsafe(out) || setOut.count(out))
+                return;
+            const std::optional<Trial> t = tryGains(out, Trial::Kind::Search, &within->gains);
+            if (!t)
+                return;
+            from = *t;
+            continue;
+        }
         from = *nearest;
     }
 }

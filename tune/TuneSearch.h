@@ -117,6 +117,8 @@ private:
         bool edge = false; // rang after a raise from a clean set: not to be gone beyond
     };
     std::vector<Unsafe> m_unsafe;
+    // `gains` within the margin of `u` (at or beyond an edge), that way.
+    static bool near(const Unsafe &u, const Gains &gains, double wider = 1);
     Gains m_highest {};
     Gains m_lowest {};
 };

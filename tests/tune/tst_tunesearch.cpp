@@ -69,7 +69,7 @@ struct Run {
         t.gains = held;
         t.span = QStringLiteral("200");
         t.summary = outcome(held);
-        t.up.bandExits = exits.count(held) ? exits.at(held) : 0;
+        t.up.bandExits = t.down.bandExits = exits.count(held) ? exits.at(held) : 0;
         if (t.summary.shortfall == Shortfall::Ringing && ringPaceMs > 0) {
             t.up.bandExits = 3;
             t.up.exitIntervalMs = ringPaceMs;
@@ -85,7 +85,7 @@ struct Run {
     }
     Outcome outcome;
     std::int16_t highestKvp = 32767; // the drive clamps KVP here
-    std::map<Gains, int> exits; // sets whose feedback leaves the band, and how often: a sign
+    std::map<Gains, int> exits; // sets whose feedback leaves the band, how often each way: a sign
     double ringPaceMs = 0; // the time between a ringing set's band exits (three of them)
     std::vector<Gains> asked;
     TuneSearch search;
@@ -196,8 +196,9 @@ private slots:
         QTest::addColumn<int>("exits"); // how often the start's feedback leaves the band
         QTest::newRow("more damping calms it") << 1000.0 << 400 << true << 0;
         QTest::newRow("the first raise rings") << 110.0 << 119 << false << 0;
-        // Once, after an overshoot far beyond the target: the swing of a loop short of damping.
-        QTest::newRow("one exit: no sign of a limit") << 1000.0 << 400 << true << 1;
+        // Once each way, after an overshoot far beyond the target: the swing of a loop short of
+        // damping.
+        QTest::newRow("one exit each way: no sign of a limit") << 1000.0 << 400 << true << 1;
         QTest::newRow("a sign holds KVP to the finest steps: too slow a way")
             << 1000.0 << 109 << false << 2;
     }
@@ -232,6 +233,25 @@ private slots:
         QCOMPARE(!best.empty(), found);
         if (found)
             QVERIFY(best.front().gains[KVP] >= 168 && best.front().gains[KPP] == from[KPP]);
+    }
+
+    // Where every miss lies within the margin of a limit a raise came near, the search backs off
+    // out of that margin and goes on, rather than ending without a result.
+    void backsOff()
+    {
+        const Gains from { 400, 50, 100, 50 };
+        Run run([&](const Gains &g) {
+            if (g[KVP] > from[KVP])
+                return summary(Shortfall::Chatter, 0, 0, 100);
+            if (g[KVP] * MarginFactor < 119)
+                return summary(Shortfall::None, 20, 2);
+            const double over = 30.0 * g[KPP] / from[KPP];
+            return summary(Shortfall::Overshoot, 20, over, over - 5);
+        });
+        run.start(from);
+        const std::vector<Trial> best = run.search.ranked();
+        QVERIFY(!best.empty());
+        QVERIFY(best.front().gains[KVP] * MarginFactor < 119);
     }
 
     // A set that rings with little overshoot: slowly, far apart against its rise, a position loop
