@@ -222,3 +222,8 @@ double restLimit(const std::vector<RestSwing> &safe, double velocityGain, double
     }
     return ratio * limit;
 }
+
+bool breaksOut(double current, double held, double largest)
+{
+    return std::abs(current - held) > RestlessRatio * std::max({ largest, std::abs(held), 1.0 });
+}

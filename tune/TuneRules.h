@@ -129,6 +129,10 @@ struct RestSwing {
 inline constexpr double BreakoutRatio = 10;
 double restLimit(const std::vector<RestSwing> &safe, double velocityGain, double resolution,
                  double ratio = BreakoutRatio);
+// A current command while holding that moved from where the drive held (`held`) by more than
+// three times the largest current read at safe gains (`largest`), the one held, or one count: a
+// loop breaking out into its current limit.
+bool breaksOut(double current, double held, double largest);
 // A swing, or a record's noise while holding before its step, may grow this many times that
 // seen at safe gains before the loop is judged to ring; a swing beyond it is looked at again
 // (a loop that hunts may swing so once), and goes when the second look shows it too.

@@ -392,8 +392,7 @@ bool Tuner::lookAtRest(Trial &trial, int readings)
         // A current command far beyond any the drive held with at safe gains: a loop breaking
         // out into its current limit. It goes at this first sight; where the limit trips an
         // alarm, a few hundred milliseconds decide.
-        if (std::abs(*a - m_holdCurrent)
-            > RestlessRatio * std::max({ m_largestCurrent, std::abs(m_holdCurrent), 1.0 })) {
+        if (breaksOut(*a, m_holdCurrent, m_largestCurrent)) {
             m_brokeOut = true;
             return true;
         }

@@ -158,6 +158,14 @@ private slots:
         QCOMPARE(spanFor(93, 600), QStringLiteral("500"));
         QCOMPARE(longerSpan("200"), std::optional<QString>("300"));
         QCOMPARE(longerSpan("500"), std::nullopt);
+        // A current command breaks out where it moved, either way, from where it was held by
+        // more than three times the largest read at safe gains, the one held, or one count.
+        QVERIFY(!breaksOut(-200, -100, 50));
+        QVERIFY(breaksOut(-401, -100, 50));
+        QVERIFY(breaksOut(201, -100, 50));
+        QVERIFY(!breaksOut(199, -100, 50));
+        QVERIFY(breaksOut(3.5, 0.2, 0.1));
+        QVERIFY(!breaksOut(3.1, 0.2, 0.1));
         // A series that never changes still spreads by the drive's resolution.
         QCOMPARE(spread({ 7, 7, 7, 7 }), 1.0);
         QCOMPARE(spread({ 0, 10, 0, 10, 0, 10, 30 }), 10.0);
