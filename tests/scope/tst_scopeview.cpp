@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+#include <cmath>
+
 namespace {
 // Four samples a channel, 1 ms apart.
 ScopeRecord record(bool dio, int count)
@@ -193,6 +195,13 @@ private slots:
         QCOMPARE(z.value, std::make_pair(-25.0, 25.0));
         z.zoomAround(40, 0, 10, true, full);
         QVERIFY(!z.isZoomed());
+        // Far from zero too, the zoom goes down to a millionth of the whole and stops there.
+        const DataRect high { 0, 100, 10000, 10010 };
+        ScopeZoom deep;
+        for (int i = 0; i < 25; ++i)
+            deep.zoomAround(50, 10005, 0.5, true, high);
+        QVERIFY(deep.value);
+        QCOMPARE(deep.value->second - deep.value->first, 10 / std::pow(2.0, 19));
     }
 };
 
