@@ -634,6 +634,16 @@ private slots:
             r.drive.writeParameter(ParameterMap::ordinal({ BoxArray::VG, 7 }), 100);
         }) << options(20000, 40, false) << Outcome::Refused
                                               << "no room" << true << 0;
+        QTest::newRow("a parameter that cannot be read: refused, nothing written")
+            << Bench([](Rig &r) {
+                   r.tap.rule = [&r](const QByteArray &c) -> std::optional<Tap::Rule> {
+                       if (c.startsWith("RD ") && r.tap.count("RD ") == 1)
+                           return Tap::Rule { {}, QByteArray("K?P=x;\r\n>"), {} };
+                       return std::nullopt;
+                   };
+               })
+            << defaults << Outcome::Refused << "could not be read; nothing was written" << true
+            << 0;
         QTest::newRow("aborted: restored")
             << Bench([](Rig &r) { r.onTrial = [&r](const Trial &t) { r.abort = t.number >= 3; }; })
             << defaults << Outcome::Aborted << "aborted" << true << 3;
