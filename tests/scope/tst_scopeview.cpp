@@ -168,6 +168,14 @@ private slots:
         const DataRect r = fullView(now, reference ? &before : nullptr, shiftMs);
         QCOMPARE(r.t0, t0);
         QCOMPARE(r.t1, t1);
+        // No wider than the plot ranges (in quarters) of the records shown.
+        double lowest = now.range.min, highest = now.range.min + now.range.range;
+        if (reference) {
+            lowest = std::min<double>(lowest, before.range.min);
+            highest = std::max<double>(highest, before.range.min + before.range.range);
+        }
+        QCOMPARE(r.v0, 4 * lowest);
+        QCOMPARE(r.v1, 4 * highest);
         for (const ScopeRecord *held : { &now, reference ? &before : &now }) {
             for (int i = 0; i < 8; ++i)
                 QVERIFY2(r.v0 <= held->record.raw[i] && held->record.raw[i] <= r.v1,
