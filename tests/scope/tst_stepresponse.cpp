@@ -265,6 +265,11 @@ private slots:
         // Cut mid-rise: nothing but a lower bound of the overshoot.
         secondOrderRow("cut mid-rise", 0.05, 1.2, { stepAt(200), 2000, 4000, {}, Half, 0, 200 },
                        "--T 100", { None, 0, None, None, None });
+        // Still far from the target at the end of 200 ms, 185 ms after the step: twice that
+        // after the step takes the 400 ms span.
+        secondOrderRow("creeping at the end", 0.01, 1.2,
+                       { Step, 0, 1000, {}, Half, 0, StepAt, 200.0 / Half }, "--T 400",
+                       { None, 0, None, None, None });
         // A sample every 1.95 ms over a 2.6 ms rise: the 200 ms span keeps the step early.
         secondOrderRow("coarse", 0.5, 0.3, { Step, 0, 1000, {}, Half, 0, StepAt, Coarse },
                        "SO- 200", { Any, Any, Any, Any, 0 });
