@@ -114,7 +114,9 @@ private:
     struct Unsafe {
         Gains gains;
         Move move;
-        bool edge = false; // rang after a raise from a clean set: not to be gone beyond
+        // Rang after a raise from a clean set, or when a clean set was measured again: not to be
+        // gone beyond.
+        bool edge = false;
     };
     std::vector<Unsafe> m_unsafe;
     // `gains` within the margin of `u` (at or beyond an edge), that way.
