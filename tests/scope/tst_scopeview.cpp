@@ -148,9 +148,13 @@ private slots:
         QTest::addColumn<double>("shiftMs");
         QTest::addColumn<double>("t0");
         QTest::addColumn<double>("t1");
-        QTest::newRow("the record alone") << false << 0.0 << 0.0 << 3.984375;
-        QTest::newRow("a reference two ms later") << true << 2.0 << 0.0 << 5.984375;
-        QTest::newRow("a reference a ms earlier") << true << -1.0 << -1.0 << 3.984375;
+        QTest::addColumn<double>("v0"); // the plot range, and no wider
+        QTest::addColumn<double>("v1");
+        QTest::newRow("the record alone") << false << 0.0 << 0.0 << 3.984375 << 0.0 << 48.0;
+        QTest::newRow("a reference two ms later")
+            << true << 2.0 << 0.0 << 5.984375 << -72.0 << 104.0;
+        QTest::newRow("a reference a ms earlier")
+            << true << -1.0 << -1.0 << 3.984375 << -72.0 << 104.0;
     }
     void wholeView()
     {
@@ -158,6 +162,8 @@ private slots:
         QFETCH(double, shiftMs);
         QFETCH(double, t0);
         QFETCH(double, t1);
+        QFETCH(double, v0);
+        QFETCH(double, v1);
         const RecordShape shape { 8, false, 1 };
         const auto parsed = [&](const char *values) {
             return ScopeRecord(parseRecord(QString::fromLatin1(values), shape).record, shape, 4,
@@ -168,14 +174,8 @@ private slots:
         const DataRect r = fullView(now, reference ? &before : nullptr, shiftMs);
         QCOMPARE(r.t0, t0);
         QCOMPARE(r.t1, t1);
-        // No wider than the plot ranges (in quarters) of the records shown.
-        double lowest = now.range.min, highest = now.range.min + now.range.range;
-        if (reference) {
-            lowest = std::min<double>(lowest, before.range.min);
-            highest = std::max<double>(highest, before.range.min + before.range.range);
-        }
-        QCOMPARE(r.v0, 4 * lowest);
-        QCOMPARE(r.v1, 4 * highest);
+        QCOMPARE(r.v0, v0);
+        QCOMPARE(r.v1, v1);
         for (const ScopeRecord *held : { &now, reference ? &before : &now }) {
             for (int i = 0; i < 8; ++i)
                 QVERIFY2(r.v0 <= held->record.raw[i] && held->record.raw[i] <= r.v1,
