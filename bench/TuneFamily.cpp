@@ -28,6 +28,9 @@ struct Options {
     bool fullGrid = false;
     bool verbose = false; // every trial of every run
     std::optional<Gains> show; // only this set's measurements on each plant
+    // Each run is made once at each of these moments (the drive left alone that many repeat
+    // intervals longer first): one moment's noise and friction decide many a run.
+    std::vector<std::uint32_t> moments { 0, 1, 2, 3 };
 };
 
 // The family as listed in the README: the first 50 plants on whose grid some gains meet the
@@ -43,7 +46,7 @@ void usage(std::FILE *to)
     std::fputs(
         "usage: bench_tune --family [--seeds LIST] [--starts LIST] [--jobs N] [--cache DIR]\n"
         "                  [--no-cache] [--grid-only] [--full-grid] [--verbose]\n"
-        "                  [--show KPP,KVP,KVI]\n"
+        "                  [--show KPP,KVP,KVI] [--moments LIST]\n"
         "  --seeds LIST   plants by seed, e.g. 1-50 or 3,7,12-20 (default 1-9,11-51)\n"
         "  --starts LIST  of sluggish,ringing,creeping,near-unstable (default all four)\n"
         "  --jobs N       plants measured and tuned side by side (default 1)\n"
@@ -53,7 +56,10 @@ void usage(std::FILE *to)
         "  --grid-only    only each plant's grid best, alarm search and starts\n"
         "  --full-grid    every lattice point of the grown box instead of coarse then fine\n"
         "  --verbose      every trial of every run, and the starts as the grid measures them\n"
-        "  --show SET     only this set's measurements on each plant, with their figures\n",
+        "  --show SET     only this set's measurements on each plant, with their figures\n"
+        "  --moments LIST each run made once from each moment, N being N times 137.3 ms later\n"
+        "                 (default 0-3): the same tuner meets the plant's noise and friction\n"
+        "                 at another moment\n",
         to);
 }
 
@@ -142,6 +148,14 @@ std::optional<Options> parse(const QStringList &arguments)
                 return std::nullopt;
             }
             o.show = g;
+        } else if (hasValue && a == QLatin1String("--moments")) {
+            const auto moments = seedList(arguments[++i]);
+            if (!moments || moments->empty() || moments->back() > 1000) {
+                std::fprintf(stderr, "bench_tune: bad moment list '%s'\n",
+                             qPrintable(arguments[i]));
+                return std::nullopt;
+            }
+            o.moments = *moments;
         } else if (hasValue && a == QLatin1String("--cache")) {
             o.cache = arguments[++i];
         } else {
@@ -154,10 +168,16 @@ std::optional<Options> parse(const QStringList &arguments)
 
 const std::array<bool, TuneGain::Count> Shown { true, false, true, true };
 
+QString momentText(int moment)
+{
+    return QStringLiteral(", moment %1").arg(moment);
+}
+
 struct Run {
     std::uint32_t seed = 0;
     StartKind start = StartKind::Sluggish;
     Gains from {};
+    int moment = 0;
     TuneResult::Outcome outcome = TuneResult::Outcome::NotMet;
     QString reason;
     Gains tuned {};
@@ -188,13 +208,14 @@ struct PlantOutcome {
 };
 
 Run tune(std::uint32_t seed, int step, StartKind start, const Gains &from, const QString &backup,
-         bool verbose)
+         bool verbose, int moment)
 {
     Run run;
     run.seed = seed;
     run.start = start;
     run.from = from;
-    FamilyRig rig(seed, from);
+    run.moment = moment;
+    FamilyRig rig(seed, from, moment);
     TuneOptions options;
     options.step = step;
     options.backupPath = backup;
@@ -203,9 +224,10 @@ Run tune(std::uint32_t seed, int step, StartKind start, const Gains &from, const
     tuner.onTrial = [&run, verbose](const Trial &t) {
         run.alarmTrials += t.summary.shortfall == Shortfall::Alarm;
         if (verbose)
-            say(QStringLiteral("    plant %1, %2: %3")
+            say(QStringLiteral("    plant %1, %2%3: %4")
                     .arg(run.seed)
-                    .arg(QLatin1String(startName(run.start)), trialLine(t, Shown)));
+                    .arg(QLatin1String(startName(run.start)), momentText(run.moment),
+                         trialLine(t, Shown)));
     };
     QElapsedTimer timer;
     timer.start();
@@ -220,7 +242,8 @@ Run tune(std::uint32_t seed, int step, StartKind start, const Gains &from, const
     // As its user would: once more with the step it suggests (rounded up to 100 counts).
     if (r.outcome == TuneResult::Outcome::Refused && r.trials.isEmpty()
         && tuner.leastStep() > step) {
-        Run again = tune(seed, (tuner.leastStep() + 99) / 100 * 100, start, from, backup, verbose);
+        Run again = tune(seed, (tuner.leastStep() + 99) / 100 * 100, start, from, backup, verbose,
+                         moment);
         again.suggestedStep = (tuner.leastStep() + 99) / 100 * 100;
         return again;
     }
@@ -302,29 +325,32 @@ PlantOutcome plant(std::uint32_t seed, const Options &o, const QString &key)
                     .arg(m.settlingMs, 0, 'f', 2)
                     .arg(m.overshootPercent, 0, 'f', 1));
         }
-        Run run = tune(seed, memo.step(), StartKind(k), from,
-                       scratch.filePath(QStringLiteral("backup.vcmpar")), o.verbose);
-        if (run.met()) {
-            run.again = memo.robust(run.tuned);
-            if (run.again->clean() && g.figures.settlingMs > 0)
-                run.ratio = run.again->settlingMs / g.figures.settlingMs;
+        for (const std::uint32_t moment : o.moments) {
+            Run run
+                = tune(seed, memo.step(), StartKind(k), from,
+                       scratch.filePath(QStringLiteral("backup.vcmpar")), o.verbose, int(moment));
+            if (run.met()) {
+                run.again = memo.robust(run.tuned);
+                if (run.again->clean() && g.figures.settlingMs > 0)
+                    run.ratio = run.again->settlingMs / g.figures.settlingMs;
+            }
+            say(QStringLiteral("  plant %1, %2 from %3%9: %4 trials, %5 s; %6 -> %7%8")
+                    .arg(seed)
+                    .arg(QLatin1String(startName(run.start)) + momentText(run.moment))
+                    .arg(gainText(run.from, Shown))
+                    .arg(run.trials)
+                    .arg(run.wallS, 0, 'f', 1)
+                    .arg(outcomeText(run))
+                    .arg(gainText(run.tuned, Shown))
+                    .arg(run.ratio > 0 ? QStringLiteral(", %1 ms, %2 x the grid best")
+                                             .arg(run.again->settlingMs, 0, 'f', 2)
+                                             .arg(run.ratio, 0, 'f', 2)
+                                       : QString())
+                    .arg(run.suggestedStep ? QStringLiteral(" (step %1, as the tool suggested)")
+                                                 .arg(*run.suggestedStep)
+                                           : QString()));
+            p.runs.push_back(run);
         }
-        say(QStringLiteral("  plant %1, %2 from %3%9: %4 trials, %5 s; %6 -> %7%8")
-                .arg(seed)
-                .arg(QLatin1String(startName(run.start)))
-                .arg(gainText(run.from, Shown))
-                .arg(run.trials)
-                .arg(run.wallS, 0, 'f', 1)
-                .arg(outcomeText(run))
-                .arg(gainText(run.tuned, Shown))
-                .arg(run.ratio > 0 ? QStringLiteral(", %1 ms, %2 x the grid best")
-                                         .arg(run.again->settlingMs, 0, 'f', 2)
-                                         .arg(run.ratio, 0, 'f', 2)
-                                   : QString())
-                .arg(run.suggestedStep ? QStringLiteral(" (step %1, as the tool suggested)")
-                                             .arg(*run.suggestedStep)
-                                       : QString()));
-        p.runs.push_back(run);
     }
     memo.save();
     return p;
@@ -435,10 +461,13 @@ int report(const std::vector<PlantOutcome> &plants, const Options &o, double wal
             .arg(QStringLiteral("sluggish | ringing | creeping | near-unstable")));
     say(QStringLiteral("|---|---|---|---|---|---|---|---|"));
     for (const PlantOutcome &p : plants) {
-        QStringList cells(StartCount, QStringLiteral("-"));
-        for (const Run &r : p.runs) {
-            cells[int(r.start)] = cellText(r);
-        }
+        // One outcome a moment, in the order of the moments.
+        std::vector<QStringList> outcomes(StartCount);
+        for (const Run &r : p.runs)
+            outcomes[std::size_t(r.start)] << cellText(r);
+        QStringList cells;
+        for (const QStringList &o : outcomes)
+            cells << (o.isEmpty() ? QStringLiteral("-") : o.join(QStringLiteral("; ")));
         say(QStringLiteral("| %1 | %2 | %3 | %4 | %5 |")
                 .arg(p.seed)
                 .arg(p.grid.found ? QString::number(p.grid.figures.settlingMs, 'f', 2) + " ms"
@@ -501,7 +530,7 @@ int report(const std::vector<PlantOutcome> &plants, const Options &o, double wal
     if (worst) {
         say(QStringLiteral("Worst run: plant %1 from %2 (%3), %4")
                 .arg(worst->seed)
-                .arg(QLatin1String(startName(worst->start)))
+                .arg(QLatin1String(startName(worst->start)) + momentText(worst->moment))
                 .arg(gainText(worst->from, Shown), outcomeText(*worst))
                 .append(worst->ratio > 0
                             ? QStringLiteral(", %1 x the grid best").arg(worst->ratio, 0, 'f', 2)
