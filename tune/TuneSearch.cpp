@@ -646,11 +646,12 @@ std::vector<Trial> TuneSearch::ranked() const
     };
     std::stable_sort(clean.begin(), clean.end(),
                      [&](const Trial &a, const Trial &b) { return key(a) < key(b); });
-    // Among those that settle as fast as the first within what a measurement can tell, the
-    // softest first: its margin lies furthest from the loop's limits.
+    // Among those that settle as fast as the first within what a measurement can tell (a
+    // sample, or the spread of sets measured again), the softest first: its margin lies
+    // furthest from the loop's limits, which many a machine reaches without a sign.
     if (!clean.empty()) {
         const auto first = key(clean.front());
-        const double tie = clean.front().summary.sampleMs;
+        const double tie = std::max(clean.front().summary.sampleMs, spreadMs());
         const auto level = std::find_if(clean.begin(), clean.end(), [&](const Trial &t) {
             const auto k = key(t);
             return std::get<0>(k) != std::get<0>(first)

@@ -465,27 +465,35 @@ private slots:
         QTest::addColumn<double>("stiffSettling");
         QTest::addColumn<double>("softSettling");
         QTest::addColumn<int>("stiffShort"); // measured again, short of the target each time
+        QTest::addColumn<double>("spread"); // between two measurements of a slower third set
         QTest::addColumn<QList<int>>("order"); // KPP, first offered first
         const QList<int> softFirst { 400, 500 }, stiffFirst { 500, 400 };
-        QTest::newRow("alike within a sample") << 10.0 << 10.15 << 0 << softFirst;
-        QTest::newRow("the stiff one a sample faster") << 10.0 << 10.25 << 0 << stiffFirst;
-        QTest::newRow("the soft one faster") << 10.3 << 10.0 << 0 << softFirst;
-        QTest::newRow("the faster one once short") << 10.0 << 12.0 << 1 << softFirst;
+        QTest::newRow("alike within a sample") << 10.0 << 10.15 << 0 << 0.0 << softFirst;
+        QTest::newRow("the stiff one a sample faster") << 10.0 << 10.25 << 0 << 0.0 << stiffFirst;
+        QTest::newRow("alike within the measured spread") << 10.0 << 10.8 << 0 << 1.0 << softFirst;
+        QTest::newRow("the stiff one faster by more than the spread")
+            << 10.0 << 11.2 << 0 << 1.0 << stiffFirst;
+        QTest::newRow("the soft one faster") << 10.3 << 10.0 << 0 << 0.0 << softFirst;
+        QTest::newRow("the faster one once short") << 10.0 << 12.0 << 1 << 0.0 << softFirst;
         QTest::newRow("the faster one short twice in three")
-            << 10.0 << 12.0 << 2 << QList<int> { 400 };
+            << 10.0 << 12.0 << 2 << 0.0 << QList<int> { 400 };
     }
     void ranked()
     {
         QFETCH(double, stiffSettling);
         QFETCH(double, softSettling);
         QFETCH(int, stiffShort);
+        QFETCH(double, spread);
         QFETCH(QList<int>, order);
-        const Gains stiff { 500, 50, 150, 50 }, soft { 400, 50, 140, 50 };
-        int stiffMeasured = 0;
+        const Gains stiff { 500, 50, 150, 50 }, soft { 400, 50, 140, 50 },
+            slow { 300, 50, 100, 50 };
+        int stiffMeasured = 0, slowMeasured = 0;
         TuneSearch search(Tuned, 10, 5, [&](const Gains &g, Trial::Kind) {
             Trial t;
             t.gains = g;
             t.summary = summary(Shortfall::None, g == stiff ? stiffSettling : softSettling);
+            if (g == slow)
+                t.summary = summary(Shortfall::None, 20 + (slowMeasured++ ? spread : 0));
             if (g == stiff && stiffMeasured++ > 0)
                 t.summary = summary(Shortfall::NotSettled, 200, 0, 10);
             return std::optional<Trial>(t);
@@ -494,6 +502,11 @@ private slots:
         for (int i = 0; i < stiffShort; ++i)
             QVERIFY(search.tryGains(stiff, Trial::Kind::Search, nullptr, true));
         QVERIFY(search.tryGains(soft, Trial::Kind::Search, nullptr));
+        if (spread > 0) {
+            QVERIFY(search.tryGains(slow, Trial::Kind::Search, nullptr));
+            QVERIFY(search.tryGains(slow, Trial::Kind::Search, nullptr, true));
+            order << slow[KPP];
+        }
         QList<int> offered;
         for (const Trial &t : search.ranked())
             offered << t.gains[KPP];
