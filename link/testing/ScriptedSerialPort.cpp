@@ -38,6 +38,8 @@ bool ScriptedSerialPort::open()
 
 void ScriptedSerialPort::close()
 {
+    if (onClose && m_open)
+        onClose();
     m_open = false;
     m_pending.clear();
     m_partialLine.clear();

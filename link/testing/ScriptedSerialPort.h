@@ -39,6 +39,7 @@ public:
     QByteArray written() const;
     QList<QByteArray> lines() const { return m_lines; }
     int openCount() const { return m_openCount; }
+    std::function<void()> onClose; // called as the port closes
     void clearRecord();
 
     void setPortName(const QString &name) override { m_name = name; }

@@ -98,6 +98,19 @@ private slots:
         QCOMPARE(rig.port.lines().size(), 2);
         QVERIFY(unreadable.isEmpty());
     }
+
+    // The port is reset as the drive needs it: more than a second before it closes, more than
+    // 300 ms closed (a wait ends once more than its time has passed).
+    void resetPortWaits()
+    {
+        Rig rig;
+        const std::int64_t before = rig.clock.now();
+        std::int64_t closed = 0;
+        rig.port.onClose = [&] { closed = rig.clock.now(); };
+        QVERIFY(rig.drive.resetPort());
+        QVERIFY(rig.port.isOpen());
+        QVERIFY(closed - before > 1000 && rig.clock.now() - closed > 300);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDriveProcedures)
