@@ -118,6 +118,10 @@ private slots:
             QCOMPARE(m.record.raw[std::size_t(i)], raw[i]);
             QCOMPARE(m.record.plot[std::size_t(i)], raw[i] / 4);
         }
+        // A record as long as a record can be: turned over to its last value, and no further.
+        const ScopeRecord full = mirroredRecord(record(false, Record::Capacity), 50);
+        QCOMPARE(full.record.count, Record::Capacity);
+        QCOMPARE(full.record.raw[Record::Capacity - 1], 50.0f);
     }
 
     // The frame runs one pixel outside the plot all round; a plot too narrow for even two time
