@@ -156,6 +156,18 @@ bool NetworkSerialPort::connectWithin(const NetworkPort &target, const QDeadline
 
 bool NetworkSerialPort::negotiateWithin(const QDeadlineTimer &deadline)
 {
+    // A server that turns us away (ser2net: "Port already in use") closes at once; sent
+    // anything before that, it resets the connection, and its words are lost with it. So it
+    // speaks first, and what it said is read on a copy, as the greeting is not out yet.
+    if (m_socket->bytesAvailable() == 0)
+        m_socket->waitForReadyRead(
+            std::max(1, std::min(msLeft(deadline), int(InUseGrace.count()))));
+    Rfc2217Client firstWords = m_telnet;
+    QByteArray unanswered;
+    firstWords.receive(m_socket->peek(MaxBufferedInput), unanswered);
+    if (const QString busy = inUse(firstWords.said()); !busy.isEmpty())
+        return refuse(busy);
+
     send(m_telnet.greeting());
     while (m_telnet.state() == Rfc2217Client::State::Negotiating) {
         if (!m_error.isEmpty())
@@ -349,6 +361,14 @@ void NetworkSerialPort::pull()
         if (m_rfc2217) {
             QByteArray answers;
             data = m_telnet.receive(received, answers);
+            // Before any answer: a server that turns us away must not be sent to (see above).
+            if (m_telnet.state() == Rfc2217Client::State::Negotiating) {
+                const QString busy = inUse(m_telnet.said());
+                if (!busy.isEmpty()) {
+                    lose(busy);
+                    return;
+                }
+            }
             if (!answers.isEmpty() && !send(answers))
                 return;
             if (m_telnet.state() == Rfc2217Client::State::ProtocolError) {
@@ -356,13 +376,6 @@ void NetworkSerialPort::pull()
                                     "Telnet rules (%2)")
                          .arg(m_server, m_telnet.problem()));
                 return;
-            }
-            if (m_telnet.state() == Rfc2217Client::State::Negotiating) {
-                const QString busy = inUse(m_telnet.said());
-                if (!busy.isEmpty()) {
-                    lose(busy);
-                    return;
-                }
             }
         }
         watchOpening(data);
