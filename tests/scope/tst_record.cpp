@@ -29,14 +29,20 @@ private slots:
         QFETCH(bool, saved);
         QTemporaryDir dir;
         const QString path = name.startsWith(QLatin1Char('/')) ? name : dir.filePath(name);
+        const QByteArray oldBytes("old contents that are longer than the new\n");
+        QFile reader(path); // one who has the old file open sees it whole, never half a new one
         if (before) {
             QFile old(path);
             QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("old contents that are longer than the new\n");
+            old.write(oldBytes);
+            old.close();
+            QVERIFY(reader.open(QIODevice::ReadOnly));
         }
         const QByteArray bytes("time_ms,PCMD,PFBK\n0,1,2\n");
         const std::optional<QString> failed = saveFileWhole(path, bytes);
         QCOMPARE(!failed, saved);
+        if (before)
+            QCOMPARE(reader.readAll(), oldBytes);
         if (failed)
             QVERIFY(!failed->isEmpty());
         if (path != name) {
