@@ -312,6 +312,14 @@ private slots:
         QVERIFY2(r.outcome == Outcome::Tuned, qPrintable(r.reason));
         QVERIFY(r.best->summary.clean() && r.applied);
         QVERIFY(int(r.trials.size()) <= options.maxTrials);
+        // The search moved to a shorter span measures a set tried before there first: nothing
+        // is judged against figures from a coarser record.
+        for (auto t = rig.trials.begin() + 1; t != rig.trials.end(); ++t) {
+            if (t->kind == Trial::Kind::Search && t->span != (t - 1)->span)
+                QVERIFY2(std::any_of(rig.trials.begin(), t,
+                                     [&](const Trial &old) { return old.gains == t->gains; }),
+                         qPrintable(trialLine(*t, { true, false, true, true })));
+        }
     }
 
     // What a run proves, each against a drive that gives it cause to doubt: the result says
