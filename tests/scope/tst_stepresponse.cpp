@@ -358,11 +358,16 @@ private slots:
             f.ok() && f.trustworthy && f.suggestedStep.has_value());
         if (!f.ok())
             return;
-        // The step that puts four noise estimates within the band, as the noise was drawn.
-        if (f.suggestedStep)
+        // The step that puts four noise estimates within the band, as the noise was drawn; of
+        // the steps in tens, the least that does so by the noise as measured.
+        if (f.suggestedStep) {
             QVERIFY2(std::abs(*f.suggestedStep - 4 * capture.noise / band * 100)
                          < 0.3 * *f.suggestedStep,
                      qPrintable(QString::number(*f.suggestedStep)));
+            const double least = 4 * f.noise / band * 100;
+            QVERIFY(*f.suggestedStep % 10 == 0 && *f.suggestedStep >= least
+                    && *f.suggestedStep < least + 10);
+        }
         QVERIFY2(std::abs(f.startMs - capture.at * capture.dt) <= capture.startSlack * capture.dt,
                  qPrintable(QString::number(f.startMs)));
         QCOMPARE(f.size(), capture.to - capture.from);
