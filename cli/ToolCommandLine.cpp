@@ -108,7 +108,8 @@ QString argumentReason(QString reason)
 {
     static const QRegularExpression line(QStringLiteral("first on line (\\d+)"));
     reason.replace(line, QStringLiteral("first as argument \\1"));
-    return reason.replace(QLatin1String("the file"), QLatin1String("the arguments"));
+    return reason.replace(QLatin1String("the file is"), QLatin1String("the arguments are"))
+        .replace(QLatin1String("the file"), QLatin1String("the arguments"));
 }
 
 // A port that another program holds is not a permission problem, whatever the lock says.

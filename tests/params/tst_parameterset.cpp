@@ -48,6 +48,7 @@ private slots:
         bad("below range", "KPP = -32769\n", 1, "out of range");
         bad("far out of range", "KPP = 99999999999999999999999\n", 1, "out of range");
         bad("no equals sign", "KPP 300\n", 1, "not NAME = value");
+        bad("a name alone", "KPP\n", 1, "not NAME = value");
         bad("no name", "= 300\n", 1, "not NAME = value");
         bad("blank inside the name", "K PP = 3\n", 1, "not NAME = value");
         bad("empty", "", 0, "empty");
