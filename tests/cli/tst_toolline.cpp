@@ -223,6 +223,13 @@ private slots:
             << QStringList { "set", "KPP=" + QString(64 * 1024, '0') + "1" } << Replies {} << 2
             << QList<QByteArray>() << ""
             << "vcm-tool: set: the arguments are larger than 64 KiB";
+        QTest::newRow("station 15, the last there is: asked for")
+            << QStringList { "--station", "15", "status" } << Replies {} << 3 << QList<QByteArray>()
+            << ""
+            << "no answer to \"ST 15\"";
+        QTest::newRow("station 16: none such") << QStringList { "--station", "16", "status" }
+                                               << Replies {} << 2 << QList<QByteArray>() << ""
+                                               << "--station takes 0 to 15";
         QTest::newRow("--restore belongs to tune")
             << QStringList { "read", "--restore" } << Replies {} << 2 << QList<QByteArray>() << ""
             << "--restore is an option of tune";
